@@ -1,0 +1,41 @@
+# Thin wrapper over CMake: `make demo` runs qs against the simulators,
+# `make test` builds both targets and runs every test.
+BUILD    ?= build
+WINBUILD ?= build-win
+JOBS     ?= 2
+CMAKE_BUILD_TYPE ?= RelWithDebInfo
+
+.PHONY: all deps build build-native build-win test test-native test-win demo install clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+build-native: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(CMAKE_BUILD_TYPE) >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS)
+
+build-win: deps
+	@cmake -S . -B $(WINBUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=$(CMAKE_BUILD_TYPE) >/dev/null
+	@cmake --build $(WINBUILD) -j$(JOBS)
+
+build: build-native build-win
+
+test: build
+	@bash scripts/run-tests.sh $(BUILD) $(WINBUILD)
+
+test-native: build-native
+	@bash scripts/run-tests.sh $(BUILD) ""
+
+test-win: build-win
+	@bash scripts/run-tests.sh "" $(WINBUILD)
+
+demo: build-native
+	@bash scripts/demo.sh $(BUILD)
+
+install: build-native
+	@cmake --install $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(WINBUILD)

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and the demo need.
+# Idempotent: asks dpkg first and touches apt only when something is missing.
+set -euo pipefail
+
+packages=(
+  g++ cmake make pkg-config
+  googletest            # sources in /usr/src/googletest, built for both targets
+  libgtest-dev libgmock-dev
+  tmux                  # end-to-end tests and slave windows
+  g++-mingw-w64-x86-64  # the Windows target
+  wine64                # runs the Windows test binary
+  clang                 # fuzz targets (libFuzzer) and sanitizer builds
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Runs the native suite with ctest and the Windows build of the unit, screen
+# and platform tests under Wine; prints one closing line for both.
+# Usage: run-tests.sh NATIVE_BUILD_DIR WINDOWS_BUILD_DIR   (either may be "")
+set -uo pipefail
+native=${1:-}
+win=${2:-}
+passed=0
+failed=0
+status=0
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+
+if [ -n "$native" ]; then
+  echo "== native tests (ctest) =="
+  ctest --test-dir "$native" --output-on-failure -j2 2>&1 | tee "$log"
+  [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
+  if [ -n "$line" ]; then
+    f=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
+    t=$(echo "$line" | sed -E 's/.* out of ([0-9]+).*/\1/')
+    passed=$((passed + t - f))
+    failed=$((failed + f))
+  else
+    status=1
+  fi
+fi
+
+if [ -n "$win" ]; then
+  echo "== Windows tests (Wine) =="
+  export WINEPREFIX="$(cd "$win" && pwd)/wineprefix"
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  wine=/usr/lib/wine/wine64
+  [ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
+  if [ ! -d "$WINEPREFIX" ]; then
+    echo "(first Wine start: creating its prefix, this takes a while)"
+  fi
+  "$wine" "$win/tests/qs_tests.exe" 2>&1 | tr -d '\r' | tee "$log"
+  rc=${PIPESTATUS[0]}
+  [ "$rc" -eq 0 ] || status=1
+  ok=$(grep -c '^\[       OK \]' "$log")
+  bad=$(grep -cE '^\[  FAILED  \] .*\([0-9]+ ms\)$' "$log")
+  if [ "$ok" -eq 0 ] && [ "$bad" -eq 0 ]; then
+    echo "Wine run produced no test results (exit $rc)"
+    status=1
+  fi
+  passed=$((passed + ok))
+  failed=$((failed + bad))
+  "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
+fi
+
+echo
+echo "tests: $passed passed, $failed failed"
+exit $status

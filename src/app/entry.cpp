@@ -1,0 +1,84 @@
+#include "app/entry.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/settings.h"
+#include "app/version.h"
+#include "console/console.h"
+
+namespace qs {
+
+RunSelection parseRunMode(int argc, const char* const* argv) {
+  RunSelection sel;
+  if (argc < 2 || argv[1] == nullptr) return sel;
+  const char* arg = argv[1];
+  if (arg[0] == 'm') {
+    sel.mode = RunMode::Master;
+  } else if (arg[0] == 's') {
+    sel.mode = RunMode::Slave;
+    sel.taskNumber = static_cast<int>(decimalValue(arg + 1));
+  }
+  return sel;
+}
+
+bool chooseChannel(const std::string& settingsFile, StartupParams& params) {
+  char portDigit = params.channelName.size() > 3 ? params.channelName[3] : '2';
+  // A missing file or line keeps the defaults.
+  readTaskLine(settingsFile, "Task", params.taskNumber, &portDigit, &params.deviceAddress);
+  params.channelName[3] = portDigit;
+  if (portDigit != '0') return true;
+
+  Console::clearLines(0, 1);
+  char answer[100] = "";
+  if (Console::readLine(kChannelPrompt, kChannelPromptMax, answer) == kKeyEsc) return false;
+  if (answer[0] != '\0') {
+    params.channelName = answer;
+  } else {
+    params.channelName = kDefaultServerAddress;
+    Console::print("\nОшибка порт указан не верно....");
+  }
+  Console::clearLines(0, 1);
+  return true;
+}
+
+bool handleInfoArguments(int argc, const char* const* argv) {
+  if (argc < 2) return false;
+  const char* arg = argv[1];
+  if (std::strcmp(arg, "--version") == 0 || std::strcmp(arg, "-V") == 0) {
+    std::printf("qs %s\n", QS_VERSION);
+    return true;
+  }
+  if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "/?") == 0) {
+    std::printf(
+        "qs %s - service and verification of three-phase meters with telemechanics\n"
+        "\n"
+        "Usage:\n"
+        "  qs          one bench: the device named by Task_1 in QS_ADD/common.sch\n"
+        "  qs m        master of a verification stand (drives the reference installation)\n"
+        "  qs sN       slave bench N under a running master\n"
+        "  qs --help   this text;  qs --version  the version\n"
+        "\n"
+        "Settings are read from QS_ADD/ in the working folder (common.sch, common1.sch,\n"
+        "reg_7758_1.txt). A Task line with port 0 makes qs ask for a COM port or an\n"
+        "IP:PORT address of a TCP relay.\n",
+        QS_VERSION);
+    return true;
+  }
+  return false;
+}
+
+int runEntry(int argc, char** argv) {
+  if (handleInfoArguments(argc, argv)) return 0;
+
+  Console::init();
+  RunSelection sel = parseRunMode(argc, argv);
+
+  StartupParams params;
+  if (sel.mode == RunMode::Slave) params.taskNumber = sel.taskNumber;
+  if (!chooseChannel(settingsPath("common.sch"), params)) return 0;
+
+  return 0;
+}
+
+}  // namespace qs

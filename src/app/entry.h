@@ -1,0 +1,44 @@
+// The program's entry: run mode from the command line, the start-up channel
+// from the settings or the operator, then the long-lived objects in a fixed
+// order.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace qs {
+
+enum class RunMode { Standalone, Master, Slave };
+
+struct RunSelection {
+  RunMode mode = RunMode::Standalone;
+  int taskNumber = 1;
+};
+
+// Only the first character of the first argument counts: 'm' master, 's'
+// slave with the decimal number after it as the task; anything else standalone.
+RunSelection parseRunMode(int argc, const char* const* argv);
+
+// Server address used when the operator answers the channel prompt with an
+// empty line: a local relay on the default port.
+inline constexpr const char* kDefaultServerAddress = "127.0.0.1";
+
+inline constexpr const char* kChannelPrompt = "Введите номер COMx порта или IP:PORT адрес: ";
+inline constexpr int kChannelPromptMax = 21;
+
+struct StartupParams {
+  std::string channelName = "COM2:";
+  uint8_t deviceAddress = 0x21;
+  int taskNumber = 1;
+};
+
+// Reads the Task line of `settingsFile` for params.taskNumber and, when it
+// names no port (or the operator is to be asked), prompts on row 0. Returns
+// false when the operator pressed Esc at the prompt.
+bool chooseChannel(const std::string& settingsFile, StartupParams& params);
+
+// `qs --help` / `qs --version`: prints and returns true when the arguments ask for it.
+bool handleInfoArguments(int argc, const char* const* argv);
+
+int runEntry(int argc, char** argv);
+
+}  // namespace qs

@@ -1,0 +1,153 @@
+#include "app/settings.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "console/codepage.h"
+
+namespace qs {
+namespace {
+
+constexpr size_t kLineChars = 255;  // a 256-byte line buffer with its terminator
+
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
+bool isComment(const std::string& line) { return line.size() >= 2 && line[0] == '#' && line[1] == '#'; }
+
+// The text between two positions (end excluded).
+std::string_view slice(const std::string& line, size_t from, size_t to) {
+  return std::string_view(line).substr(from, to - from);
+}
+
+}  // namespace
+
+std::string settingsPath(std::string_view fileName) {
+  std::string path = "QS_ADD";
+  path += kPathSeparator;
+  path += fileName;
+  return path;
+}
+
+bool readSettingsLines(const std::string& path, std::vector<std::string>& lines) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string text = textFileToUtf8(raw);
+  lines.clear();
+  std::string line;
+  size_t chars = 0;
+  size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      ++i;  // text mode: CR LF is one newline
+      continue;
+    }
+    char32_t cp;
+    size_t n = decodeUtf8(text.data() + i, text.size() - i, &cp);
+    if (n == 0) n = 1;
+    line.append(text, i, n);
+    i += n;
+    ++chars;
+    if (line.back() == '\n' || chars == kLineChars) {
+      lines.push_back(std::move(line));
+      line.clear();
+      chars = 0;
+    }
+  }
+  if (!line.empty()) lines.push_back(std::move(line));
+  return true;
+}
+
+long decimalValue(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    int digit = text[i] - '0';
+    value = value > (LONG_MAX - digit) / 10 ? LONG_MAX : value * 10 + digit;
+  }
+  return negative ? -value : value;
+}
+
+bool sameKey(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  }
+  return true;
+}
+
+int readTaskLine(const std::string& path, std::string_view key, int index, char* portDigit, uint8_t* address) {
+  std::vector<std::string> lines;
+  if (!readSettingsLines(path, lines)) return -1;
+  for (const std::string& line : lines) {
+    if (line.empty() || isComment(line)) continue;
+    size_t underscore = line.find('_');
+    if (underscore == std::string::npos || !sameKey(slice(line, 0, underscore), key)) continue;
+    size_t colon = line.find(':', underscore + 1);
+    if (colon == std::string::npos) continue;
+    if (decimalValue(slice(line, underscore + 1, colon)) != index) continue;
+    size_t from = colon + 2;  // one separator character after the colon
+    if (from > line.size()) continue;
+    size_t tab = line.find('\t', from);
+    if (tab == std::string::npos) continue;
+    *portDigit = static_cast<char>('0' + decimalValue(slice(line, from, tab)));
+    from = tab + 1;
+    tab = line.find('\t', from);
+    if (tab == std::string::npos) continue;
+    std::string field(slice(line, from, tab));
+    *address = static_cast<uint8_t>(std::strtoul(field.c_str(), nullptr, 16) & 0xFF);
+  }
+  return 0;
+}
+
+int loadMenuItems(const std::string& path, std::vector<MenuItem>* items, int* count) {
+  std::vector<std::string> lines;
+  if (!readSettingsLines(path, lines)) return -1;
+  std::vector<MenuItem> list;
+  for (const std::string& line : lines) {
+    if (line.empty() || isComment(line)) continue;
+    size_t underscore = line.find('_');
+    if (underscore == std::string::npos || !sameKey(slice(line, 0, underscore), "menu")) continue;
+    size_t colon = line.find(':', underscore + 1);
+    if (colon == std::string::npos) continue;
+    MenuItem& item = list.emplace_back();
+    item.id = static_cast<int>(decimalValue(slice(line, underscore + 1, colon)));
+    // From here the item stays, however the rest of the line breaks off.
+    size_t tab = line.find('\t', colon + 1);
+    if (tab == std::string::npos) continue;
+    size_t from = tab + 1;
+    tab = line.find('\t', from);
+    if (tab == std::string::npos) continue;
+    std::string_view type = slice(line, from, tab);
+    if (!type.empty()) {
+      switch (type[0]) {
+        case 'A': item.flags |= kMenuTypeA; break;
+        case 'V': item.flags |= kMenuTypeV; break;
+        case 'S': item.flags |= kMenuTypeS; break;
+        default: break;
+      }
+      item.number = static_cast<int>(decimalValue(type.substr(1)));
+    }
+    if (item.number == 5 || item.number == 8) item.flags |= kMenuFive;
+    from = tab + 1;
+    size_t end = line.find('\t', from);
+    if (end == std::string::npos) end = line.find('\n', from);
+    if (end == std::string::npos) continue;  // caption not terminated: stays empty
+    item.caption = std::string(slice(line, from, end));
+  }
+  if (count != nullptr) *count = static_cast<int>(list.size());
+  if (items != nullptr) *items = std::move(list);
+  return 0;
+}
+
+}  // namespace qs

@@ -1,0 +1,30 @@
+// Text encodings the program meets: UTF-8 (its own text and the terminal),
+// Windows-1251 (settings and listing files prepared on Windows) and OEM 866
+// (how a byte console shows bytes that are not text).
+#pragma once
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace qs {
+
+void appendUtf8(std::string& out, char32_t codePoint);
+
+// Decodes one UTF-8 character at `p`; returns its length, or 0 when the bytes
+// there are not well-formed UTF-8 (or are cut short by `size`).
+size_t decodeUtf8(const char* p, size_t size, char32_t* codePoint);
+
+bool isValidUtf8(std::string_view text);
+
+std::string cp1251ToUtf8(std::string_view text);
+// Characters that Windows-1251 lacks become '?'.
+std::string utf8ToCp1251(std::string_view text);
+
+// The character a byte console (OEM 866) shows for one byte.
+char32_t oemGlyph(unsigned char byte);
+
+// A settings file's text as UTF-8: files that are valid UTF-8 (a leading
+// byte-order mark is dropped) stay as they are, others are read as Windows-1251.
+std::string textFileToUtf8(std::string_view bytes);
+
+}  // namespace qs

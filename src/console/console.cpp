@@ -1,0 +1,404 @@
+#include "console/console.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+#include "console/codepage.h"
+#include "platform/console_control.h"
+#include "platform/time.h"
+
+namespace qs {
+namespace {
+
+// Stands in before init: swallows output, and every key is Esc.
+class NullTerminal final : public platform::Terminal {
+ public:
+  void setup(int, int) override {}
+  void restore() override {}
+  void write(std::string_view) override {}
+  void moveTo(int, int) override {}
+  void setAttribute(uint16_t) override {}
+  void scrollUp() override {}
+  void setTitle(std::string_view) override {}
+  void flush() override {}
+  std::string readKey() override { return std::string(1, static_cast<char>(kKeyEsc)); }
+  bool keyPending() override { return false; }
+};
+
+// What the toolkit knows of the screen. The cursor is tracked here, so
+// getCursor never asks the terminal; text is wrapped at the last column and
+// the screen scrolled at the last row the way the Windows console does.
+struct Screen {
+  platform::Terminal* term = nullptr;
+  int col = 0, row = 0;
+  uint16_t attr = kAttrNormal;
+  // Pending run of characters on one row, not yet handed to the terminal.
+  std::string run;
+  int runCol = 0, runRow = 0, runEnd = 0;
+  // Where the terminal's own cursor stands (-1: unknown).
+  int termCol = -1, termRow = -1;
+  std::deque<unsigned char> keyBytes;  // the rest of a key read byte by byte
+};
+
+NullTerminal gNull;
+Screen gScreen = [] {
+  Screen s;
+  s.term = &gNull;
+  return s;
+}();
+std::recursive_mutex gOutput;
+
+void flushRun() {
+  Screen& s = gScreen;
+  if (s.run.empty()) return;
+  if (s.termCol != s.runCol || s.termRow != s.runRow) s.term->moveTo(s.runCol, s.runRow);
+  s.term->write(s.run);
+  s.run.clear();
+  s.termRow = s.runRow;
+  s.termCol = s.runEnd < kConsoleColumns ? s.runEnd : -1;  // the terminal does not wrap
+}
+
+void newLine() {
+  Screen& s = gScreen;
+  flushRun();
+  s.col = 0;
+  if (++s.row >= kConsoleRows) {
+    s.term->scrollUp();
+    s.row = kConsoleRows - 1;
+    s.termCol = s.termRow = -1;
+  }
+}
+
+void putGlyph(char32_t cp) {
+  Screen& s = gScreen;
+  if (s.run.empty()) {
+    s.runCol = s.col;
+    s.runRow = s.row;
+  }
+  appendUtf8(s.run, cp);
+  s.runEnd = ++s.col;
+  if (s.col >= kConsoleColumns) newLine();
+}
+
+// One byte as a byte console shows it (controls act, the rest are glyphs).
+void putByte(unsigned char b) {
+  Screen& s = gScreen;
+  switch (b) {
+    case '\n': newLine(); return;
+    case '\r': flushRun(); s.col = 0; return;
+    case '\b': flushRun(); if (s.col > 0) --s.col; return;
+    case '\t':
+      do putGlyph(' ');
+      while (s.col % 8 != 0);
+      return;
+    case '\a': flushRun(); s.term->bell(); return;
+    default: putGlyph(oemGlyph(b)); return;
+  }
+}
+
+void writeText(const char* p, size_t n) {
+  size_t i = 0;
+  while (i < n) {
+    unsigned char b = static_cast<unsigned char>(p[i]);
+    char32_t cp;
+    size_t len = b < 0x80 ? 0 : decodeUtf8(p + i, n - i, &cp);
+    if (len == 0) {
+      putByte(b);
+      ++i;
+    } else {
+      putGlyph(cp);
+      i += len;
+    }
+  }
+}
+
+// Ends an output operation: the terminal's cursor where the toolkit's is, and
+// everything on the screen.
+void settle() {
+  Screen& s = gScreen;
+  flushRun();
+  if (s.termCol != s.col || s.termRow != s.row) {
+    s.term->moveTo(s.col, s.row);
+    s.termCol = s.col;
+    s.termRow = s.row;
+  }
+  s.term->flush();
+}
+
+void clearBand(int row, int count, int width) {
+  std::lock_guard<std::recursive_mutex> lock(gOutput);
+  const std::string blanks(static_cast<size_t>(width), ' ');
+  for (int r = row; r < row + count && r < kConsoleRows; ++r) {
+    if (r < 0) continue;
+    Console::gotoXY(0, r);
+    writeText(blanks.data(), blanks.size());
+  }
+  Console::gotoXY(0, row);
+}
+
+// One key, whole: its bytes as the terminal delivered them, or what is left
+// of a key that was partly read with readKey.
+std::string nextKey() {
+  Screen& s = gScreen;
+  if (!s.keyBytes.empty()) {
+    std::string k(1, static_cast<char>(s.keyBytes.front()));
+    s.keyBytes.pop_front();
+    return k;
+  }
+  {
+    std::lock_guard<std::recursive_mutex> lock(gOutput);
+    settle();
+  }
+  std::string k = s.term->readKey();
+  if (k.empty()) k = std::string(1, static_cast<char>(kKeyEsc));
+  return k;
+}
+
+// A key splits into the pieces an editor stores and erases one at a time: a
+// character outside ASCII is one piece however many bytes it has, while the
+// prefix and scan code of a cursor or function key are two pieces, as on a
+// byte console.
+std::vector<std::string> piecesOf(const std::string& key) {
+  std::vector<std::string> pieces;
+  char32_t cp;
+  if (key.size() > 1 && decodeUtf8(key.data(), key.size(), &cp) == key.size()) {
+    pieces.push_back(key);
+  } else {
+    for (char c : key) pieces.emplace_back(1, c);
+  }
+  return pieces;
+}
+
+void echoPiece(const std::string& piece) {
+  std::lock_guard<std::recursive_mutex> lock(gOutput);
+  if (piece.size() == 1) putGlyph(oemGlyph(static_cast<unsigned char>(piece[0])));
+  else writeText(piece.data(), piece.size());
+  settle();
+}
+
+// Steps back over one cell and blanks it. At column 0 of a wrapped entry the
+// cell is the last one of the row above.
+void eraseCell() {
+  std::lock_guard<std::recursive_mutex> lock(gOutput);
+  ConsolePos p = Console::getCursor();
+  int c = p.x - 1, r = p.y;
+  if (c < 0) {
+    if (r == 0) return;
+    c = kConsoleColumns - 1;
+    --r;
+  }
+  Console::gotoXY(c, r);
+  putGlyph(' ');
+  Console::gotoXY(c, r);
+}
+
+enum class Accept { Any, Digits };
+
+// The editing loop of the three editors. Returns 0 (Enter) or 27 (Esc);
+// `text` holds what was typed.
+int edit(size_t maxLen, Accept accept, std::string& text) {
+  std::vector<size_t> pieceSizes;
+  text.clear();
+  for (;;) {
+    std::string key = nextKey();
+    if (key.size() == 1) {
+      unsigned char k = static_cast<unsigned char>(key[0]);
+      if (k == kKeyEnter) return 0;
+      if (k == kKeyEsc) {
+        text.clear();
+        return kKeyEsc;
+      }
+      if (k == kKeyBackspace) {
+        if (!pieceSizes.empty()) {
+          text.resize(text.size() - pieceSizes.back());
+          pieceSizes.pop_back();
+          eraseCell();
+        }
+        continue;
+      }
+    }
+    if (accept == Accept::Digits) {
+      if (key.size() != 1 || !((key[0] >= '0' && key[0] <= '9') || key[0] == '.')) continue;
+    }
+    for (const std::string& piece : piecesOf(key)) {
+      if (text.size() + piece.size() > maxLen) continue;  // full: dropped without a signal
+      text += piece;
+      pieceSizes.push_back(piece.size());
+      echoPiece(piece);
+    }
+  }
+}
+
+size_t capacityOf(int maxLen, size_t destSize) {
+  size_t cap = destSize == 0 ? 0 : destSize - 1;
+  if (maxLen < 0) maxLen = 0;
+  if (static_cast<size_t>(maxLen) < cap) cap = static_cast<size_t>(maxLen);
+  return cap < static_cast<size_t>(kEditMax) ? cap : static_cast<size_t>(kEditMax);
+}
+
+void storeIfTyped(const std::string& text, char* dest) {
+  if (text.empty()) return;
+  std::memcpy(dest, text.data(), text.size());
+  dest[text.size()] = '\0';
+}
+
+}  // namespace
+
+namespace Console {
+
+void init() {
+  static platform::Terminal* system = platform::createSystemTerminal().release();  // lives to the end
+  platform::initTiming();
+  platform::startConsoleControl();
+  init(system);
+}
+
+void init(platform::Terminal* terminal) {
+  std::lock_guard<std::recursive_mutex> lock(gOutput);
+  Screen& s = gScreen;
+  s = Screen{};
+  s.term = terminal != nullptr ? terminal : &gNull;
+  s.term->setup(kConsoleColumns, kConsoleRows);
+  s.term->moveTo(0, 0);
+  s.termCol = s.termRow = 0;
+  s.term->flush();
+}
+
+void gotoXY(int column, int row) {
+  if (column < 0 || column >= kConsoleColumns || row < 0 || row >= kConsoleRows) return;
+  std::lock_guard<std::recursive_mutex> lock(gOutput);
+  flushRun();
+  gScreen.col = column;
+  gScreen.row = row;
+  settle();
+}
+
+void setCursor(ConsolePos pos) { gotoXY(pos.x, pos.y); }
+
+ConsolePos getCursor() {
+  std::lock_guard<std::recursive_mutex> lock(gOutput);
+  return ConsolePos{static_cast<int16_t>(gScreen.col), static_cast<int16_t>(gScreen.row)};
+}
+
+void setColor(uint16_t attribute) {
+  std::lock_guard<std::recursive_mutex> lock(gOutput);
+  flushRun();
+  gScreen.attr = attribute;
+  gScreen.term->setAttribute(attribute);
+  gScreen.term->flush();
+}
+
+uint16_t color() { return gScreen.attr; }
+
+void setTitle(const char* text) {
+  std::lock_guard<std::recursive_mutex> lock(gOutput);
+  gScreen.term->setTitle(text != nullptr ? text : "");
+  gScreen.term->flush();
+}
+
+int vprint(const char* format, va_list args) {
+  char small[512];
+  va_list again;
+  va_copy(again, args);
+  int n = std::vsnprintf(small, sizeof small, format, args);
+  if (n < 0) {
+    va_end(again);
+    return 0;
+  }
+  std::lock_guard<std::recursive_mutex> lock(gOutput);
+  if (static_cast<size_t>(n) < sizeof small) {
+    writeText(small, static_cast<size_t>(n));
+  } else {
+    std::vector<char> big(static_cast<size_t>(n) + 1);
+    std::vsnprintf(big.data(), big.size(), format, again);
+    writeText(big.data(), static_cast<size_t>(n));
+  }
+  va_end(again);
+  settle();
+  return n;
+}
+
+int print(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int n = vprint(format, args);
+  va_end(args);
+  return n;
+}
+
+void printText(const char* text) {
+  if (text == nullptr) return;
+  std::string out;
+  for (const char* p = text; *p != '\0'; ++p) {
+    out += *p;
+    if (p[0] == '%' && p[1] == '%') ++p;
+  }
+  std::lock_guard<std::recursive_mutex> lock(gOutput);
+  writeText(out.data(), out.size());
+  settle();
+}
+
+void clearLines(int row, int count) { clearBand(row, count, 77); }
+
+void clearLinesWide(int row, int count) { clearBand(row, count, 96); }
+
+int readLine(const char* prompt, int maxLen, char* dest, size_t destSize) {
+  printText(prompt);
+  std::string text;
+  int result = edit(capacityOf(maxLen, destSize), Accept::Any, text);
+  if (result == 0) storeIfTyped(text, dest);
+  return result;
+}
+
+int readLine(const char* prompt, std::string& dest, int maxLen) {
+  printText(prompt);
+  std::string text;
+  int result = edit(capacityOf(maxLen, static_cast<size_t>(kEditMax) + 1), Accept::Any, text);
+  if (result == 0 && !text.empty()) dest = text;
+  return result;
+}
+
+int readDigits(const char* format, char* dest, size_t destSize, ...) {
+  va_list args;
+  va_start(args, destSize);
+  vprint(format, args);
+  va_end(args);
+  std::string text;
+  int result = edit(capacityOf(kEditMax, destSize), Accept::Digits, text);
+  if (result == 0) storeIfTyped(text, dest);
+  return result;
+}
+
+int readNumber(const char* prompt, double* out) {
+  printText(prompt);
+  std::string text;
+  int result = edit(static_cast<size_t>(kEditMax), Accept::Digits, text);
+  if (result == 0 && !text.empty() && out != nullptr) *out = std::atof(text.c_str());
+  return result;
+}
+
+int readKey() {
+  Screen& s = gScreen;
+  if (s.keyBytes.empty()) {
+    std::string k = nextKey();
+    s.keyBytes.assign(k.begin(), k.end());
+  }
+  int b = s.keyBytes.front();
+  s.keyBytes.pop_front();
+  return b;
+}
+
+int keyPending() { return (!gScreen.keyBytes.empty() || gScreen.term->keyPending()) ? 1 : 0; }
+
+void putChar(int byte) {
+  std::lock_guard<std::recursive_mutex> lock(gOutput);
+  putByte(static_cast<unsigned char>(byte));
+  settle();
+}
+
+}  // namespace Console
+}  // namespace qs

@@ -1,0 +1,64 @@
+# Helpers for end-to-end journeys: the real qs in a 100 x 38 tmux pane.
+# Each journey runs on a tmux server of its own, in a scratch folder.
+
+e2e_init() {
+  QS=$(readlink -f "$1")
+  WORK=$(mktemp -d "${TMPDIR:-/tmp}/qs-e2e.XXXXXX")
+  SOCK="qs-e2e-$$"
+  export LANG=C.UTF-8 LC_ALL=C.UTF-8
+  trap e2e_cleanup EXIT
+}
+
+e2e_cleanup() {
+  tmux -L "$SOCK" kill-server 2>/dev/null || true
+  rm -rf "$WORK"
+}
+
+fail() {
+  echo "FAIL: $*" >&2
+  echo "---- screen ----" >&2
+  screen >&2 || true
+  exit 1
+}
+
+# Starts a command in the pane; its exit status and the terminal modes after
+# it are written to $WORK/exit and $WORK/stty.
+e2e_start() {
+  local cmd="$1"
+  cat >"$WORK/run.sh" <<SH
+cd "$WORK"
+$cmd
+echo \$? > "$WORK/exit.tmp"
+stty -a > "$WORK/stty" 2>&1
+mv "$WORK/exit.tmp" "$WORK/exit"
+sleep 600
+SH
+  tmux -L "$SOCK" -f /dev/null new-session -d -s qs -x 100 -y 38 "bash $WORK/run.sh"
+  tmux -L "$SOCK" set-option -g escape-time 0 >/dev/null
+}
+
+screen() { tmux -L "$SOCK" capture-pane -p -t qs; }
+row() { screen | sed -n "$(($1 + 1))p"; }
+keys() { tmux -L "$SOCK" send-keys -t qs "$@"; }
+
+# Waits up to $2 seconds (default 10) for text to appear on the screen.
+wait_for() {
+  local text="$1" limit=$(( ${2:-10} * 10 )) i=0
+  while [ $i -lt $limit ]; do
+    if screen | grep -qF -- "$text"; then return 0; fi
+    sleep 0.1
+    i=$((i + 1))
+  done
+  fail "'$text' did not appear"
+}
+
+# Waits for the program to end; prints its exit status.
+wait_exit() {
+  local limit=$(( ${1:-10} * 10 )) i=0
+  while [ $i -lt $limit ]; do
+    if [ -f "$WORK/exit" ]; then cat "$WORK/exit"; return 0; fi
+    sleep 0.1
+    i=$((i + 1))
+  done
+  fail "qs did not end"
+}

@@ -1,0 +1,187 @@
+// The settings-file readers: Task line and menu items.
+#include <gtest/gtest.h>
+
+#include "app/entry.h"
+#include "app/settings.h"
+#include "support/test_support.h"
+
+namespace qs {
+namespace {
+
+using test::TempDir;
+
+struct TaskResult {
+  int rc;
+  char digit;
+  uint8_t address;
+};
+
+TaskResult task(const std::string& text, int index = 1) {
+  TempDir dir;
+  std::string path = dir.write("common.sch", text);
+  TaskResult r{0, 'x', 0x99};
+  r.rc = readTaskLine(path, "Task", index, &r.digit, &r.address);
+  return r;
+}
+
+TEST(TaskLine, PortAndAddressOfTheMatchingIndex) {
+  auto r = task("Task_2:\t5\t2A\t\nTask_1:\t3\t1f\t\n");
+  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.digit, '3');
+  EXPECT_EQ(r.address, 0x1F);
+  r = task("Task_2:\t5\t2A\t\nTask_1:\t3\t1f\t\n", 2);
+  EXPECT_EQ(r.digit, '5');
+  EXPECT_EQ(r.address, 0x2A);
+}
+
+TEST(TaskLine, CommentsCaseAndSeparator) {
+  auto r = task("##Task_1:\t4\t11\t\n#Task_1:\t5\t12\t\n");
+  EXPECT_EQ(r.digit, 'x');  // "##" is a comment; "#Task" is another key
+  EXPECT_EQ(r.address, 0x99);
+  r = task("task_1: 6\t0x13\t\n");  // lower-case key, blank as the separator, 0x prefix
+  EXPECT_EQ(r.digit, '6');
+  EXPECT_EQ(r.address, 0x13);
+}
+
+TEST(TaskLine, LastMatchingLineWinsAndIndexIsNumeric) {
+  auto r = task("Task_01:\t2\t21\t\nTask_1:\t7\t22\t\nTask_10:\t8\t23\t\n");
+  EXPECT_EQ(r.digit, '7');
+  EXPECT_EQ(r.address, 0x22);
+}
+
+TEST(TaskLine, PartialLinesSetWhatTheyCan) {
+  // No TAB after the address: the digit is set, the address stays.
+  auto r = task("Task_1:\t4\t21\t\nTask_1:\t9\t33");
+  EXPECT_EQ(r.digit, '9');
+  EXPECT_EQ(r.address, 0x21);
+  // No TAB after the port: nothing from that line.
+  r = task("Task_1:\t4");
+  EXPECT_EQ(r.digit, 'x');
+  // Nothing at all after the colon, not even a newline.
+  r = task("Task_1:");
+  EXPECT_EQ(r.digit, 'x');
+  r = task("Task_1:\n");
+  EXPECT_EQ(r.digit, 'x');
+}
+
+TEST(TaskLine, PortAboveNineIsNotADigit) {
+  auto r = task("Task_1:\t12\t21\t\n");
+  EXPECT_EQ(r.digit, static_cast<char>('0' + 12));
+  EXPECT_EQ(r.address, 0x21);
+  r = task("Task_1:\t3\t1FF\t\n");
+  EXPECT_EQ(r.address, 0xFF);  // low 8 bits
+}
+
+TEST(TaskLine, MissingFileWritesNothing) {
+  char digit = 'x';
+  uint8_t address = 0x99;
+  EXPECT_EQ(readTaskLine("no/such/file.sch", "Task", 1, &digit, &address), -1);
+  EXPECT_EQ(digit, 'x');
+  EXPECT_EQ(address, 0x99);
+}
+
+TEST(TaskLine, WindowsLineEndsAndLongLines) {
+  auto r = task("Task_1:\t4\t2B\t\r\n");
+  EXPECT_EQ(r.digit, '4');
+  EXPECT_EQ(r.address, 0x2B);
+  // A line of more than 255 characters goes on as a new line: the text after
+  // the cut is read as a line of its own.
+  std::string longLine = "x" + std::string(254, ' ') + "Task_1:\t5\t31\t\n";
+  r = task(longLine);
+  EXPECT_EQ(r.digit, '5');
+  EXPECT_EQ(r.address, 0x31);
+  longLine = "x" + std::string(253, ' ') + "Task_1:\t5\t31\t\n";
+  r = task(longLine);
+  EXPECT_EQ(r.digit, 'x');
+}
+
+std::vector<MenuItem> menu(const std::string& text, int* count = nullptr) {
+  TempDir dir;
+  std::string path = dir.write("common.sch", text);
+  std::vector<MenuItem> items;
+  int n = -1;
+  EXPECT_EQ(loadMenuItems(path, &items, &n), 0);
+  EXPECT_EQ(n, static_cast<int>(items.size()));
+  if (count) *count = n;
+  return items;
+}
+
+TEST(MenuItems, TypesNumbersAndCaptionsInFileOrder) {
+  auto items = menu(
+      "Task_1:\t1\t21\t\n"
+      "menu_3:x\tA2\tПервый\t\n"
+      "MENU_1:\tS8\tВторой\n"
+      "## menu_9:\tV1\tcomment\t\n"
+      "menu_7:\tV5\tТретий\tignored\n"
+      "menu_2:\tQ4\tfourth\t\n");
+  ASSERT_EQ(items.size(), 4u);
+  EXPECT_EQ(items[0].id, 3);
+  EXPECT_EQ(items[0].flags, kMenuTypeA);
+  EXPECT_EQ(items[0].number, 2);
+  EXPECT_EQ(items[0].caption, "Первый");
+  EXPECT_EQ(items[1].id, 1);
+  EXPECT_EQ(items[1].flags, 0x408);
+  EXPECT_EQ(items[1].caption, "Второй");
+  EXPECT_EQ(items[2].flags, kMenuTypeV | kMenuFive);
+  EXPECT_EQ(items[2].caption, "Третий");
+  EXPECT_EQ(items[3].flags, 0);  // no type bit for other letters
+  EXPECT_EQ(items[3].number, 4);
+}
+
+TEST(MenuItems, BrokenLinesStillMakeItems) {
+  auto items = menu(
+      "menu_1:\n"             // no TAB: item with nothing else
+      "menu_2:\tA5\n"         // type field not ended by a TAB
+      "menu_3:\tS1\tlast");   // caption ended by neither TAB nor newline
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[0].id, 1);
+  EXPECT_EQ(items[0].flags, 0);
+  EXPECT_EQ(items[1].flags, 0);
+  EXPECT_EQ(items[1].number, 0);
+  EXPECT_EQ(items[2].flags, kMenuTypeS);
+  EXPECT_EQ(items[2].caption, "");
+}
+
+TEST(MenuItems, Windows1251CaptionsAreConverted) {
+  auto items = menu("menu_1:\tA1\t\xD2\xE5\xF1\xF2\t\r\n");
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].caption, "Тест");
+}
+
+TEST(MenuItems, EmptyOrMissingFile) {
+  EXPECT_TRUE(menu("").empty());
+  std::vector<MenuItem> items(2);
+  int count = 5;
+  EXPECT_EQ(loadMenuItems("no/such/file.sch", &items, &count), -1);
+  EXPECT_EQ(items.size(), 2u);
+  EXPECT_EQ(count, 5);
+}
+
+TEST(Decimal, ConversionLikeTheCLibraryButSaturating) {
+  EXPECT_EQ(decimalValue("  -12x"), -12);
+  EXPECT_EQ(decimalValue("+7"), 7);
+  EXPECT_EQ(decimalValue("abc"), 0);
+  EXPECT_EQ(decimalValue(""), 0);
+  EXPECT_GT(decimalValue("999999999999999999999999"), 0);
+}
+
+TEST(RunMode, FirstCharacterOfFirstArgument) {
+  auto mode = [](std::initializer_list<const char*> args) {
+    std::vector<const char*> argv{"qs"};
+    argv.insert(argv.end(), args);
+    return parseRunMode(static_cast<int>(argv.size()), argv.data());
+  };
+  EXPECT_EQ(mode({}).mode, RunMode::Standalone);
+  EXPECT_EQ(mode({"mx"}).mode, RunMode::Master);
+  auto s = mode({"s"});
+  EXPECT_EQ(s.mode, RunMode::Slave);
+  EXPECT_EQ(s.taskNumber, 0);
+  s = mode({"s12", "ignored"});
+  EXPECT_EQ(s.taskNumber, 12);
+  EXPECT_EQ(mode({"S3"}).mode, RunMode::Standalone);
+  EXPECT_EQ(mode({"M"}).mode, RunMode::Standalone);
+  EXPECT_EQ(mode({"-s"}).mode, RunMode::Standalone);
+}
+
+}  // namespace
+}  // namespace qs
