@@ -36,8 +36,24 @@ if [ -n "$win" ]; then
   if [ ! -d "$WINEPREFIX" ]; then
     echo "(first Wine start: creating its prefix, this takes a while)"
   fi
+  # The far end of a serial line for the Win32 serial channel: a pseudo-
+  # terminal linked as COM9 of the Wine prefix (needs the native build).
+  peer_pid=""
+  peer="${native:-build}/tests/qs-peer"
+  if [ -x "$peer" ]; then
+    "$wine" cmd /c exit >/dev/null 2>&1 || true   # makes the prefix on a first run
+    settings=$(mktemp)
+    "$peer" serial "$WINEPREFIX/dosdevices/com9" "$settings" >/dev/null &
+    peer_pid=$!
+    export QS_WINE_COM=9 QS_WINE_COM_SETTINGS="Z:${settings//\//\\}"
+  fi
   "$wine" "$win/tests/qs_tests.exe" 2>&1 | tr -d '\r' | tee "$log"
   rc=${PIPESTATUS[0]}
+  if [ -n "$peer_pid" ]; then
+    kill "$peer_pid" 2>/dev/null || true
+    wait "$peer_pid" 2>/dev/null || true
+    rm -f "$settings" "$WINEPREFIX/dosdevices/com9"
+  fi
   [ "$rc" -eq 0 ] || status=1
   ok=$(grep -c '^\[       OK \]' "$log")
   bad=$(grep -cE '^\[  FAILED  \] .*\([0-9]+ ms\)$' "$log")

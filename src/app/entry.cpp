@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/settings.h"
+#include "channel/channel.h"
 #include "app/version.h"
 #include "console/console.h"
 
@@ -68,6 +69,20 @@ bool handleInfoArguments(int argc, const char* const* argv) {
   return false;
 }
 
+void reportStartupFailure(long status, const std::string& channelName) {
+  Console::clearLines(0, 1);
+  if (status >= -19999) {
+    Console::print("Ошибка %s невозможно открыть порт.", channelName.c_str());
+  } else if (status >= -29999) {
+    Console::print("Ошибка инициализации протокола Dev.");
+  } else if (status >= -39999) {
+    Console::print("Ошибка инициализации регистров Dev.");
+  } else {
+    Console::print("Ошибка(%ld) инициализации Dev.", status);
+  }
+  Console::readKey();
+}
+
 int runEntry(int argc, char** argv) {
   if (handleInfoArguments(argc, argv)) return 0;
 
@@ -78,6 +93,18 @@ int runEntry(int argc, char** argv) {
   if (sel.mode == RunMode::Slave) params.taskNumber = sel.taskNumber;
   if (!chooseChannel(settingsPath("common.sch"), params)) return 0;
 
+  // The bench's own device: standalone and slave mode open the start-up
+  // channel at 115200 baud; the master has no device of its own.
+  std::unique_ptr<Channel> device;
+  if (sel.mode != RunMode::Master) {
+    device = createChannel(params.channelName, 115200);
+    if (!device->isOpen) {
+      reportStartupFailure(-10000, params.channelName);
+      return 0;
+    }
+  }
+
+  if (device) device->close();
   return 0;
 }
 

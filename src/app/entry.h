@@ -39,6 +39,9 @@ bool chooseChannel(const std::string& settingsFile, StartupParams& params);
 // `qs --help` / `qs --version`: prints and returns true when the arguments ask for it.
 bool handleInfoArguments(int argc, const char* const* argv);
 
+// The start-up failure message for a device-link status (waits for a key).
+void reportStartupFailure(long status, const std::string& channelName);
+
 int runEntry(int argc, char** argv);
 
 }  // namespace qs

@@ -1,7 +1,6 @@
 #include "app/settings.h"
 
 #include <cctype>
-#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -63,19 +62,6 @@ bool readSettingsLines(const std::string& path, std::vector<std::string>& lines)
   }
   if (!line.empty()) lines.push_back(std::move(line));
   return true;
-}
-
-long decimalValue(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    int digit = text[i] - '0';
-    value = value > (LONG_MAX - digit) / 10 ? LONG_MAX : value * 10 + digit;
-  }
-  return negative ? -value : value;
 }
 
 bool sameKey(std::string_view a, std::string_view b) {

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "console/bytes.h"
+
 namespace qs {
 
 // "QS_ADD" and the platform's path separator in front of a settings file name.
@@ -17,11 +19,6 @@ std::string settingsPath(std::string_view fileName);
 // most 255 characters including its newline (a longer line goes on as the
 // next one). Returns false when the file cannot be opened.
 bool readSettingsLines(const std::string& path, std::vector<std::string>& lines);
-
-// Decimal conversion as the settings use it: leading blanks, an optional
-// sign, digits up to the first other character; 0 when there are none.
-// Values out of range saturate instead of overflowing.
-long decimalValue(std::string_view text);
 
 // Case-blind comparison of ASCII keys.
 bool sameKey(std::string_view a, std::string_view b);

@@ -1,5 +1,7 @@
 #include "console/bytes.h"
 
+#include <cctype>
+#include <climits>
 #include <cstring>
 
 namespace qs {
@@ -13,6 +15,19 @@ int containsAny(const char* text, const char* set) {
   for (const char* s = set; *s != '\0'; ++s)
     if (std::strchr(text, *s) != nullptr) return 1;
   return 0;
+}
+
+long decimalValue(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    int digit = text[i] - '0';
+    value = value > (LONG_MAX - digit) / 10 ? LONG_MAX : value * 10 + digit;
+  }
+  return negative ? -value : value;
 }
 
 }  // namespace qs

@@ -2,6 +2,7 @@
 // verification settings.
 #pragma once
 #include <cstdint>
+#include <string_view>
 
 namespace qs {
 
@@ -11,5 +12,10 @@ uint8_t toBcd(int value);
 int fromBcd(int bcd);
 // 1 when some character of `set` occurs in `text`, else 0 (also for an empty text or set).
 int containsAny(const char* text, const char* set);
+
+// Decimal conversion in the manner of the C library's: leading blanks, an
+// optional sign, digits up to the first other character; 0 when there are
+// none. Values out of range saturate instead of overflowing.
+long decimalValue(std::string_view text);
 
 }  // namespace qs

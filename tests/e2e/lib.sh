@@ -3,6 +3,8 @@
 
 e2e_init() {
   QS=$(readlink -f "$1")
+  PEER=$(readlink -f "${2:-}" 2>/dev/null || true)
+  PIDS=()
   WORK=$(mktemp -d "${TMPDIR:-/tmp}/qs-e2e.XXXXXX")
   SOCK="qs-e2e-$$"
   export LANG=C.UTF-8 LC_ALL=C.UTF-8
@@ -10,6 +12,7 @@ e2e_init() {
 }
 
 e2e_cleanup() {
+  for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done
   tmux -L "$SOCK" kill-server 2>/dev/null || true
   rm -rf "$WORK"
 }
@@ -35,6 +38,23 @@ sleep 600
 SH
   tmux -L "$SOCK" -f /dev/null new-session -d -s qs -x 100 -y 38 "bash $WORK/run.sh"
   tmux -L "$SOCK" set-option -g escape-time 0 >/dev/null
+}
+
+# Starts qs-peer in the background (killed at the end).
+start_peer() {
+  "$PEER" "$@" &
+  PIDS+=($!)
+}
+
+# Waits up to $2 seconds for a file to exist and hold text matching $3 (grep -E).
+wait_file() {
+  local file="$1" limit=$(( ${2:-10} * 10 )) pattern="${3:-.}" i=0
+  while [ $i -lt $limit ]; do
+    if [ -f "$file" ] && grep -qE -- "$pattern" "$file"; then return 0; fi
+    sleep 0.1
+    i=$((i + 1))
+  done
+  fail "$file never held '$pattern'"
 }
 
 screen() { tmux -L "$SOCK" capture-pane -p -t qs; }

@@ -1,0 +1,49 @@
+#include "channel/channel.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "console/bytes.h"
+#include "channel/serial_channel.h"
+#include "channel/tcp_channel.h"
+
+namespace qs {
+
+int Channel::open(const std::string&, int) { return 0; }
+
+int Channel::write(const uint8_t*, int, int) { return 0; }
+
+int Channel::read(uint8_t*, int, unsigned* count) {
+  if (count != nullptr) *count = 0;
+  return 0;
+}
+
+bool Channel::allocateRxBuffer() {
+  rxBuffer.reset(new (std::nothrow) uint8_t[kRxBufferSize]());
+  rxBufferSize = kRxBufferSize;
+  return rxBuffer != nullptr;
+}
+
+int baudIndexOf(int baud) {
+  for (int i = 0; i < 8; ++i)
+    if (kBaudRates[i] == baud) return i;
+  return -1;
+}
+
+std::unique_ptr<Channel> createChannel(const std::string& name, int baud) {
+#ifndef _WIN32
+  if (!name.empty() && name[0] == '/') return std::make_unique<SerialChannel>(name, baud);
+#endif
+  if (name.size() >= 8) return std::make_unique<TcpChannel>(name);
+  const char* digits = name.c_str();
+  const char* com = std::strstr(digits, "COM");
+  if (com == nullptr) com = std::strstr(digits, "com");
+  if (com != nullptr) digits = com + 3;
+  long number = decimalValue(digits);
+  char path[32];
+  std::snprintf(path, sizeof path, "\\\\.\\COM%u", static_cast<unsigned>(number));
+  return std::make_unique<SerialChannel>(path, baud);
+}
+
+}  // namespace qs

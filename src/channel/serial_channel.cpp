@@ -1,0 +1,84 @@
+#include "channel/serial_channel.h"
+
+#include <cstring>
+
+#include "console/bytes.h"
+
+namespace qs {
+
+SerialChannel::SerialChannel(const std::string& devicePath, int baud) {
+  isOpen = open(devicePath, baud) == kChannelOk ? 1 : 0;
+}
+
+SerialChannel::~SerialChannel() {
+  if (portHandle != platform::kInvalidPort) platform::serialClose(portHandle);
+}
+
+int SerialChannel::open(const std::string& devicePath, int baud) {
+  int index = baudIndexOf(baud);
+  if (index < 0) return kChannelBadBaud;  // the device is not touched
+  baudIndex = static_cast<uint8_t>(index);
+
+  portHandle = platform::serialOpen(devicePath);
+  if (portHandle == platform::kInvalidPort) return kChannelFailed;
+
+  const char* com = std::strstr(devicePath.c_str(), "COM");
+  portNumber = static_cast<uint8_t>(com != nullptr ? decimalValue(com + 3) : 0);
+
+  if (!platform::serialConfigure(portHandle, baud)) {
+    close();
+    return kChannelSettingsRefused;
+  }
+  if (!platform::serialSetTimeouts(portHandle)) {
+    close();
+    return kChannelTimeoutsRefused;
+  }
+  if (!allocateRxBuffer()) {
+    close();
+    return kChannelNoBuffer;
+  }
+  isOpen = 1;
+  nativeHandle = portHandle;
+  return kChannelOk;
+}
+
+int SerialChannel::close() {
+  if (portHandle == platform::kInvalidPort) {
+    isOpen = 0;
+    return kChannelSettingsRefused;  // -2: nothing open
+  }
+  if (!platform::serialClose(portHandle)) return kChannelFailed;
+  portHandle = platform::kInvalidPort;
+  rxBuffer.reset();
+  isOpen = 0;
+  return kChannelOk;
+}
+
+int SerialChannel::write(const uint8_t* data, int length, int preamble) {
+  if (portHandle == platform::kInvalidPort || length < 0) return 0;
+  int error = 0;
+  if (preamble != 0) {
+    static const uint8_t kPreamble[3] = {0xFF, 0xFF, 0xFF};
+    platform::serialWrite(portHandle, kPreamble, sizeof kPreamble, &error);  // a failure is ignored
+  }
+  if (platform::serialWrite(portHandle, data, static_cast<size_t>(length), &error)) return 1;
+  return error;
+}
+
+int SerialChannel::read(uint8_t* buffer, int max, unsigned* count) {
+  size_t got = 0;
+  bool ok = portHandle != platform::kInvalidPort && max > 0 &&
+            platform::serialRead(portHandle, buffer, static_cast<size_t>(max), &got);
+  if (count != nullptr) *count = static_cast<unsigned>(got);
+  return ok ? 1 : 0;
+}
+
+void SerialChannel::purge() {
+  if (portHandle == platform::kInvalidPort) return;
+  uint8_t scratch;
+  size_t got = 0;
+  while (platform::serialRead(portHandle, &scratch, 1, &got) && got == 1) {
+  }
+}
+
+}  // namespace qs

@@ -1,0 +1,27 @@
+// The channel over a serial port: 8N1, raw, no flow control, DTR and RTS
+// inactive; reads return at once with what has arrived.
+#pragma once
+#include "channel/channel.h"
+#include "platform/serial_port.h"
+
+namespace qs {
+
+class SerialChannel : public Channel {
+ public:
+  // Opens the port at once; isOpen says whether that worked.
+  SerialChannel(const std::string& devicePath, int baud);
+  ~SerialChannel() override;
+
+  void purge() override;
+  // 0, or -11 (rate not offered), -1 (port not to be had), -2 (settings
+  // refused), -3 (time-outs refused), -4 (no receive buffer).
+  int open(const std::string& devicePath, int baud) override;
+  // 0, -1 (the system refused), -2 (nothing open).
+  int close() override;
+  int write(const uint8_t* data, int length, int preamble) override;
+  int read(uint8_t* buffer, int max, unsigned* count) override;
+
+  platform::PortHandle portHandle = platform::kInvalidPort;
+};
+
+}  // namespace qs

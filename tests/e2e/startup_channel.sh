@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# qs opens the bench's channel at start-up: a serial port named by Task_1
+# (QS_ADD/com7 linked to a pseudo-terminal) at 115200 8N1 raw, a TCP relay
+# typed at the prompt, and a port it cannot open with the error message.
+set -euo pipefail
+. "$(dirname "$0")/lib.sh"
+e2e_init "$1" "$2"
+mkdir -p "$WORK/QS_ADD"
+
+# Serial: Task_1 names port 7.
+printf 'Task_1:\t7\t21\t\n' >"$WORK/QS_ADD/common.sch"
+start_peer serial "$WORK/QS_ADD/com7" "$WORK/line"
+wait_file "$WORK/line" 5
+e2e_start "$QS"
+status=$(wait_exit)
+[ "$status" = "0" ] || fail "serial start-up ended with $status"
+wait_file "$WORK/line" 5 '^baud=115200 cs8=1 parity=0 stop2=0 rtscts=0 xonxoff=0 icanon=0 echo=0 opost=0 inlcr=0$'
+tmux -L "$SOCK" kill-server
+
+# TCP: the operator types the relay's address at the prompt.
+rm -f "$WORK/exit"
+printf 'Task_1:\t0\t21\t\n' >"$WORK/QS_ADD/common.sch"
+start_peer tcp "$WORK/port" "$WORK/tcp.log"
+wait_file "$WORK/port" 5
+port=$(cat "$WORK/port")
+e2e_start "$QS"
+wait_for "IP:PORT"
+keys "127.0.0.1:$port" Enter
+wait_file "$WORK/tcp.log" 10 connected
+status=$(wait_exit)
+[ "$status" = "0" ] || fail "TCP start-up ended with $status"
+tmux -L "$SOCK" kill-server
+
+# A port that cannot be opened: the message names the channel, a key ends qs.
+rm -f "$WORK/exit"
+printf 'Task_1:\t8\t21\t\n' >"$WORK/QS_ADD/common.sch"
+ln -sf "$WORK/no-such-device" "$WORK/QS_ADD/com8"
+e2e_start "$QS"
+wait_for "Ошибка COM8: невозможно открыть порт."
+keys x
+status=$(wait_exit)
+[ "$status" = "0" ] || fail "failed start-up ended with $status"
+echo "ok"
