@@ -1,6 +1,7 @@
 // Pauses and the millisecond tick used for averaging windows and time-outs.
 #pragma once
 #include <cstdint>
+#include <functional>
 
 namespace qs::platform {
 
@@ -12,5 +13,18 @@ void sleepMs(uint32_t ms);
 
 // Milliseconds from an arbitrary start, wrapping at 2^32 like GetTickCount.
 uint32_t tickCount();
+
+// A clock that tests put in place of the system's: pauses are handed to
+// `sleep` instead of being slept, and `tick` answers tickCount. Only the
+// thread that installed it sees it; other threads keep the real clock.
+struct ClockOverride {
+  std::function<void(uint32_t)> sleep;
+  std::function<uint32_t()> tick;
+};
+void setClockOverride(ClockOverride* clock);  // null: the system's clock again
+
+// The system's own pause and tick (what the override stands in for).
+void systemSleepMs(uint32_t ms);
+uint32_t systemTickCount();
 
 }  // namespace qs::platform

@@ -34,3 +34,24 @@ std::string readFile(const std::string& path) {
 }
 
 }  // namespace qs::test
+
+namespace qs::test {
+
+FakeClock::FakeClock() {
+  clock_.sleep = [this](uint32_t ms) {
+    sleeps.push_back(ms);
+    now_ += ms;
+  };
+  clock_.tick = [this] { return now_; };
+  platform::setClockOverride(&clock_);
+}
+
+FakeClock::~FakeClock() { platform::setClockOverride(nullptr); }
+
+uint64_t FakeClock::slept() const {
+  uint64_t total = 0;
+  for (uint32_t s : sleeps) total += s;
+  return total;
+}
+
+}  // namespace qs::test

@@ -36,3 +36,28 @@ class TempDir {
 std::string readFile(const std::string& path);
 
 }  // namespace qs::test
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/time.h"
+
+namespace qs::test {
+
+// A clock for the calling thread: pauses are recorded and advance the tick
+// at once instead of being slept.
+class FakeClock {
+ public:
+  FakeClock();
+  ~FakeClock();
+  uint32_t now() const { return now_; }
+  void advance(uint32_t ms) { now_ += ms; }
+  std::vector<uint32_t> sleeps;  // every pause asked for, in order
+  uint64_t slept() const;
+
+ private:
+  platform::ClockOverride clock_;
+  uint32_t now_ = 1000000;
+};
+
+}  // namespace qs::test

@@ -11,8 +11,8 @@ void initTiming() {
   timeBeginPeriod(1);
 }
 
-void sleepMs(uint32_t ms) { Sleep(ms); }
+void systemSleepMs(uint32_t ms) { Sleep(ms); }
 
-uint32_t tickCount() { return GetTickCount(); }
+uint32_t systemTickCount() { return GetTickCount(); }
 
 }  // namespace qs::platform

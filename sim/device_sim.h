@@ -1,0 +1,95 @@
+// Simulated devices under test on one multi-drop line. Each device answers
+// the device-link requests addressed to it from one memory model: EEPROM,
+// word memory, clock, energy totals, current values and deterministic
+// half-hour profiles. Faults (lost, late, corrupted answers, line noise) are
+// injected with a seed so that a run can be repeated.
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace qs::sim {
+
+struct SimDevice {
+  uint8_t address = 0x21;
+  uint8_t addressExtra = 10;
+  uint32_t serial = 0x123456;  // 24 bits
+  uint8_t type = 1;            // 3Ф4П(220В)
+  std::string version = "v102";
+  std::vector<uint8_t> eeprom = std::vector<uint8_t>(4096, 0xFF);
+  std::vector<uint8_t> words = std::vector<uint8_t>(1024, 0);  // byte-addressed 4-byte words
+  int64_t clockOffset = 0;     // device time = computer time + offset
+  uint32_t currentRaw[16] = {};
+  uint64_t totalsSinceStart[4] = {};
+  uint64_t totalsThisMonth[4] = {};
+  int profileDays = 45;        // days back from today that hold profile data
+  bool answerSerialAsDigits = false;  // 0x5F: six digits, or bytes with the number at 3..5
+  // Profile formatting: progress reports of `formatTables` steps, twice over.
+  int formatTables = 8;
+  int formatStepMs = 80;
+
+  // A device with plausible contents for a serial number and address.
+  static SimDevice make(uint8_t address, uint32_t serial);
+  void setRatio(int eepromAddress, unsigned value);  // four ASCII digits
+  void setCoefficient(int index, float value);
+  float coefficient(int index) const;
+  // The half-hour values P+, P-, Q+, Q- (tenths) of slot 1..48 of a day.
+  void profileValues(int64_t dayStart, int slot, int32_t out[4]) const;
+};
+
+struct Faults {
+  double drop = 0;      // an answer is not sent
+  double corrupt = 0;   // one byte of an answer is changed
+  double noise = 0;     // random bytes come before an answer
+  uint32_t delayMs = 0;  // every answer comes this much later
+  uint32_t seed = 1;
+};
+
+// The line: takes the bytes the program writes, answers from the device(s)
+// addressed, and hands out the answer bytes when they are due.
+class SimLine {
+ public:
+  SimLine();
+  SimDevice& add(const SimDevice& device);
+  std::vector<SimDevice>& devices() { return devices_; }
+  SimDevice* find(uint8_t address);
+  void setFaults(const Faults& faults);
+
+  // Bytes from the program at time `nowMs` (a tick count).
+  void receive(const uint8_t* data, size_t size, uint32_t nowMs);
+  // Answer bytes due by `nowMs`, at most `max`.
+  size_t take(uint8_t* out, size_t max, uint32_t nowMs);
+  // Time (ms from now) until the next answer byte is due; -1 when none waits.
+  int nextDueIn(uint32_t nowMs) const;
+  bool idle() const { return out_.empty(); }
+
+  // Every request frame the line has seen (for tests).
+  std::vector<std::vector<uint8_t>> requests;
+  // Answers the line holds back entirely (a silent line), for tests.
+  bool silent = false;
+
+ private:
+  struct Pending {
+    uint32_t due;
+    std::vector<uint8_t> bytes;
+  };
+  void handleFrame(const std::vector<uint8_t>& frame, uint32_t nowMs);
+  void answer(SimDevice& d, uint8_t command, uint8_t address, const std::vector<uint8_t>& payload, uint32_t due);
+  void answerRequest(SimDevice& d, uint8_t command, uint8_t address, const uint8_t* p, int length, uint32_t nowMs);
+  void answerProfile(SimDevice& d, uint8_t address, const uint8_t* p, int length, uint32_t due);
+
+  std::vector<SimDevice> devices_;
+  std::vector<uint8_t> in_;
+  std::deque<Pending> out_;
+  Faults faults_;
+  std::mt19937 rng_;
+};
+
+// A frame in the device-link format (start, command, address, length,
+// payload, checksum).
+std::vector<uint8_t> makeFrame(uint8_t command, uint8_t address, const std::vector<uint8_t>& payload);
+
+}  // namespace qs::sim

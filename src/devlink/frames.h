@@ -1,0 +1,47 @@
+// The device-link frame: 0x5B, command, address, length, payload, 16-bit
+// checksum high byte first. Requests are built and sent here, answers are
+// assembled from the byte stream and decoded into the DeviceState.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "devlink/device_state.h"
+
+namespace qs {
+
+class DevLink;
+class Channel;
+
+inline constexpr uint8_t kFrameStart = 0x5B;
+inline constexpr int kSerialByNumberCode = 0x107B;  // wire 0x7B, addressed by serial number
+
+// Checksum over the command, address, length and payload bytes.
+uint16_t frameChecksum(const uint8_t* bytes, size_t count);
+
+// The four argument words of a request, plus the data of 0x6C and the
+// double of 0x78.
+struct RequestArgs {
+  uint32_t a1 = 0, a2 = 0, a3 = 0, a4 = 0;
+  const uint8_t* data = nullptr;  // 0x6C: bytes to write
+  double value = 0;               // 0x78: value to store
+};
+
+// Builds and sends one request, then pauses as long as the device is given
+// to answer. Returns the frame length; -1 for a code without an encoding,
+// -108 for a 0x6C request of more than 16 bytes (nothing is sent then).
+int sendRequest(DevLink& link, DeviceState* state, int code, const RequestArgs& args = {});
+// The bytes of a request, without sending (the same rules; the length or a negative code).
+int encodeRequest(DeviceState& state, int code, const RequestArgs& args, uint8_t* frame, int* pauseMs);
+
+// Assembles one answer frame in the channel's receive buffer: its length,
+// -1 when no complete frame came, -2 for a checksum mismatch.
+int receiveFrame(Channel& channel, DeviceState& state);
+int receiveFrame(DevLink& link, DeviceState& state);
+
+// Receives and decodes one answer for the link's own state: 0, or a failure
+// code (-10001, -10002, -1, -2, -3, or 0xCC00.. for a malformed answer).
+int receiveResponse(DevLink& link);
+// Decodes an answer frame already in `frame` (length `length`) into `state`.
+int decodeResponse(DeviceState& state, const uint8_t* frame, int length);
+
+}  // namespace qs

@@ -1,0 +1,16 @@
+// Local-time conversions of the device's clock fields.
+#pragma once
+#include <cstdint>
+#include <ctime>
+
+namespace qs {
+
+// Broken-down local time of `t` (thread-safe).
+std::tm localTime(int64_t t);
+// Seconds since 1970 of a local date and time; daylight-saving time is left
+// to the C library to decide. -1 when the fields name no time.
+int64_t fromLocalTime(int year, int month, int day, int hour, int minute, int second);
+// Six BCD bytes (year - 2000, month, day, hour, minute, second) to seconds.
+int64_t fromBcdTime(const uint8_t* bcd);
+
+}  // namespace qs

@@ -1,0 +1,25 @@
+#include "platform/time.h"
+
+namespace qs::platform {
+namespace {
+
+thread_local ClockOverride* tClock = nullptr;
+
+}  // namespace
+
+void setClockOverride(ClockOverride* clock) { tClock = clock; }
+
+void sleepMs(uint32_t ms) {
+  if (tClock != nullptr && tClock->sleep) {
+    tClock->sleep(ms);
+    return;
+  }
+  systemSleepMs(ms);
+}
+
+uint32_t tickCount() {
+  if (tClock != nullptr && tClock->tick) return tClock->tick();
+  return systemTickCount();
+}
+
+}  // namespace qs::platform
