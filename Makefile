@@ -2,10 +2,12 @@
 # `make test` builds both targets and runs every test.
 BUILD    ?= build
 WINBUILD ?= build-win
+FUZZBUILD ?= build-fuzz
+FUZZ_SECONDS ?= 20
 JOBS     ?= 2
 CMAKE_BUILD_TYPE ?= RelWithDebInfo
 
-.PHONY: all deps build build-native build-win test test-native test-win demo install clean
+.PHONY: all deps build build-native build-win test test-native test-win fuzz demo install clean
 
 all: build
 
@@ -23,7 +25,11 @@ build-win: deps
 build: build-native build-win
 
 test: build
+	@bash scripts/run-fuzz.sh $(FUZZBUILD) $(FUZZ_SECONDS)
 	@bash scripts/run-tests.sh $(BUILD) $(WINBUILD)
+
+fuzz: deps
+	@bash scripts/run-fuzz.sh $(FUZZBUILD) $(FUZZ_SECONDS)
 
 test-native: build-native
 	@bash scripts/run-tests.sh $(BUILD) ""
@@ -38,4 +44,4 @@ install: build-native
 	@cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(WINBUILD)
+	rm -rf $(BUILD) $(WINBUILD) $(FUZZBUILD)

@@ -177,6 +177,7 @@ int SimLine::nextDueIn(uint32_t nowMs) const {
 
 void SimLine::answer(SimDevice&, uint8_t command, uint8_t address, const std::vector<uint8_t>& payload, uint32_t due) {
   if (silent) return;
+  if (dropAnswers.count(answersMade++) != 0) return;
   std::uniform_real_distribution<double> chance(0.0, 1.0);
   if (faults_.drop > 0 && chance(rng_) < faults_.drop) return;
   std::vector<uint8_t> bytes;
@@ -287,7 +288,7 @@ void SimLine::answerRequest(SimDevice& d, uint8_t command, uint8_t address, cons
       return;
     }
     case 0x79:
-      r.push_back(d.type);
+      r.push_back(typeOverride >= 0 ? static_cast<uint8_t>(typeOverride) : d.type);
       break;
     case 0x7B:
       if (length < 2) return;

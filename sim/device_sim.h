@@ -8,6 +8,7 @@
 #include <deque>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,11 @@ class SimLine {
   std::vector<std::vector<uint8_t>> requests;
   // Answers the line holds back entirely (a silent line), for tests.
   bool silent = false;
+  // Answer frames to lose, by their number (counted from 0 over the line's life).
+  std::set<int> dropAnswers;
+  int answersMade = 0;
+  // Every device answers its type with this byte instead when set (>= 0).
+  int typeOverride = -1;
 
  private:
   struct Pending {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "app/settings.h"
-#include "channel/channel.h"
+#include "devlink/dev_link.h"
 #include "app/version.h"
 #include "console/console.h"
 
@@ -93,18 +93,18 @@ int runEntry(int argc, char** argv) {
   if (sel.mode == RunMode::Slave) params.taskNumber = sel.taskNumber;
   if (!chooseChannel(settingsPath("common.sch"), params)) return 0;
 
-  // The bench's own device: standalone and slave mode open the start-up
-  // channel at 115200 baud; the master has no device of its own.
-  std::unique_ptr<Channel> device;
+  // The bench's own device: standalone and slave mode build the device link
+  // on the start-up channel at 115200 baud; the master has no device.
+  std::unique_ptr<DevLink> link;
   if (sel.mode != RunMode::Master) {
-    device = createChannel(params.channelName, 115200);
-    if (!device->isOpen) {
-      reportStartupFailure(-10000, params.channelName);
+    link = std::make_unique<DevLink>(params.deviceAddress, params.channelName, 115200,
+                                     settingsPath("reg_7758_1.txt"));
+    if (link->initStatus < 0) {
+      reportStartupFailure(link->initStatus, params.channelName);
       return 0;
     }
   }
 
-  if (device) device->close();
   return 0;
 }
 

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# qs opens the bench's channel at start-up: a serial port named by Task_1
-# (QS_ADD/com7 linked to a pseudo-terminal) at 115200 8N1 raw, a TCP relay
-# typed at the prompt, and a port it cannot open with the error message.
+# qs builds the bench's device link at start-up: a serial port named by
+# Task_1 (QS_ADD/com7 linked to a pseudo-terminal) at 115200 8N1 raw, a TCP
+# relay typed at the prompt; a port it cannot open and a register file that
+# is missing or malformed end it with their messages after a key.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 e2e_init "$1" "$2"
 mkdir -p "$WORK/QS_ADD"
+samples="$(cd "$(dirname "$0")/../../samples/QS_ADD" && pwd)"
+cp "$samples/reg_7758_1.txt" "$WORK/QS_ADD/"
 
 # Serial: Task_1 names port 7.
 printf 'Task_1:\t7\t21\t\n' >"$WORK/QS_ADD/common.sch"
@@ -40,4 +43,24 @@ wait_for "Ошибка COM8: невозможно открыть порт."
 keys x
 status=$(wait_exit)
 [ "$status" = "0" ] || fail "failed start-up ended with $status"
+tmux -L "$SOCK" kill-server
+
+# The register file: missing, then malformed on its third line.
+printf 'Task_1:\t7\t21\t\n' >"$WORK/QS_ADD/common.sch"
+mv "$WORK/QS_ADD/reg_7758_1.txt" "$WORK/reg.good"
+for case in missing malformed; do
+  rm -f "$WORK/exit"
+  if [ "$case" = malformed ]; then
+    { head -4 "$WORK/reg.good"; echo "BROKEN LINE"; } >"$WORK/QS_ADD/reg_7758_1.txt"
+    want="Ошибка инициализации регистров Dev."
+  else
+    want="Ошибка(-40000) инициализации Dev."
+  fi
+  e2e_start "$QS"
+  wait_for "$want"
+  keys Enter
+  status=$(wait_exit)
+  [ "$status" = "0" ] || fail "$case register file: exit $status"
+  tmux -L "$SOCK" kill-server
+done
 echo "ok"

@@ -1,0 +1,128 @@
+// qs-devsim: simulated devices under test on one line, served over a
+// pseudo-terminal or as a TCP relay.
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "sim/device_sim.h"
+#include "sim/serve.h"
+
+namespace {
+
+std::atomic<bool> gStop{false};
+
+void onSignal(int) { gStop = true; }
+
+void usage() {
+  std::printf(
+      "qs-devsim - simulated meters with telemechanics on one line\n"
+      "\n"
+      "Usage: qs-devsim [options]\n"
+      "  --pty               serve over a pseudo-terminal (the default); its path is printed\n"
+      "  --link PATH         also make PATH a link to the pseudo-terminal (e.g. QS_ADD/com3)\n"
+      "  --tcp PORT          serve as a TCP relay on 127.0.0.1:PORT instead (0: any free port)\n"
+      "  --any               with --tcp: listen on every address, not only 127.0.0.1\n"
+      "  --devices N         N devices at addresses 21, 22, ... (hex; default 1)\n"
+      "  --address HEX,...   the devices' addresses instead (e.g. 21,35,07)\n"
+      "  --serial HEX        serial number of the first device (default 123456; the next\n"
+      "                      ones count on)\n"
+      "  --drop P            lose each answer with probability P (0..1)\n"
+      "  --corrupt P         change one byte of each answer with probability P\n"
+      "  --noise P           put random bytes before each answer with probability P\n"
+      "  --delay MS          hold every answer back MS milliseconds\n"
+      "  --seed N            seed of the faults (default 1)\n"
+      "  --ready-file F      write the pseudo-terminal path or the TCP port to F when ready\n"
+      "  --help              this text\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string link, readyFile;
+  int tcpPort = -1, devices = 1;
+  bool any = false;
+  uint32_t serial = 0x123456;
+  std::vector<int> addresses;
+  qs::sim::Faults faults;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&]() -> const char* {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "qs-devsim: %s needs a value\n", a.c_str());
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    if (a == "--help" || a == "-h") {
+      usage();
+      return 0;
+    } else if (a == "--pty") {
+      tcpPort = -1;
+    } else if (a == "--link") {
+      link = value();
+    } else if (a == "--tcp") {
+      tcpPort = std::atoi(value());
+    } else if (a == "--any") {
+      any = true;
+    } else if (a == "--devices") {
+      devices = std::atoi(value());
+    } else if (a == "--address") {
+      std::string list = value();
+      for (size_t at = 0; at < list.size();) {
+        size_t comma = list.find(',', at);
+        if (comma == std::string::npos) comma = list.size();
+        addresses.push_back(static_cast<int>(std::strtol(list.substr(at, comma - at).c_str(), nullptr, 16)));
+        at = comma + 1;
+      }
+    } else if (a == "--serial") {
+      serial = static_cast<uint32_t>(std::strtoul(value(), nullptr, 16));
+    } else if (a == "--drop") {
+      faults.drop = std::atof(value());
+    } else if (a == "--corrupt") {
+      faults.corrupt = std::atof(value());
+    } else if (a == "--noise") {
+      faults.noise = std::atof(value());
+    } else if (a == "--delay") {
+      faults.delayMs = static_cast<uint32_t>(std::atoi(value()));
+    } else if (a == "--seed") {
+      faults.seed = static_cast<uint32_t>(std::strtoul(value(), nullptr, 10));
+    } else if (a == "--ready-file") {
+      readyFile = value();
+    } else {
+      std::fprintf(stderr, "qs-devsim: unknown option %s (see --help)\n", a.c_str());
+      return 2;
+    }
+  }
+  if (addresses.empty()) {
+    if (devices < 1 || devices > 99) devices = 1;
+    for (int d = 0; d < devices; ++d) addresses.push_back(0x21 + d);
+  }
+  qs::sim::SimLine line;
+  line.setFaults(faults);
+  for (size_t d = 0; d < addresses.size(); ++d) {
+    line.add(qs::sim::SimDevice::make(static_cast<uint8_t>(addresses[d]), serial + static_cast<uint32_t>(d)));
+  }
+  std::signal(SIGINT, onSignal);
+  std::signal(SIGTERM, onSignal);
+  auto announce = [&](const std::string& what) {
+    std::printf("qs-devsim: %s (%zu device%s)\n", what.c_str(), addresses.size(), addresses.size() == 1 ? "" : "s");
+    std::fflush(stdout);
+    if (!readyFile.empty()) {
+      std::ofstream(readyFile + ".tmp") << what.substr(what.find(' ') + 1) << "\n";
+      std::rename((readyFile + ".tmp").c_str(), readyFile.c_str());
+    }
+  };
+  int rc;
+  if (tcpPort >= 0) {
+    rc = qs::sim::serveTcp(line, tcpPort, any, [&](int port) { announce("tcp " + std::to_string(port)); }, gStop);
+  } else {
+    rc = qs::sim::servePty(line, link, [&](const std::string& path) { announce("pty " + path); }, gStop);
+  }
+  if (rc != 0) std::fprintf(stderr, "qs-devsim: cannot serve (%d)\n", rc);
+  return rc;
+}

@@ -1,0 +1,77 @@
+#include "sim/serve.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "platform/pty.h"
+#include "platform/socket.h"
+#include "platform/time.h"
+
+namespace qs::sim {
+namespace {
+
+constexpr int kIdleWaitMs = 20;
+
+int waitFor(const SimLine& line) {
+  int due = line.nextDueIn(platform::tickCount());
+  return due < 0 ? kIdleWaitMs : std::min(due, kIdleWaitMs);
+}
+
+}  // namespace
+
+int servePty(SimLine& line, const std::string& linkPath, const std::function<void(const std::string&)>& ready,
+             const std::atomic<bool>& stop) {
+  platform::PseudoTerminal pty;
+  if (!platform::ptyOpen(&pty)) return 1;
+  if (!linkPath.empty()) {
+    std::error_code ec;
+    std::filesystem::remove(linkPath, ec);
+    std::filesystem::create_symlink(pty.slavePath, linkPath, ec);
+    if (ec) {
+      platform::ptyClose(&pty);
+      return 2;
+    }
+  }
+  ready(pty.slavePath);
+  uint8_t buf[1024];
+  while (!stop) {
+    int n = platform::ptyRead(pty, buf, sizeof buf, waitFor(line));
+    if (n > 0) line.receive(buf, static_cast<size_t>(n), platform::tickCount());
+    else if (n < 0) platform::sleepMs(kIdleWaitMs);
+    size_t due = line.take(buf, sizeof buf, platform::tickCount());
+    if (due > 0) platform::ptyWrite(pty, buf, due);
+  }
+  platform::ptyClose(&pty);
+  if (!linkPath.empty()) {
+    std::error_code ec;
+    std::filesystem::remove(linkPath, ec);
+  }
+  return 0;
+}
+
+int serveTcp(SimLine& line, int port, bool anyAddress, const std::function<void(int)>& ready,
+             const std::atomic<bool>& stop) {
+  platform::socketStartup();
+  platform::SocketHandle listener = platform::socketListen(&port, anyAddress);
+  if (listener == platform::kNoSocket) return 1;
+  ready(port);
+  uint8_t buf[1024];
+  while (!stop) {
+    platform::SocketHandle client = platform::socketAccept(listener, 200);
+    if (client == platform::kNoSocket) continue;
+    while (!stop) {
+      if (platform::socketWaitReadable(client, waitFor(line))) {
+        int n = platform::socketRecv(client, buf, sizeof buf);
+        if (n == 0 || n == -1) break;  // the program went away: wait for the next one
+        if (n > 0) line.receive(buf, static_cast<size_t>(n), platform::tickCount());
+      }
+      size_t due = line.take(buf, sizeof buf, platform::tickCount());
+      if (due > 0 && platform::socketSend(client, buf, static_cast<int>(due)) < 0) break;
+    }
+    platform::socketClose(client);
+  }
+  platform::socketClose(listener);
+  return 0;
+}
+
+}  // namespace qs::sim

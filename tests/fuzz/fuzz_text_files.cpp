@@ -1,0 +1,30 @@
+// Arbitrary bytes as the files the workshop prepares by hand: the register
+// descriptions and the settings file.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "app/settings.h"
+#include "devlink/dev_link.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::string path = "/tmp/qs-fuzz-text-" + std::to_string(getpid());
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return 0;
+  std::fwrite(data, 1, size, f);
+  std::fclose(f);
+
+  std::vector<qs::RegisterInfo> table;
+  qs::loadRegisterFile(path, table);
+
+  char digit = '2';
+  uint8_t address = 0x21;
+  qs::readTaskLine(path, "Task", 1, &digit, &address);
+  std::vector<qs::MenuItem> items;
+  int count = 0;
+  qs::loadMenuItems(path, &items, &count);
+  return 0;
+}
