@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/application.h"
 #include "app/settings.h"
 #include "devlink/dev_link.h"
 #include "app/version.h"
@@ -105,6 +106,7 @@ int runEntry(int argc, char** argv) {
     }
   }
 
+  if (link) Application application(*link);
   return 0;
 }
 

@@ -9,11 +9,28 @@ namespace {
 std::mutex gTimeMutex;  // localtime and mktime share the C library's state
 }
 
-std::tm localTime(int64_t t) {
+bool localTime(int64_t t, std::tm* out) {
   std::lock_guard<std::mutex> lock(gTimeMutex);
   std::time_t tt = static_cast<std::time_t>(t);
   std::tm* r = std::localtime(&tt);
-  return r != nullptr ? *r : std::tm{};
+  if (r == nullptr) {
+    *out = std::tm{};
+    return false;
+  }
+  *out = *r;
+  return true;
+}
+
+std::tm localTime(int64_t t) {
+  std::tm tm;
+  localTime(t, &tm);
+  return tm;
+}
+
+int64_t fromLocalTm(std::tm tm) {
+  tm.tm_isdst = -1;
+  std::lock_guard<std::mutex> lock(gTimeMutex);
+  return static_cast<int64_t>(std::mktime(&tm));
 }
 
 int64_t fromLocalTime(int year, int month, int day, int hour, int minute, int second) {

@@ -15,6 +15,8 @@ printf 'Task_1:\t7\t21\t\n' >"$WORK/QS_ADD/common.sch"
 start_peer serial "$WORK/QS_ADD/com7" "$WORK/line"
 wait_file "$WORK/line" 5
 e2e_start "$QS"
+wait_for "<Esc> - Выход."
+keys Escape
 status=$(wait_exit)
 [ "$status" = "0" ] || fail "serial start-up ended with $status"
 wait_file "$WORK/line" 5 '^baud=115200 cs8=1 parity=0 stop2=0 rtscts=0 xonxoff=0 icanon=0 echo=0 opost=0 inlcr=0$'
@@ -30,6 +32,8 @@ e2e_start "$QS"
 wait_for "IP:PORT"
 keys "127.0.0.1:$port" Enter
 wait_file "$WORK/tcp.log" 10 connected
+wait_for "<Esc> - Выход."
+keys Escape
 status=$(wait_exit)
 [ "$status" = "0" ] || fail "TCP start-up ended with $status"
 tmux -L "$SOCK" kill-server

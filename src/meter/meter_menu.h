@@ -1,0 +1,56 @@
+// The meter service menu: the device header, current values, energy
+// registers, device selection, address changes, clock correction,
+// transformation ratios, profile formatting, the line test and the load
+// profile with its listing file.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "devlink/device_state.h"
+
+namespace qs {
+
+class DevLink;
+
+inline constexpr int kScanEntries = 100;
+inline constexpr int kScanEntryLength = 80;
+
+class MeterMenu {
+ public:
+  explicit MeterMenu(DevLink& link) : link_(link) {}
+
+  // 27 when the operator leaves with Esc, or the scan code of F1..F9.
+  int run();
+  void showHeader();
+  void refreshIdentity();
+  // What the header shows and the coefficients the totals are scaled by,
+  // read once when the bench starts (reads only; nothing is written).
+  void identifyDevice();
+  int transformCoefficients();
+  // 27 (scan cancelled), 0 (left) or 1 (a device was selected).
+  int lineTest();
+  int scanLine(int row);
+  void correctTime();
+  void formatProfile();
+  // The load profile: -1 when the device time could not be read, else 0.
+  int profile();
+  // Asks for a name and writes the listing file: 0, or -1 when it cannot be written.
+  int writeProfileFile(int days, const ProfileRecord* records, int64_t readingTime);
+
+  int scanned = 0;
+  char scanList[kScanEntries][kScanEntryLength] = {};
+
+ private:
+  void currentParameters();
+  void energyRegisters(bool sinceStart);
+  void selectDevice();
+  void changeAddress();
+  void changeAddressBySerial();
+  void profileDetail(const ProfileRecord& day);
+  // Both ratios read and shown; false when a read failed (the screen ends).
+  bool showRatios();
+
+  DevLink& link_;
+};
+
+}  // namespace qs
