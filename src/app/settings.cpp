@@ -86,7 +86,8 @@ int readTaskLine(const std::string& path, std::string_view key, int index, char*
     if (from > line.size()) continue;
     size_t tab = line.find('\t', from);
     if (tab == std::string::npos) continue;
-    *portDigit = static_cast<char>('0' + decimalValue(slice(line, from, tab)));
+    // The digit wraps like a byte for numbers past 9 (unsigned: no overflow).
+    *portDigit = static_cast<char>(static_cast<unsigned long>(decimalValue(slice(line, from, tab))) + '0');
     from = tab + 1;
     tab = line.find('\t', from);
     if (tab == std::string::npos) continue;

@@ -15,9 +15,11 @@ void VirtualConsole::setup(int columns, int rows) {
   attr_ = 0x07;
   cells_.assign(static_cast<size_t>(columns * rows), Cell{});
   col_ = row_ = 0;
+  transcript_.clear();
 }
 
 void VirtualConsole::write(std::string_view utf8) {
+  transcript_.append(utf8);
   size_t i = 0;
   while (i < utf8.size()) {
     char32_t cp;
@@ -49,18 +51,18 @@ std::string VirtualConsole::readKey() {
     ++starved_;
     return "\x1b";
   }
-  std::string k = keys_.front();
+  std::string k = keys_.front().bytes;
   keys_.pop_front();
   return k;
 }
 
 bool VirtualConsole::keyPending() {
-  if (keys_.empty() && onIdle) onIdle();
-  return !keys_.empty();
+  if (keys_.empty() && onPoll) onPoll();
+  return !keys_.empty() && keys_.front().early;
 }
 
 void VirtualConsole::pushKeys(std::initializer_list<std::string> keys) {
-  for (const auto& k : keys) keys_.push_back(k);
+  for (const auto& k : keys) pushKey(k);
 }
 
 void VirtualConsole::type(const std::string& text) {
@@ -69,7 +71,7 @@ void VirtualConsole::type(const std::string& text) {
     char32_t cp;
     size_t n = decodeUtf8(text.data() + i, text.size() - i, &cp);
     if (n == 0) n = 1;
-    keys_.push_back(text.substr(i, n));
+    pushKey(text.substr(i, n));
     i += n;
   }
 }

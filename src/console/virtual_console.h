@@ -44,16 +44,23 @@ class VirtualConsole final : public platform::Terminal {
   std::string readKey() override;
   bool keyPending() override;
 
-  // Script: keys are taken in order. When the script is used up every read
-  // gets Esc (so a screen under test always ends) and the shortfall is counted.
-  void pushKey(const std::string& key) { keys_.push_back(key); }
+  // Script: keys are taken in order. A pushed key is typed when the program
+  // waits for a key; a pressed key is there at once, so that a program that
+  // only looks whether a key is waiting (a device request) sees it too.
+  // When the script is used up every read gets Esc (so a screen under test
+  // always ends) and the shortfall is counted.
+  void pushKey(const std::string& key) { keys_.push_back(Key{key, false}); }
+  void pressKey(const std::string& key) { keys_.push_back(Key{key, true}); }
   void pushKeys(std::initializer_list<std::string> keys);
   // Each character of `text` as one key (UTF-8 characters whole).
   void type(const std::string& text);
   size_t keysLeft() const { return keys_.size(); }
   int starvedReads() const { return starved_; }
-  // Called whenever the program looks for a key and the script is empty.
+  // Called when the program waits for a key and the script is empty.
   std::function<void()> onIdle;
+  // Called when the program only looks whether a key is waiting (a device
+  // request between attempts) and none is.
+  std::function<void()> onPoll;
 
   // The screen.
   int columns() const { return columns_; }
@@ -67,6 +74,9 @@ class VirtualConsole final : public platform::Terminal {
   int cursorColumn() const { return col_; }
   int cursorRow() const { return row_; }
   const std::string& title() const { return title_; }
+  // Everything written since setup, in order (what scrolled or was
+  // overwritten included).
+  const std::string& transcript() const { return transcript_; }
   // Fills the whole screen with one character (to see what a clear leaves).
   void fill(char32_t ch);
 
@@ -76,7 +86,12 @@ class VirtualConsole final : public platform::Terminal {
   int col_ = 0, row_ = 0;
   uint16_t attr_ = 0x07;
   std::string title_;
-  std::deque<std::string> keys_;
+  std::string transcript_;
+  struct Key {
+    std::string bytes;
+    bool early;
+  };
+  std::deque<Key> keys_;
   int starved_ = 0;
 };
 

@@ -47,7 +47,8 @@ TEST_F(Operations, SerialNumberLostThreeTimes) {
 
 TEST_F(Operations, EscWhileWaitingGivesUp) {
   line.silent = true;
-  vc.pushKeys({"x", keys::kEsc});  // a stray key is dropped, Esc ends it
+  vc.pressKey("x");  // a stray key is dropped, Esc ends it
+  vc.pressKey(keys::kEsc);
   EXPECT_EQ(link->readDeviceTime(nullptr), -27);
   EXPECT_EQ(sent(), 1u);
   EXPECT_EQ(vc.keysLeft(), 0u);
@@ -101,7 +102,7 @@ TEST_F(Operations, EepromBlockFailureCodes) {
   line.silent = true;
   uint8_t block[16];
   EXPECT_EQ(link->readEepromBlock(0, 16, block), -10001);
-  vc.pushKey(keys::kEsc);
+  vc.pressKey(keys::kEsc);
   EXPECT_EQ(link->readEepromBlock(0, 16, block), 16);  // Esc before any failure: the count
 }
 
@@ -122,7 +123,7 @@ TEST_F(Operations, CurrentValuesGiveUpOnASilentLine) {
   double v[16];
   EXPECT_EQ(link->readCurrentValues(v), -1);
   EXPECT_EQ(sent(), 6u);
-  vc.pushKey(keys::kEsc);
+  vc.pressKey(keys::kEsc);
   EXPECT_EQ(link->readCurrentValues(v), -27);
 }
 
@@ -150,8 +151,8 @@ TEST_F(Operations, CoefficientsRoundTrip) {
 }
 
 TEST_F(Operations, CoefficientThatAFloatCannotHoldIsWrittenUntilEsc) {
-  vc.onIdle = [&] {
-    if (sent() > 40) vc.pushKey(keys::kEsc);
+  vc.onPoll = [&] {
+    if (sent() > 40) vc.pressKey(keys::kEsc);
   };
   EXPECT_EQ(link->writeCoefficient(2, 123456789.123), -27);
 }

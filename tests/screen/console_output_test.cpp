@@ -145,7 +145,9 @@ TEST_F(ConsoleOutput, LongOutputIsNotCut) {
 }
 
 TEST_F(ConsoleOutput, ReadKeyDeliversPrefixAndScanCodeSeparately) {
-  vc.pushKeys({keys::kPgDn, keys::function(9), "q"});
+  vc.pressKey(keys::kPgDn);
+  vc.pressKey(keys::function(9));
+  vc.pressKey("q");
   EXPECT_TRUE(Console::keyPending());
   EXPECT_EQ(Console::readKey(), 0xE0);
   EXPECT_TRUE(Console::keyPending());

@@ -185,3 +185,17 @@ TEST(RunMode, FirstCharacterOfFirstArgument) {
 
 }  // namespace
 }  // namespace qs
+
+namespace qs {
+namespace {
+
+TEST(TaskLine, HugePortNumbersDoNotOverflow) {
+  auto r = task("Task_1:\t99999999999999999999999\t21\t\n");
+  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.address, 0x21);
+  r = task("Task_1:\t-99999999999999999999999\t21\t\n");
+  EXPECT_EQ(r.address, 0x21);
+}
+
+}  // namespace
+}  // namespace qs
