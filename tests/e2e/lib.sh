@@ -4,6 +4,7 @@
 e2e_init() {
   QS=$(readlink -f "$1")
   PEER=$(readlink -f "${2:-}" 2>/dev/null || true)
+  DEVSIM=$(readlink -f "${3:-}" 2>/dev/null || true)
   PIDS=()
   WORK=$(mktemp -d "${TMPDIR:-/tmp}/qs-e2e.XXXXXX")
   SOCK="qs-e2e-$$"
@@ -44,6 +45,14 @@ SH
 start_peer() {
   "$PEER" "$@" &
   PIDS+=($!)
+}
+
+# Starts qs-devsim in the background (killed at the end) and waits until it serves.
+start_devsim() {
+  rm -f "$WORK/devsim.ready"
+  "$DEVSIM" --ready-file "$WORK/devsim.ready" "$@" >"$WORK/devsim.log" 2>&1 &
+  PIDS+=($!)
+  wait_file "$WORK/devsim.ready" 10
 }
 
 # Waits up to $2 seconds for a file to exist and hold text matching $3 (grep -E).

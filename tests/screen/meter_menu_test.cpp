@@ -138,6 +138,7 @@ TEST_F(MeterScreen, TransformationRatios) {
     }
   };
   menu->run();
+  EXPECT_EQ(vc.starvedReads(), 0);
   EXPECT_NE(vc.transcript().find("Ошибка: Коэффициент трансформации должен быть больше нуля."), std::string::npos);
   EXPECT_EQ(std::string(device(0x21).eeprom.begin() + 52, device(0x21).eeprom.begin() + 56), "0001");
   EXPECT_EQ(std::string(device(0x21).eeprom.begin() + 60, device(0x21).eeprom.begin() + 64), "0050");
@@ -163,6 +164,7 @@ TEST_F(MeterScreen, LineTestListsTheDevicesAndSelectsOne) {
     vc.pushKeys({keys::kEnter, keys::kEsc});
   };
   menu->run();
+  EXPECT_EQ(vc.starvedReads(), 0);
   EXPECT_EQ(menu->scanned, 1);
   EXPECT_EQ(link->deviceAddress, 0x12);
   EXPECT_EQ(std::string(menu->scanList[0x21 - 0x21 + 21]).substr(0, 16), "21\tS/N: 123456 +");
