@@ -212,17 +212,12 @@ int encodeRequest(DeviceState& s, int code, const RequestArgs& a, uint8_t* f, in
       s.results[0] = bits;
       break;
     }
-    case 0x7B:
-      u8(a.a1);
-      u8(a.a2);
-      s.pendingAddress = static_cast<uint8_t>(a.a1);
-      s.pendingAddressExtra = static_cast<uint8_t>(a.a2);
-      pause = 50;
-      break;
-    case kSerialByNumberCode:
+    case kSerialByNumberCode:  // the serial number first, then as 0x7B
       u8(a.a3 >> 16);
       u8(a.a3 >> 8);
       u8(a.a3);
+      [[fallthrough]];
+    case 0x7B:
       u8(a.a1);
       u8(a.a2);
       s.pendingAddress = static_cast<uint8_t>(a.a1);

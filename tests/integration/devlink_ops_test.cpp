@@ -5,27 +5,19 @@
 #include "devlink/dev_link.h"
 #include "devlink/local_time.h"
 #include "sim/loopback_channel.h"
-#include "support/test_support.h"
+#include "support/sim_bench.h"
 
 namespace qs {
 namespace {
 
-class Operations : public test::ScreenTest {
+class Operations : public test::SimBench {
  protected:
-  void SetUp() override {
-    test::ScreenTest::SetUp();
+  void addDevices() override {
     line.add(sim::SimDevice::make(0x21, 0x123456));
     line.add(sim::SimDevice::make(0x22, 0x0ABC01));
-    link = std::make_unique<DevLink>(0x21, std::make_unique<sim::LoopbackChannel>(line),
-                                     QS_SOURCE_DIR "/samples/QS_ADD/reg_7758_1.txt");
-    ASSERT_EQ(link->initStatus, 1);
   }
   size_t sent() const { return line.requests.size(); }
   sim::SimDevice& device() { return *line.find(link->state->address); }
-
-  test::FakeClock clock;
-  sim::SimLine line;
-  std::unique_ptr<DevLink> link;
 };
 
 TEST_F(Operations, SerialNumberIsCachedUntilForced) {

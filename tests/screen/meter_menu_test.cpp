@@ -7,28 +7,23 @@
 #include "meter/meter_menu.h"
 #include "sim/loopback_channel.h"
 #include "support/scripted_channel.h"
-#include "support/test_support.h"
+#include "support/sim_bench.h"
 
 namespace qs {
 namespace {
 
-class MeterScreen : public test::ScreenTest {
+class MeterScreen : public test::SimBench {
  protected:
   void SetUp() override {
-    test::ScreenTest::SetUp();
-    line.add(sim::SimDevice::make(0x21, 0x123456));
-    line.add(sim::SimDevice::make(0x12, 0x000042));
-    link = std::make_unique<DevLink>(0x21, std::make_unique<sim::LoopbackChannel>(line),
-                                     QS_SOURCE_DIR "/samples/QS_ADD/reg_7758_1.txt");
-    ASSERT_EQ(link->initStatus, 1);
+    test::SimBench::SetUp();
     menu = std::make_unique<MeterMenu>(*link);
   }
+  void addDevices() override {
+    line.add(sim::SimDevice::make(0x21, 0x123456));
+    line.add(sim::SimDevice::make(0x12, 0x000042));
+  }
   bool shown(const std::string& text) const { return vc.screenText().find(text) != std::string::npos; }
-  sim::SimDevice& device(uint8_t address) { return *line.find(address); }
 
-  test::FakeClock clock;
-  sim::SimLine line;
-  std::unique_ptr<DevLink> link;
   std::unique_ptr<MeterMenu> menu;
 };
 

@@ -6,19 +6,15 @@
 #include "devlink/local_time.h"
 #include "meter/meter_menu.h"
 #include "sim/loopback_channel.h"
-#include "support/test_support.h"
+#include "support/sim_bench.h"
 
 namespace qs {
 namespace {
 
-class ProfileScreen : public test::ScreenTest {
+class ProfileScreen : public test::SimBench {
  protected:
   void SetUp() override {
-    test::ScreenTest::SetUp();
-    line.add(sim::SimDevice::make(0x21, 0x123456));
-    link = std::make_unique<DevLink>(0x21, std::make_unique<sim::LoopbackChannel>(line),
-                                     QS_SOURCE_DIR "/samples/QS_ADD/reg_7758_1.txt");
-    ASSERT_EQ(link->initStatus, 1);
+    test::SimBench::SetUp();
     menu = std::make_unique<MeterMenu>(*link);
   }
   // Profile requests sent: their date bytes (BCD year, month, day).
@@ -46,10 +42,7 @@ class ProfileScreen : public test::ScreenTest {
     return n;
   }
 
-  test::FakeClock clock;
   test::TempDir dir;
-  sim::SimLine line;
-  std::unique_ptr<DevLink> link;
   std::unique_ptr<MeterMenu> menu;
 };
 
