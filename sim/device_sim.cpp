@@ -88,7 +88,27 @@ SimDevice SimDevice::make(uint8_t address, uint32_t serial) {
   const uint64_t month[4] = {456789ull + v * 100, 12ull, 98765ull, 3ull};
   std::memcpy(d.totalsSinceStart, start, sizeof start);
   std::memcpy(d.totalsThisMonth, month, sizeof month);
+  for (int c = 0; c < 32; ++c) d.tiRaw[c] = static_cast<int16_t>(400 * (c % 8 + 1) + static_cast<int>(v));
+  d.tiRaw[7] = -100;
+  d.tsCurrent = 0x05;
+  for (int i = 0; i < 8; ++i) d.analysisTimes[i] = static_cast<uint16_t>(10 * (i + 1));
+  for (int i = 0; i < 16; ++i) d.debounceTimes[i] = static_cast<uint16_t>(20 + i);
+  d.polarity = 0x00F0;
+  d.autoDelay = 35;
   return d;
+}
+
+void SimDevice::stepInputs() {
+  ++polls;
+  uint32_t next = tsCurrent;
+  if (polls % 10 == 0) next ^= 1u << ((polls / 10) % 8);
+  tsLatch0 |= next & ~tsCurrent;
+  tsLatch1 |= tsCurrent & ~next;
+  tsCurrent = next;
+  for (int c = 0; c < 32; ++c) {
+    int wave = (polls + c) % 9 - 4;
+    tiRaw[c] = static_cast<int16_t>(tiRaw[c] + (wave > 0 ? 1 : wave < 0 ? -1 : 0));
+  }
 }
 
 void SimDevice::setRatio(int eepromAddress, unsigned value) {
@@ -218,7 +238,24 @@ void SimLine::handleFrame(const std::vector<uint8_t>& frame, uint32_t nowMs) {
 void SimLine::answerRequest(SimDevice& d, uint8_t command, uint8_t address, const uint8_t* p, int length,
                             uint32_t now) {
   std::vector<uint8_t> r;
-  auto ack = [&] { answer(d, command, address, {kAckByte}, now); };
+  auto ack = [&] {
+    uint8_t reply = kAckByte;
+    if (d.nakAcks > 0) {
+      --d.nakAcks;
+      reply = 0x15;
+    }
+    answer(d, command, address, {reply}, now);
+  };
+  auto present = [&](int kind) {  // channels of a module kind (1 TS, 2 TU, 3 TI) as a bit mask
+    uint32_t mask = 0;
+    int next = 0;
+    for (int slot = 0; slot < 4; ++slot) {
+      uint8_t b = d.eeprom[0x20 + static_cast<size_t>(slot)];
+      if ((b & 0xF0) > 0x60 || (b & 0x03) != kind) continue;
+      for (int i = 0; i < (kind == 2 ? 3 : 8) && next < 32; ++i) mask |= 1u << next++;
+    }
+    return mask;
+  };
   auto u16at = [&](int i) { return static_cast<uint32_t>((p[i] << 8) | p[i + 1]); };
   int64_t deviceNow = static_cast<int64_t>(std::time(nullptr)) + d.clockOffset;
   switch (command) {
@@ -359,8 +396,111 @@ void SimLine::answerRequest(SimDevice& d, uint8_t command, uint8_t address, cons
       }
       break;
     }
+    // ---- telemechanics controller ----
+    case 0x3F: {
+      d.stepInputs();
+      r.push_back(0x03);
+      put16(r, static_cast<uint16_t>(static_cast<int16_t>(d.insideTemperature * 2)));
+      put16(r, static_cast<uint16_t>(static_cast<int16_t>(d.outsideTemperature * 2)));
+      break;
+    }
+    case 0x40:
+      for (uint16_t& c : d.counters) c = 0;
+      ack();
+      return;
+    case 0x41:
+      d.tsLatch0 = d.tsLatch1 = 0;
+      ack();
+      return;
+    case 0x43: case 0x44: case 0x45: case 0x46: case 0x47: case 0x48: case 0x49:
+      ack();
+      return;
+    case 0x4A:
+      if (length < 2) return;
+      ack();
+      d.address = p[0];
+      d.speedCode = p[1];
+      return;
+    case 0x4C: {
+      if (length < 4) return;
+      uint16_t mask = static_cast<uint16_t>(u16at(0));
+      d.tuOutputs = mask;
+      d.tuOnTimes.assign(p + 4, p + length);
+      ack();
+      return;
+    }
+    case 0x51:
+      if (length < 17) return;
+      for (int i = 0; i < 8; ++i) d.analysisTimes[i] = static_cast<uint16_t>(u16at(1 + 2 * i));
+      ack();
+      return;
+    case 0x52:
+      if (length < 34) return;
+      for (int i = 0; i < 16; ++i) d.debounceTimes[i] = static_cast<uint16_t>(u16at(2 + 2 * i));
+      ack();
+      return;
+    case 0x53:
+      for (uint16_t t : d.analysisTimes) put16(r, t);
+      break;
+    case 0x55:
+    case 0x56: {
+      uint32_t mask = present(1);
+      put32(r, mask);
+      for (int i = 0; i < 32; ++i)
+        if (mask & (1u << i)) put16(r, d.counters[i]);
+      break;
+    }
+    case 0x57:
+      d.stepInputs();
+      put32(r, d.tsCurrent);
+      put32(r, d.tsLatch0);
+      put32(r, d.tsLatch1);
+      break;
+    case 0x59:
+    case 0x5A: {
+      d.stepInputs();
+      uint32_t asked = command == 0x5A && length >= 4 ? (static_cast<uint32_t>(u16at(0)) << 16) | u16at(2) : ~0u;
+      uint32_t mask = asked & present(3);
+      put32(r, mask);
+      for (int i = 0; i < 32; ++i)
+        if (mask & (1u << i)) put16(r, static_cast<uint16_t>(d.tiRaw[i]));
+      break;
+    }
+    case 0x5C:
+      put32(r, d.tiSelection);
+      break;
+    case 0x60:
+      r = {d.address, d.speedCode};
+      break;
+    case 0x65:
+      for (uint16_t t : d.debounceTimes) put16(r, t);
+      break;
+    case 0x66:
+      if (length < 2) return;
+      d.polarity = static_cast<uint16_t>(u16at(0));
+      ack();
+      return;
+    case 0x67:
+      put16(r, d.polarity);
+      break;
+    case 0x68:
+      if (length < 2) return;
+      d.autoDelay = static_cast<uint16_t>(u16at(0) & 0x7FFF);
+      ack();
+      return;
+    case 0x69:
+      put16(r, d.autoDelay);
+      break;
+    case 0x6A:
+      if (length < 3) return;
+      d.dac[p[0] & 7] = static_cast<uint16_t>(u16at(1));
+      ack();
+      return;
+    case 0x6B:
+      ack();
+      return;
     default:
-      return;  // not a device-link request: no answer
+      return;  // not a request of this device: no answer
   }
   answer(d, command, address, r, now);
 }

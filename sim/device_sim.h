@@ -32,6 +32,27 @@ struct SimDevice {
   int formatTables = 8;
   int formatStepMs = 80;
 
+  // Telemechanics controller (module bytes at EEPROM 0x20 say which channels exist).
+  int16_t tiRaw[32] = {};       // measurement inputs, raw counts
+  uint32_t tsCurrent = 0;       // signal inputs, bit i for channel i + 1
+  uint32_t tsLatch0 = 0;        // inputs seen rising since the last clear
+  uint32_t tsLatch1 = 0;        // inputs seen falling since the last clear
+  uint16_t tuOutputs = 0;       // outputs switched by the last 0x4C
+  std::vector<uint8_t> tuOnTimes;  // its on-times, one per output switched
+  float insideTemperature = 23.5f;
+  float outsideTemperature = -4.0f;
+  uint16_t analysisTimes[8] = {};   // 0.1 s
+  uint16_t debounceTimes[16] = {};  // ms
+  uint16_t polarity = 0;
+  uint16_t autoDelay = 0;           // 0.1 s
+  uint32_t tiSelection = 0x0F;
+  uint16_t counters[32] = {};
+  uint16_t dac[8] = {};
+  uint8_t speedCode = 7;
+  int nakAcks = 0;              // so many acknowledgements are refusals
+  int polls = 0;                // live-view polls answered (the values move with them)
+  // The signal inputs move on with every poll (a slow walking pattern).
+  void stepInputs();
   // A device with plausible contents for a serial number and address.
   static SimDevice make(uint8_t address, uint32_t serial);
   void setRatio(int eepromAddress, unsigned value);  // four ASCII digits

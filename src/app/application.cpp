@@ -3,11 +3,13 @@
 #include "console/console.h"
 #include "devlink/dev_link.h"
 #include "meter/meter_menu.h"
+#include "uso/uso_screen.h"
 
 namespace qs {
 
 Application::Application(DevLink& link) : link_(link) {
   MeterMenu menu(link_);
+  UsoScreen uso(link_);
   menu.identifyDevice();
   int count = 0;
   loadMenuItems(settingsPath("common.sch"), &menuItems, &count);
@@ -15,8 +17,8 @@ Application::Application(DevLink& link) : link_(link) {
     Console::clearLines(5, 16);
     int key = menu.run();
     if (key == kKeyEsc) break;
-    // Function keys lead to the telemechanics screens; until a screen takes
-    // them the menu simply comes back.
+    uso.selectView(key);
+    if (uso.run() == kKeyEsc) break;
   }
 }
 

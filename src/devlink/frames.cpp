@@ -12,7 +12,6 @@
 namespace qs {
 namespace {
 
-constexpr int kMaxEmptyPolls = 4;  // gaps a frame may have, 3 ms each
 constexpr int kPollPauseMs = 3;
 
 uint32_t bigEndian(const uint8_t* p, int bytes) {
@@ -277,7 +276,7 @@ int sendRequest(DevLink& link, DeviceState* state, int code, const RequestArgs& 
   return length;
 }
 
-int receiveFrame(Channel& channel, DeviceState& s) {
+int receiveFrame(Channel& channel, DeviceState& s, int maxGaps) {
   s.responseCommand = 0xFF;
   s.receivedLength = 0;
   uint8_t* buf = channel.rxBuffer.get();
@@ -290,7 +289,7 @@ int receiveFrame(Channel& channel, DeviceState& s) {
     unsigned count = 0;
     channel.read(buf + index, 1, &count);
     if (count != 1) {
-      if (emptyPolls >= kMaxEmptyPolls) return -1;
+      if (emptyPolls >= maxGaps) return -1;
       platform::sleepMs(kPollPauseMs);
       ++emptyPolls;
       continue;

@@ -34,8 +34,10 @@ int sendRequest(DevLink& link, DeviceState* state, int code, const RequestArgs& 
 int encodeRequest(DeviceState& state, int code, const RequestArgs& args, uint8_t* frame, int* pauseMs);
 
 // Assembles one answer frame in the channel's receive buffer: its length,
-// -1 when no complete frame came, -2 for a checksum mismatch.
-int receiveFrame(Channel& channel, DeviceState& state);
+// -1 when no complete frame came, -2 for a checksum mismatch. The frame may
+// have `maxGaps` empty polls of 3 ms in all.
+inline constexpr int kDeviceLinkGaps = 4;
+int receiveFrame(Channel& channel, DeviceState& state, int maxGaps = kDeviceLinkGaps);
 int receiveFrame(DevLink& link, DeviceState& state);
 
 // Receives and decodes one answer for the link's own state: 0, or a failure
