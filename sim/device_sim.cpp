@@ -258,6 +258,7 @@ void SimLine::answerRequest(SimDevice& d, uint8_t command, uint8_t address, cons
   };
   auto u16at = [&](int i) { return static_cast<uint32_t>((p[i] << 8) | p[i + 1]); };
   int64_t deviceNow = static_cast<int64_t>(std::time(nullptr)) + d.clockOffset;
+  if (!d.meterProtocol && command >= 0x6C && command != 0x6F) return;
   switch (command) {
     case 0x70:
       put24(r, d.serial);

@@ -50,6 +50,7 @@ struct SimDevice {
   uint16_t dac[8] = {};
   uint8_t speedCode = 7;
   int nakAcks = 0;              // so many acknowledgements are refusals
+  bool meterProtocol = true;    // false: a bare controller that ignores the meter's requests
   int polls = 0;                // live-view polls answered (the values move with them)
   // The signal inputs move on with every poll (a slow walking pattern).
   void stepInputs();

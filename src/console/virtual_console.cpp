@@ -46,7 +46,10 @@ void VirtualConsole::scrollUp() {
 }
 
 std::string VirtualConsole::readKey() {
-  if (keys_.empty() && onIdle) onIdle();
+  if (keys_.empty() && onIdle) {
+    auto hook = onIdle;  // a copy: the hook may replace itself
+    hook();
+  }
   if (keys_.empty()) {
     ++starved_;
     return "\x1b";
@@ -57,7 +60,10 @@ std::string VirtualConsole::readKey() {
 }
 
 bool VirtualConsole::keyPending() {
-  if (keys_.empty() && onPoll) onPoll();
+  if (keys_.empty() && onPoll) {
+    auto hook = onPoll;
+    hook();
+  }
   return !keys_.empty() && keys_.front().early;
 }
 
@@ -85,6 +91,12 @@ const VirtualConsole::Cell& VirtualConsole::cell(int column, int row) const {
 std::string VirtualConsole::rowCells(int row) const {
   std::string out;
   for (int c = 0; c < columns_; ++c) appendUtf8(out, cell(c, row).ch);
+  return out;
+}
+
+std::string VirtualConsole::text(int column, int row, int width) const {
+  std::string out;
+  for (int c = column; c < column + width; ++c) appendUtf8(out, cell(c, row).ch);
   return out;
 }
 

@@ -17,6 +17,7 @@ namespace keys {
 inline const std::string kEnter = "\r";
 inline const std::string kEsc = "\x1b";
 inline const std::string kBackspace = "\b";
+inline const std::string kSpace = " ";
 inline const std::string kUp = "\xE0\x48", kDown = "\xE0\x50", kLeft = "\xE0\x4B", kRight = "\xE0\x4D";
 inline const std::string kPgUp = "\xE0\x49", kPgDn = "\xE0\x51", kHome = "\xE0\x47", kEnd = "\xE0\x4F";
 // F1..F9
@@ -70,6 +71,8 @@ class VirtualConsole final : public platform::Terminal {
   // A whole row as UTF-8, every column; rowText trims trailing blanks.
   std::string rowCells(int row) const;
   std::string rowText(int row) const;
+  // `width` cells of a row from `column`, as UTF-8.
+  std::string text(int column, int row, int width) const;
   std::string screenText() const;  // all rows, trimmed, joined with '\n'
   int cursorColumn() const { return col_; }
   int cursorRow() const { return row_; }
