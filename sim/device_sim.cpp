@@ -216,6 +216,16 @@ void SimLine::answer(SimDevice&, uint8_t command, uint8_t address, const std::ve
   out_.push_back(Pending{at, std::move(bytes)});
 }
 
+namespace {
+
+std::string hex(unsigned value, int digits) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%0*X", digits, value);
+  return text;
+}
+
+}  // namespace
+
 void SimLine::handleFrame(const std::vector<uint8_t>& frame, uint32_t nowMs) {
   uint8_t command = frame[1], address = frame[2];
   const uint8_t* p = frame.data() + 4;
@@ -225,6 +235,7 @@ void SimLine::handleFrame(const std::vector<uint8_t>& frame, uint32_t nowMs) {
     for (auto& d : devices_) {
       if (d.serial != serial) continue;
       answer(d, 0x7B, 254, {p[3], p[4]}, nowMs);
+      if (onEvent) onEvent("address " + hex(d.address, 2) + " " + hex(p[3], 2));
       d.address = p[3];
       d.addressExtra = p[4];
       return;
@@ -331,6 +342,7 @@ void SimLine::answerRequest(SimDevice& d, uint8_t command, uint8_t address, cons
     case 0x7B:
       if (length < 2) return;
       answer(d, 0x7B, address, {p[0], p[1]}, now);
+      if (onEvent) onEvent("address " + hex(d.address, 2) + " " + hex(p[0], 2));
       d.address = p[0];
       d.addressExtra = p[1];
       return;
@@ -353,6 +365,7 @@ void SimLine::answerRequest(SimDevice& d, uint8_t command, uint8_t address, cons
     case 0x80:
       if (length < 6) return;
       d.clockOffset = fromBcdTime(p) - static_cast<int64_t>(std::time(nullptr));
+      if (onEvent) onEvent("clock " + hex(d.address, 2));
       ack();
       return;
     case 0x81:
@@ -384,6 +397,7 @@ void SimLine::answerRequest(SimDevice& d, uint8_t command, uint8_t address, cons
       uint32_t at = u16at(0);
       for (int i = 2; i < length; ++i)
         if (at + static_cast<uint32_t>(i - 2) < d.eeprom.size()) d.eeprom[at + static_cast<uint32_t>(i - 2)] = p[i];
+      if (onEvent) onEvent("eeprom " + hex(d.address, 2) + " " + hex(at, 4) + " " + std::to_string(length - 2));
       ack();
       return;
     }
@@ -419,6 +433,7 @@ void SimLine::answerRequest(SimDevice& d, uint8_t command, uint8_t address, cons
     case 0x4A:
       if (length < 2) return;
       ack();
+      if (onEvent) onEvent("address " + hex(d.address, 2) + " " + hex(p[0], 2));
       d.address = p[0];
       d.speedCode = p[1];
       return;
@@ -427,6 +442,7 @@ void SimLine::answerRequest(SimDevice& d, uint8_t command, uint8_t address, cons
       uint16_t mask = static_cast<uint16_t>(u16at(0));
       d.tuOutputs = mask;
       d.tuOnTimes.assign(p + 4, p + length);
+      if (onEvent) onEvent("tu " + hex(d.address, 2) + " " + hex(mask, 4));
       ack();
       return;
     }

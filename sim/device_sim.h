@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <random>
 #include <set>
@@ -98,6 +99,9 @@ class SimLine {
   int answersMade = 0;
   // Every device answers its type with this byte instead when set (>= 0).
   int typeOverride = -1;
+  // Told of what changes a device: "tu 21 0005" (outputs switched), "address
+  // 21 35", "eeprom 21 0034 4" (bytes written), "clock 21".
+  std::function<void(const std::string&)> onEvent;
 
  private:
   struct Pending {

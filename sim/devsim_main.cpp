@@ -37,13 +37,16 @@ void usage() {
       "  --delay MS          hold every answer back MS milliseconds\n"
       "  --seed N            seed of the faults (default 1)\n"
       "  --ready-file F      write the pseudo-terminal path or the TCP port to F when ready\n"
+      "  --events F          append what changes a device to F, one line each: \"tu 21 0005\"\n"
+      "                      (outputs switched), \"address 21 35\", \"eeprom 21 0034 4\",\n"
+      "                      \"clock 21\"\n"
       "  --help              this text\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string link, readyFile;
+  std::string link, readyFile, eventsFile;
   int tcpPort = -1, devices = 1;
   bool any = false;
   uint32_t serial = 0x123456;
@@ -91,6 +94,8 @@ int main(int argc, char** argv) {
       faults.delayMs = static_cast<uint32_t>(std::atoi(value()));
     } else if (a == "--seed") {
       faults.seed = static_cast<uint32_t>(std::strtoul(value(), nullptr, 10));
+    } else if (a == "--events") {
+      eventsFile = value();
     } else if (a == "--ready-file") {
       readyFile = value();
     } else {
@@ -106,6 +111,11 @@ int main(int argc, char** argv) {
   line.setFaults(faults);
   for (size_t d = 0; d < addresses.size(); ++d) {
     line.add(qs::sim::SimDevice::make(static_cast<uint8_t>(addresses[d]), serial + static_cast<uint32_t>(d)));
+  }
+  if (!eventsFile.empty()) {
+    line.onEvent = [eventsFile](const std::string& event) {
+      std::ofstream(eventsFile, std::ios::app) << event << std::endl;
+    };
   }
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);

@@ -81,6 +81,17 @@ wait_for() {
   fail "'$text' did not appear"
 }
 
+# Waits up to $2 seconds for row $3 to match the extended regular expression $1.
+wait_row() {
+  local re="$1" limit=$(( ${2:-10} * 10 )) r="$3" i=0
+  while [ $i -lt $limit ]; do
+    if row "$r" | grep -qE -- "$re"; then return 0; fi
+    sleep 0.1
+    i=$((i + 1))
+  done
+  fail "row $r never matched '$re'"
+}
+
 # Waits for the program to end; prints its exit status.
 wait_exit() {
   local limit=$(( ${1:-10} * 10 )) i=0
