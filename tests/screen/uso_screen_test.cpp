@@ -36,7 +36,7 @@ class UsoBench : public test::SimBench {
   }
   // Lets the live view poll `polls` times, then presses a key.
   void stopAfter(size_t polls, uint8_t code, const std::string& key = "x") {
-    vc.onPoll = [=] {
+    vc.onPoll = [this, polls, code, key] {
       if (count(code) >= polls && vc.keysLeft() == 0) {
         vc.onPoll = nullptr;
         vc.pressKey(key);
