@@ -11,6 +11,7 @@
 #include "console/bytes.h"
 #include "console/console.h"
 #include "devlink/dev_link.h"
+#include "eeprom/eeprom_editor.h"
 #include "platform/time.h"
 
 namespace qs {
@@ -370,8 +371,11 @@ int UsoScreen::serviceMenu(int) {
       s.scaleMode = s.scaleMode == 1 ? 4 : 1;
       Console::clearLines(4, 12);
       break;
-    case 'v':
-      break;  // the EEPROM screen
+    case 'v': {
+      EepromEditor editor(link);
+      editor.run();
+      break;
+    }
     case 't':
       if (s.viewMode == kViewTu) {
         Console::clearLines(17, 1);

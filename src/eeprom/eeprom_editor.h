@@ -1,0 +1,53 @@
+// The EEPROM screen: a hex dump of the device's 4096-byte EEPROM read where
+// the operator looks, edited in place, programmed back run by run, and kept
+// as Intel HEX files.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "eeprom/intel_hex.h"
+
+namespace qs {
+
+class DevLink;
+struct DeviceState;
+
+inline constexpr int kBytesPerRow = 16;
+inline constexpr int kRowsPerPage = 32;
+inline constexpr int kReadBlock = 128;
+inline constexpr int kWriteChunk = 16;
+
+class EepromEditor {
+ public:
+  explicit EepromEditor(DevLink& link);
+
+  int run();
+  int readBlock(int address, int n);
+  int writeRange(int address, int n);
+  void drawRow(int r);
+  void drawCursor();
+  // A byte typed in hex: its value, or -27 when cancelled. A digit typed past
+  // `maxDigits` is left in *pending (when given) for the next byte.
+  int editByte(int first, int maxDigits, int* pending);
+  int nextModified(int from, int* length) const;
+  int program(bool ask);
+  void reread();
+  // 0 with a file name, -1 when cancelled.
+  int askFileName(std::string& name);
+  int saveHex(const std::string& path);
+  int loadHex(const std::string& path);
+
+  DevLink& link;
+  DeviceState& state;
+  int column = 0;
+  int row = 0;
+  int firstScreenRow = 4;
+  int bytesPerRow = kBytesPerRow;
+  int top = 0;
+  uint8_t image[kEepromSize];
+  uint8_t flags[kEepromSize] = {};
+  int size = kEepromSize;
+  int colourToggle = 0;
+};
+
+}  // namespace qs
