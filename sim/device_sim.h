@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/peer.h"
+
 namespace qs::sim {
 
 struct SimDevice {
@@ -74,7 +76,7 @@ struct Faults {
 
 // The line: takes the bytes the program writes, answers from the device(s)
 // addressed, and hands out the answer bytes when they are due.
-class SimLine {
+class SimLine : public Peer {
  public:
   SimLine();
   SimDevice& add(const SimDevice& device);
@@ -83,11 +85,11 @@ class SimLine {
   void setFaults(const Faults& faults);
 
   // Bytes from the program at time `nowMs` (a tick count).
-  void receive(const uint8_t* data, size_t size, uint32_t nowMs);
+  void receive(const uint8_t* data, size_t size, uint32_t nowMs) override;
   // Answer bytes due by `nowMs`, at most `max`.
-  size_t take(uint8_t* out, size_t max, uint32_t nowMs);
+  size_t take(uint8_t* out, size_t max, uint32_t nowMs) override;
   // Time (ms from now) until the next answer byte is due; -1 when none waits.
-  int nextDueIn(uint32_t nowMs) const;
+  int nextDueIn(uint32_t nowMs) const override;
   bool idle() const { return out_.empty(); }
 
   // Every request frame the line has seen (for tests).

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sim/device_sim.h"
+#include "sim/device_sim.h"
 #include "sim/serve.h"
 
 namespace {

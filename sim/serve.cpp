@@ -12,14 +12,14 @@ namespace {
 
 constexpr int kIdleWaitMs = 20;
 
-int waitFor(const SimLine& line) {
+int waitFor(const Peer& line) {
   int due = line.nextDueIn(platform::tickCount());
   return due < 0 ? kIdleWaitMs : std::min(due, kIdleWaitMs);
 }
 
 }  // namespace
 
-int servePty(SimLine& line, const std::string& linkPath, const std::function<void(const std::string&)>& ready,
+int servePty(Peer& line, const std::string& linkPath, const std::function<void(const std::string&)>& ready,
              const std::atomic<bool>& stop) {
   platform::PseudoTerminal pty;
   if (!platform::ptyOpen(&pty)) return 1;
@@ -49,7 +49,7 @@ int servePty(SimLine& line, const std::string& linkPath, const std::function<voi
   return 0;
 }
 
-int serveTcp(SimLine& line, int port, bool anyAddress, const std::function<void(int)>& ready,
+int serveTcp(Peer& line, int port, bool anyAddress, const std::function<void(int)>& ready,
              const std::atomic<bool>& stop) {
   platform::socketStartup();
   platform::SocketHandle listener = platform::socketListen(&port, anyAddress);

@@ -5,20 +5,20 @@
 #include <functional>
 #include <string>
 
-#include "sim/device_sim.h"
+#include "sim/peer.h"
 
 namespace qs::sim {
 
 // Opens a pseudo-terminal, links it at `linkPath` when given, tells
 // `ready` its path, and serves until `stop` is set. Returns non-zero when
 // the pseudo-terminal cannot be had.
-int servePty(SimLine& line, const std::string& linkPath, const std::function<void(const std::string&)>& ready,
+int servePty(Peer& line, const std::string& linkPath, const std::function<void(const std::string&)>& ready,
              const std::atomic<bool>& stop);
 
 // Listens on 127.0.0.1:`port` (0: any free port; with `anyAddress` on every
 // address), tells `ready` the port, and serves one connection at a time
 // until `stop` is set.
-int serveTcp(SimLine& line, int port, bool anyAddress, const std::function<void(int)>& ready,
+int serveTcp(Peer& line, int port, bool anyAddress, const std::function<void(int)>& ready,
              const std::atomic<bool>& stop);
 
 }  // namespace qs::sim

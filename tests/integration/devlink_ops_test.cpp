@@ -4,6 +4,7 @@
 
 #include "devlink/dev_link.h"
 #include "devlink/local_time.h"
+#include "sim/device_sim.h"
 #include "sim/loopback_channel.h"
 #include "support/sim_bench.h"
 

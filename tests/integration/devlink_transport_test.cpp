@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "devlink/dev_link.h"
+#include "sim/device_sim.h"
 #include "sim/serve.h"
 #include "support/test_support.h"
 

@@ -5,6 +5,7 @@
 #include "devlink/dev_link.h"
 #include "devlink/frames.h"
 #include "meter/meter_menu.h"
+#include "sim/device_sim.h"
 #include "sim/loopback_channel.h"
 #include "support/scripted_channel.h"
 #include "support/sim_bench.h"

@@ -5,6 +5,7 @@
 #include "devlink/dev_link.h"
 #include "devlink/local_time.h"
 #include "meter/meter_menu.h"
+#include "sim/device_sim.h"
 #include "sim/loopback_channel.h"
 #include "support/sim_bench.h"
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "devlink/dev_link.h"
+#include "sim/device_sim.h"
 #include "sim/loopback_channel.h"
 #include "support/test_support.h"
 
