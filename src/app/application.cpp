@@ -3,11 +3,12 @@
 #include "console/console.h"
 #include "devlink/dev_link.h"
 #include "meter/meter_menu.h"
+#include "zu/zu_controller.h"
 #include "uso/uso_screen.h"
 
 namespace qs {
 
-Application::Application(DevLink& link) : link_(link) {
+Application::Application(DevLink& link, ZuController* zu) : link_(link), zu_(zu) {
   MeterMenu menu(link_);
   UsoScreen uso(link_);
   menu.identifyDevice();
@@ -20,6 +21,7 @@ Application::Application(DevLink& link) : link_(link) {
     uso.selectView(key);
     if (uso.run() == kKeyEsc) break;
   }
+  if (zu_ != nullptr) zu_->close();
 }
 
 }  // namespace qs

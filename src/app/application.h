@@ -8,17 +8,20 @@
 namespace qs {
 
 class DevLink;
+class ZuController;
 
 class Application {
  public:
   // Builds its screens and runs the interactive loop to its end: control
-  // comes back only when the operator has left.
-  explicit Application(DevLink& link);
+  // comes back only when the operator has left. The installation controller
+  // (when there is one) is closed at the end.
+  Application(DevLink& link, ZuController* zu);
 
   std::vector<MenuItem> menuItems;
 
  private:
   DevLink& link_;
+  ZuController* zu_;
 };
 
 }  // namespace qs

@@ -6,6 +6,7 @@
 #include "app/application.h"
 #include "app/settings.h"
 #include "devlink/dev_link.h"
+#include "zu/zu_controller.h"
 #include "app/version.h"
 #include "console/console.h"
 
@@ -84,6 +85,14 @@ void reportStartupFailure(long status, const std::string& channelName) {
   Console::readKey();
 }
 
+void installationPortStep(ZuController& zu) {
+  uint8_t port[2] = {0, 0};
+  if (zu.readPortSetting(settingsPath("common.sch"), port) != 0 || port[1] != 1) return;
+  char name[16];
+  std::snprintf(name, sizeof name, "COM%u:", static_cast<unsigned>(port[0]));
+  zu.toggleAuto(name);
+}
+
 int runEntry(int argc, char** argv) {
   if (handleInfoArguments(argc, argv)) return 0;
 
@@ -93,6 +102,10 @@ int runEntry(int argc, char** argv) {
   StartupParams params;
   if (sel.mode == RunMode::Slave) params.taskNumber = sel.taskNumber;
   if (!chooseChannel(settingsPath("common.sch"), params)) return 0;
+
+  // The reference installation's controller and the start-up programme.
+  auto zu = std::make_unique<ZuController>();
+  zu->loadProgramme(settingsPath("common.sch"), "Ver", 0x0A080001, 1, 1);
 
   // The bench's own device: standalone and slave mode build the device link
   // on the start-up channel at 115200 baud; the master has no device.
@@ -106,7 +119,8 @@ int runEntry(int argc, char** argv) {
     }
   }
 
-  if (link) Application application(*link);
+  if (sel.mode != RunMode::Slave) installationPortStep(*zu);
+  if (link) Application application(*link, zu.get());
   return 0;
 }
 

@@ -39,6 +39,11 @@ bool chooseChannel(const std::string& settingsFile, StartupParams& params);
 // `qs --help` / `qs --version`: prints and returns true when the arguments ask for it.
 bool handleInfoArguments(int argc, const char* const* argv);
 
+class ZuController;
+// With Port_ZU's automatic flag 1, opens the installation's port and switches
+// automatic work on.
+void installationPortStep(ZuController& zu);
+
 // The start-up failure message for a device-link status (waits for a key).
 void reportStartupFailure(long status, const std::string& channelName);
 

@@ -2,15 +2,10 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
-#include "console/codepage.h"
 
 namespace qs {
 namespace {
-
-constexpr size_t kLineChars = 255;  // a 256-byte line buffer with its terminator
 
 #ifdef _WIN32
 constexpr char kPathSeparator = '\\';
@@ -18,7 +13,6 @@ constexpr char kPathSeparator = '\\';
 constexpr char kPathSeparator = '/';
 #endif
 
-bool isComment(const std::string& line) { return line.size() >= 2 && line[0] == '#' && line[1] == '#'; }
 
 // The text between two positions (end excluded).
 std::string_view slice(const std::string& line, size_t from, size_t to) {
@@ -34,49 +28,11 @@ std::string settingsPath(std::string_view fileName) {
   return path;
 }
 
-bool readSettingsLines(const std::string& path, std::vector<std::string>& lines) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::string text = textFileToUtf8(raw);
-  lines.clear();
-  std::string line;
-  size_t chars = 0;
-  size_t i = 0;
-  while (i < text.size()) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-      ++i;  // text mode: CR LF is one newline
-      continue;
-    }
-    char32_t cp;
-    size_t n = decodeUtf8(text.data() + i, text.size() - i, &cp);
-    if (n == 0) n = 1;
-    line.append(text, i, n);
-    i += n;
-    ++chars;
-    if (line.back() == '\n' || chars == kLineChars) {
-      lines.push_back(std::move(line));
-      line.clear();
-      chars = 0;
-    }
-  }
-  if (!line.empty()) lines.push_back(std::move(line));
-  return true;
-}
-
-bool sameKey(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
-
 int readTaskLine(const std::string& path, std::string_view key, int index, char* portDigit, uint8_t* address) {
   std::vector<std::string> lines;
   if (!readSettingsLines(path, lines)) return -1;
   for (const std::string& line : lines) {
-    if (line.empty() || isComment(line)) continue;
+    if (line.empty() || isCommentLine(line)) continue;
     size_t underscore = line.find('_');
     if (underscore == std::string::npos || !sameKey(slice(line, 0, underscore), key)) continue;
     size_t colon = line.find(':', underscore + 1);
@@ -102,7 +58,7 @@ int loadMenuItems(const std::string& path, std::vector<MenuItem>* items, int* co
   if (!readSettingsLines(path, lines)) return -1;
   std::vector<MenuItem> list;
   for (const std::string& line : lines) {
-    if (line.empty() || isComment(line)) continue;
+    if (line.empty() || isCommentLine(line)) continue;
     size_t underscore = line.find('_');
     if (underscore == std::string::npos || !sameKey(slice(line, 0, underscore), "menu")) continue;
     size_t colon = line.find(':', underscore + 1);

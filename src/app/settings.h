@@ -8,20 +8,13 @@
 #include <vector>
 
 #include "console/bytes.h"
+#include "console/text_file.h"
 
 namespace qs {
 
 // "QS_ADD" and the platform's path separator in front of a settings file name.
 std::string settingsPath(std::string_view fileName);
 
-// The lines of a settings file as its readers see them: text in UTF-8 (a
-// Windows-1251 file is converted), CR LF read as LF, every line holding at
-// most 255 characters including its newline (a longer line goes on as the
-// next one). Returns false when the file cannot be opened.
-bool readSettingsLines(const std::string& path, std::vector<std::string>& lines);
-
-// Case-blind comparison of ASCII keys.
-bool sameKey(std::string_view a, std::string_view b);
 
 // The `key_index:` line (the last one that matches): writes '0' plus the
 // port number to *portDigit and, when the address field ends in a TAB, the

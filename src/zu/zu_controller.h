@@ -1,0 +1,151 @@
+// The reference meter-test installation (ЭУ7125М), driven as an operator
+// would: key codes over a serial line, display frames back. One controller
+// per process: the link and its read thread that averages the measured
+// values, the test-point and pulse-error sequences, and the verification
+// programmes loaded from the settings.
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "channel/channel.h"
+#include "platform/named_event.h"
+
+namespace qs {
+
+// The installation's display character set, for received bytes 0x30-0x58.
+extern const unsigned char kZuDisplayChars[0x29];
+
+enum LoadType : uint8_t { kLoadNone = 0, kLoadInductive = 1, kLoadCapacitive = 2 };
+
+// Phase sets and the byte that selects them.
+enum PhaseSet : uint8_t { kPhaseA = 0, kPhaseB, kPhaseC, kPhaseABC, kPhaseAC, kPhaseAB, kPhaseBC };
+int phaseByte(int code);          // -1 for a code above 6
+const char* phaseName(int code);  // "A", "B", "C", "ABC", "AC(Q)", "-"
+
+// Step codes of a forwarded installation request.
+inline constexpr int kStepPulseOn = 5, kStepPulseOff = 6, kStepActive = 7, kStepReactive = 8;
+
+struct TestPoint {
+  double U = 0, Upct = 0, I = 0, Ipct = 0, PF = 0;
+  uint8_t loadType = kLoadNone;
+  double F = 0;
+  uint8_t timeFlag = 0;
+  uint8_t phases = kPhaseABC;
+  uint8_t fictPow = 0;
+  int32_t auxInt = 0;
+  double auxReal1 = 0, auxReal2 = 0;
+  int32_t number = 0;
+};
+
+// What a slave's controller asks of the master instead of driving the
+// installation itself (the multi-bench link provides it).
+class ZuMaster {
+ public:
+  virtual ~ZuMaster() = default;
+  virtual bool isSlave() const = 0;
+  virtual int programmeVariant() const = 0;
+  virtual void setProgrammeVariant(int variant) = 0;
+  virtual int postStep(int variant, int group, int point, int step) = 0;
+  virtual int postReset() = 0;
+  virtual int postMode() = 0;
+  virtual int postLoad(const std::string& key, int identity, int variant, int group) = 0;
+};
+
+class ZuController {
+ public:
+  ZuController();
+  ~ZuController();
+  ZuController(const ZuController&) = delete;
+  ZuController& operator=(const ZuController&) = delete;
+
+  // ---- link ---------------------------------------------------------------------------
+  // 0, 0xE5 (Esc), 0xFF (no channel made), 0xFE (the port did not open).
+  int open(const char* portName);
+  // Uses a channel made elsewhere (a simulated installation in tests).
+  int open(std::unique_ptr<Channel> channel);
+  int toggleAuto(const char* portName);
+  int reset();
+  void close();
+  void sendKeys(const std::string& keys);
+  int readFrame(int frames, int idleLimit);
+  int decodeFrame();
+  bool expect(const std::string& text);
+  bool sendValue(int index, double value, bool allowDecimals, bool waitEcho);
+  // Starts the read thread (held at its gate until resumeReader); false when
+  // no thread can be had.
+  bool startReader();
+  void pauseReader();
+  void resumeReader();
+  void clearAverage();
+  // The text of the last frame received (after decodeFrame).
+  std::string frameText() const { return std::string(reinterpret_cast<const char*>(frame)); }
+
+  // ---- test points ----------------------------------------------------------------------
+  int setTestPoint(int number, int code);
+  int applyTestPoint(TestPoint& point);
+  int changeTestPoint(TestPoint& point);
+  int pulseErrorOn(int number);
+  int pulseErrorOff(int number);
+  int getMode();
+  int switchMode(int m);
+  TestPoint* findTestPoint(int number);
+
+  // ---- programmes -----------------------------------------------------------------------
+  int loadProgramme(const std::string& settingsPath, const std::string& key, int identity, int variant, int group);
+  // out[0] the port number, out[1] the automatic flag.
+  int readPortSetting(const std::string& settingsPath, uint8_t* out);
+
+  // ---- fields -----------------------------------------------------------------------------
+  double* channelValues;
+  double lastValue = 0;
+  double avgSum = 0;
+  uint32_t avgCount = 0;
+  std::atomic<uint8_t> readerState{0};
+  uint8_t paused = 1;
+  ZuMaster* sync = nullptr;
+  double* avgValue;
+  double ownAvg = 0;
+  int32_t testPointCount = 0;
+  std::vector<TestPoint> testPoints;
+  TestPoint* currentTestPoint = nullptr;
+  uint8_t programmeGroup = 0;
+  int32_t pulseMode = 0;
+  int32_t mode = 255;
+  int32_t autoOn = 0;
+  uint8_t established = 0;
+  double U = 0, Upct = 0, I = 0, Ipct = 0, PF = 0;
+  uint8_t loadType = 0, timeFlag = 0, phases = 0, fictPow = 0;
+  uint16_t rxSize = 255;
+  uint8_t rxBuffer[255];
+  uint8_t* frame = rxBuffer + 1;
+  uint16_t idleReads = 0;
+  std::unique_ptr<platform::Event> powerEvent;
+  std::atomic<uint8_t> newValue{0};
+  std::unique_ptr<platform::Event> countErrEvent;
+  std::unique_ptr<platform::Event> gate;
+  std::timed_mutex avgLock;
+  std::unique_ptr<Channel> channel;
+
+ private:
+  void readLoop();
+  void drain();
+  bool escPressed();
+  void label(const char* text);
+  bool isSlave() const { return sync != nullptr && sync->isSlave(); }
+
+  double ownChannelValues_[3] = {0, 0, 0};
+  std::thread reader_;
+  // The reader tells when it is held at the gate, so a sequence never shares
+  // the line with it.
+  std::mutex parkMutex_;
+  std::condition_variable parkCv_;
+  bool parked_ = true;
+};
+
+}  // namespace qs

@@ -1,0 +1,182 @@
+// Verification programmes: key lines in the settings files name the
+// programme files, whose lines are the test points.
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "console/bytes.h"
+#include "console/console.h"
+#include "console/text_file.h"
+#include "zu/zu_controller.h"
+
+namespace qs {
+namespace {
+
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+#else
+constexpr char kSeparator = '/';
+#endif
+
+// TAB-separated fields of a line, each with whether a TAB ended it.
+struct Fields {
+  std::vector<std::string> text;
+  std::vector<bool> tabbed;
+};
+
+Fields splitFields(const std::string& line, size_t from) {
+  Fields f;
+  size_t at = from;
+  for (;;) {
+    size_t tab = line.find('\t', at);
+    if (tab == std::string::npos) {
+      size_t end = line.find('\n', at);
+      f.text.push_back(line.substr(at, end == std::string::npos ? std::string::npos : end - at));
+      f.tabbed.push_back(false);
+      return f;
+    }
+    f.text.push_back(line.substr(at, tab - at));
+    f.tabbed.push_back(true);
+    at = tab + 1;
+  }
+}
+
+int phasesFromText(const std::string& field, int previous) {
+  if (field.find_first_of("01234567") != std::string::npos) {
+    static const int kByMask[8] = {kPhaseABC, kPhaseA, kPhaseB, kPhaseAB, kPhaseC, kPhaseAC, kPhaseBC, kPhaseABC};
+    long n = decimalValue(field) % 8;
+    return kByMask[n < 0 ? n + 8 : n];
+  }
+  if (field.find_first_of("ABCabc") != std::string::npos) {
+    std::string up;
+    for (char c : field)
+      if (!std::isspace(static_cast<unsigned char>(c))) up += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (up == "A") return kPhaseA;
+    if (up == "B") return kPhaseB;
+    if (up == "C") return kPhaseC;
+    if (up == "ABC") return kPhaseABC;
+    if (up == "AC") return kPhaseAC;
+    if (up == "AB") return kPhaseAB;
+    if (up == "BC") return kPhaseBC;
+  }
+  return previous;
+}
+
+}  // namespace
+
+int ZuController::loadProgramme(const std::string& settingsPath, const std::string& key, int identity, int variant,
+                                int group) {
+  if (variant == 3) variant = 0;
+  bool portKey = sameKey(key, "Port_ZU");
+  bool byGroup = sameKey(key, "Ver_Vrf");
+  if (!portKey) {
+    testPoints.clear();
+    testPointCount = 0;
+    currentTestPoint = nullptr;
+  }
+  if (sync != nullptr) sync->setProgrammeVariant(variant);
+  programmeGroup = static_cast<uint8_t>(group);
+
+  std::vector<std::string> lines;
+  if (!readSettingsLines(settingsPath, lines)) return -1;
+  int filter = group;
+  std::string fileName;
+  bool matched = false;
+  for (const std::string& line : lines) {
+    if (line.empty() || line == "\n" || isCommentLine(line)) continue;
+    size_t colon = line.find(':');
+    if (colon == std::string::npos || !sameKey(std::string_view(line).substr(0, colon), key)) continue;
+    size_t tab = line.find('\t', colon + 1);
+    if (tab == std::string::npos) continue;
+    Fields f = splitFields(line, tab + 1);
+    if (f.text.size() < 4 || !f.tabbed[0] || !f.tabbed[1] || !f.tabbed[2] || !f.tabbed[3]) continue;
+    int o = static_cast<int8_t>(decimalValue(f.text[0]));
+    int t = static_cast<int8_t>(decimalValue(f.text[1]));
+    int u = static_cast<int8_t>(decimalValue(f.text[2]));
+    if (o * 65536 + t * 256 + u != identity) continue;
+    size_t column = static_cast<size_t>(byGroup ? group + 1 : variant + 1);
+    if (byGroup) filter = 1;
+    size_t index = 3 + column;  // field 4 + column, counted from 0 as field 1
+    if (index >= f.text.size()) index = f.text.size() - 1;
+    fileName = f.text[index];
+    matched = true;
+    break;
+  }
+  if (!matched) return -2;
+
+  // Programme files stand beside the settings file that names them.
+  size_t sep = settingsPath.find_last_of("/\\");
+  std::string path = sep == std::string::npos ? fileName : settingsPath.substr(0, sep + 1) + fileName;
+  for (char& c : path)
+    if (c == '/' || c == '\\') c = kSeparator;
+  if (byGroup) {
+    Console::gotoXY(0, 16);
+    Console::print("Name Load File: %s", path.c_str());
+  }
+
+  std::vector<std::string> programme;
+  if (!readSettingsLines(path, programme)) return -3;
+  static const double kNominal[3] = {57.0, 220.0, 127.0};
+  for (const std::string& line : programme) {
+    if (line.empty() || line == "\n" || isCommentLine(line)) continue;
+    if (line.find('A') == std::string::npos) continue;
+    size_t underscore = line.find('_', 1);
+    if (underscore == std::string::npos) continue;
+    long lineGroup = decimalValue(std::string_view(line).substr(1, underscore - 1));
+    if (filter != 0 && static_cast<uint8_t>(lineGroup) != static_cast<uint8_t>(filter)) continue;
+    size_t tab = line.find('\t', underscore + 1);
+    if (tab == std::string::npos) continue;
+    TestPoint p;
+    p.number = static_cast<int32_t>(decimalValue(std::string_view(line).substr(underscore + 1, tab - underscore - 1)));
+    p.phases = 0;
+    Fields f = splitFields(line, tab + 1);
+    auto num = [&](size_t i) { return i < f.text.size() ? std::atof(f.text[i].c_str()) : 0.0; };
+    size_t n = f.text.size();
+    if (n >= 1) p.U = num(0);
+    if (n >= 2) p.Upct = num(1);
+    if (n >= 3) p.I = num(2);
+    if (n >= 4) p.Ipct = num(3);
+    if (n >= 5) p.PF = num(4);
+    if (n >= 6) {
+      char letter = f.text[5].empty() ? '\0' : f.text[5][0];
+      p.loadType = letter == 'C' ? kLoadCapacitive : letter == 'N' ? kLoadNone : kLoadInductive;
+      if (std::fabs(p.PF) == 1.0) p.loadType = kLoadNone;
+    }
+    if (n >= 7) p.auxInt = static_cast<int32_t>(decimalValue(f.text[6]));
+    if (n >= 8) p.auxReal1 = num(7);
+    if (n >= 9) {
+      p.auxReal2 = num(8);
+      p.phases = kPhaseABC;
+    }
+    if (n >= 10) p.phases = static_cast<uint8_t>(phasesFromText(f.text[9], kPhaseABC));
+    if (byGroup && variant >= 0 && variant <= 2) p.U = kNominal[variant];
+    testPoints.push_back(p);
+  }
+  if (testPoints.empty()) return -1;
+  testPointCount = static_cast<int32_t>(testPoints.size());
+  if (isSlave()) return sync->postLoad(key, identity, variant, group);
+  return 0;
+}
+
+int ZuController::readPortSetting(const std::string& settingsPath, uint8_t* out) {
+  if (out == nullptr) return -22;
+  std::vector<std::string> lines;
+  if (!readSettingsLines(settingsPath, lines)) return -1;
+  out[0] = 0;
+  out[1] = 0;  // no Port_ZU line: automatic work off
+  for (const std::string& line : lines) {
+    if (line.empty() || isCommentLine(line)) continue;
+    size_t colon = line.find(':');
+    if (colon == std::string::npos || !sameKey(std::string_view(line).substr(0, colon), "Port_ZU")) continue;
+    size_t tab = line.find('\t', colon + 1);
+    if (tab == std::string::npos) continue;
+    Fields f = splitFields(line, tab + 1);
+    if (f.text.size() < 2 || !f.tabbed[0] || !f.tabbed[1]) continue;
+    out[0] = static_cast<uint8_t>(decimalValue(f.text[0]));
+    out[1] = static_cast<uint8_t>(decimalValue(f.text[1]));
+  }
+  return 0;
+}
+
+}  // namespace qs
