@@ -43,7 +43,9 @@ std::unique_ptr<NamedSemaphore> openNamedSemaphore(const std::string& name, unsi
 // until removed; Windows drops them with their last handle).
 void removeNamedObject(const std::string& name);
 
-// Where the backing file of a shared block lives on this system.
-std::string sharedBlockPath();
+// Where the backing file of the shared block `name` lives on this system
+// ("ZU_SYNCHRONIZATON" has the stand's own file; other names, used by tests,
+// get files of their own).
+std::string sharedBlockPath(const std::string& name = "ZU_SYNCHRONIZATON");
 
 }  // namespace qs::platform

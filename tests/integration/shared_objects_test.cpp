@@ -69,7 +69,7 @@ TEST(SharedObjects, BlockIsSharedAndPrivateToItsUser) {
   auto block = openSharedBlock("ZU_SYNCHRONIZATON", 256);
   ASSERT_NE(block, nullptr);
   struct stat st{};
-  ASSERT_EQ(stat(sharedBlockPath().c_str(), &st), 0);
+  ASSERT_EQ(stat(sharedBlockPath("ZU_SYNCHRONIZATON").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   pid_t child = fork();
   if (child == 0) {

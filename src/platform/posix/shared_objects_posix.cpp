@@ -78,17 +78,21 @@ class PosixSemaphore final : public NamedSemaphore {
 
 }  // namespace
 
-void removeNamedObject(const std::string& name) { shm_unlink(objectName(name).c_str()); }
-
-std::string sharedBlockPath() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  std::string dir = runtime != nullptr && runtime[0] == '/' ? runtime : "/tmp";
-  return dir + "/qs2synhro." + std::to_string(getuid()) + ".tmp";
+void removeNamedObject(const std::string& name) {
+  shm_unlink(objectName(name).c_str());
+  sem_unlink(objectName(name).c_str());
 }
 
-std::unique_ptr<SharedBlock> openSharedBlock(const std::string&, size_t size, int* stage) {
+std::string sharedBlockPath(const std::string& name) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::string dir = runtime != nullptr && runtime[0] == '/' ? runtime : "/tmp";
+  std::string extra = name == "ZU_SYNCHRONIZATON" ? "" : "." + name;
+  return dir + "/qs2synhro." + std::to_string(getuid()) + extra + ".tmp";
+}
+
+std::unique_ptr<SharedBlock> openSharedBlock(const std::string& name, size_t size, int* stage) {
   if (stage != nullptr) *stage = 1;
-  int fd = ::open(sharedBlockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  int fd = ::open(sharedBlockPath(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return nullptr;
   struct stat st{};
   if (fstat(fd, &st) != 0 || st.st_uid != getuid() || (static_cast<size_t>(st.st_size) < size && ftruncate(fd, static_cast<off_t>(size)) != 0)) {

@@ -49,11 +49,13 @@ class WinSemaphore final : public NamedSemaphore {
 
 void removeNamedObject(const std::string&) {}
 
-std::string sharedBlockPath() { return "c:\\qs2synhro.tmp"; }
+std::string sharedBlockPath(const std::string& name) {
+  return name == "ZU_SYNCHRONIZATON" ? "c:\\qs2synhro.tmp" : "c:\\qs2synhro." + name + ".tmp";
+}
 
 std::unique_ptr<SharedBlock> openSharedBlock(const std::string& name, size_t size, int* stage) {
   if (stage != nullptr) *stage = 1;
-  HANDLE file = CreateFileA(sharedBlockPath().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  HANDLE file = CreateFileA(sharedBlockPath(name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
   if (stage != nullptr) *stage = 2;

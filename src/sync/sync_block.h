@@ -1,0 +1,62 @@
+// The 256-byte block that the processes of a verification stand share, and
+// the messages of its mailbox.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qs {
+
+inline constexpr size_t kSyncBlockSize = 256;
+inline constexpr size_t kMailboxOffset = 100;
+inline constexpr size_t kMailboxBytes = 20;
+// The abort byte of task index i. They sit in the unused head of the block,
+// where they overlap none of the published values.
+inline constexpr size_t kAbortOffset = 32;
+inline constexpr size_t kChannelValuesOffset = 68;  // three doubles
+inline constexpr size_t kAverageOffset = 92;        // one double
+inline constexpr size_t kMaxKeyText = 99;           // a programme key, as a task slot holds it
+
+inline constexpr uint8_t kMasterIndex = 254;
+inline constexpr uint8_t kNoIndex = 255;
+inline constexpr int kMaxTasks = 9;
+inline constexpr uint8_t kReplyAccepted = 6;
+inline constexpr uint8_t kReplyRefused = 21;
+
+enum SyncMessageType : uint8_t {
+  kMsgRegister = 1,
+  kMsgZuStep = 4,
+  kMsgPresence = 5,
+  kMsgRunControl = 6,
+  kMsgZuReset = 7,
+  kMsgIdle = 8,
+  kMsgLeaveCalibration = 9,
+  kMsgLoadProgramme = 10,
+  kMsgStopTask = 11,
+  kMsgUnblockTask = 12,
+  kMsgAskMode = 13,
+  kMsgReleaseStep = 15,
+  kMsgLeave = 27,
+};
+
+// Arguments of a message, by type.
+struct SyncMessage {
+  uint8_t type = 0;
+  std::vector<uint8_t> args;  // the bytes from mailbox byte 2 on
+};
+
+// The bytes a sender writes into the mailbox; empty for a type that does not
+// exist or a key text that does not fit.
+std::vector<uint8_t> encodeMessage(uint8_t senderIndex, const SyncMessage& message);
+SyncMessage registerMessage(uint8_t port, uint8_t deviceState, uint8_t address);
+SyncMessage zuStepMessage(int variant, int group, int point, int step);
+SyncMessage loadMessage(int identity, int variant, int group, const std::string& key);
+SyncMessage simpleMessage(uint8_t type);
+SyncMessage byteMessage(uint8_t type, uint8_t value);
+
+// How long a sender of `type` waits for its reply: 0 none, else milliseconds
+// (0xFFFFFFFF without limit); -1 for a type that does not exist.
+int64_t replyWait(uint8_t type);
+
+}  // namespace qs

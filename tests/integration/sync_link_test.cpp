@@ -1,0 +1,158 @@
+// Exchanges through the shared mailbox, with the test playing the master's
+// thread on a stand of its own.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <thread>
+
+#include "platform/shared_objects.h"
+#include "sync/sync_link.h"
+
+namespace qs {
+namespace {
+
+class Mailbox : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    stand = ".t" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+    link = std::make_unique<SyncLink>("qs", nullptr, nullptr, stand);
+    ASSERT_EQ(link->ready, 1);
+    link->clearBlock();
+    block = platform::openSharedBlock("ZU_SYNCHRONIZATON" + stand, kSyncBlockSize);
+    masterEvent = platform::openNamedEvent("ZU_SYNCHRONIZATON_EVENT" + stand, true, false);
+  }
+  void TearDown() override {
+    stop = true;
+    masterEvent->set();
+    if (master.joinable()) master.join();
+    for (const char* base : {"ZU_SYNCHRONIZATON_MUTEX", "ZU_SYNCHRONIZATON_SEM", "ZU_SYNCHRONIZATON_EVENT"})
+      platform::removeNamedObject(base + stand);
+    for (unsigned i : {0u, 1u, 2u, 3u, 255u}) platform::removeNamedObject(replyEventName(i) + stand);
+    std::remove(platform::sharedBlockPath("ZU_SYNCHRONIZATON" + stand).c_str());
+  }
+  // The master's thread: answers each message with `answer` (which writes
+  // the reply bytes) and signals the sender's reply event.
+  void serve(std::function<void(uint8_t* box)> answer) {
+    master = std::thread([this, answer] {
+      while (!stop) {
+        if (!masterEvent->wait(50)) continue;
+        masterEvent->reset();
+        if (stop) break;
+        uint8_t* box = block->data() + kMailboxOffset;
+        seen.push_back(std::vector<uint8_t>(box, box + 12));
+        uint8_t sender = box[0];
+        answer(box);
+        auto reply = platform::openNamedEvent(replyEventName(sender) + stand, true, false);
+        if (reply) reply->set();
+      }
+    });
+  }
+  static void accept(uint8_t* box, uint8_t result) {
+    box[0] = kMasterIndex;
+    box[2] = kReplyAccepted;
+    box[3] = result;
+  }
+
+  std::string stand;
+  std::unique_ptr<SyncLink> link;
+  std::unique_ptr<platform::SharedBlock> block;
+  std::unique_ptr<platform::Event> masterEvent;
+  std::thread master;
+  std::atomic<bool> stop{false};
+  std::vector<std::vector<uint8_t>> seen;
+};
+
+TEST_F(Mailbox, NothingIsSentWhenNotAttached) {
+  EXPECT_EQ(link->post(simpleMessage(kMsgPresence)), 0);
+  EXPECT_EQ(block->data()[kMailboxOffset + 1], 0);
+}
+
+TEST_F(Mailbox, APresenceCheckWithoutAMasterRunsOut) {
+  link->attached = 1;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(link->post(simpleMessage(kMsgPresence)), -2);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450));
+}
+
+TEST_F(Mailbox, RegistrationGivesTheIndexAndVariant) {
+  serve([](uint8_t* box) {
+    accept(box, 3);
+    box[4] = 2;
+  });
+  link->attached = 1;
+  EXPECT_EQ(link->post(registerMessage(7, 1, 0x21)), 0);
+  EXPECT_EQ(link->ownIndex, 3);
+  EXPECT_EQ(link->variant, 2);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0][0], kNoIndex);
+  EXPECT_EQ(seen[0][1], kMsgRegister);
+  EXPECT_EQ(seen[0][2], 7);
+  EXPECT_EQ(seen[0][4], 0x21);
+}
+
+TEST_F(Mailbox, AStepHeldAlreadyIsAnsweredAtOnce) {
+  serve([](uint8_t* box) { accept(box, 0); });
+  link->attached = 1;
+  link->ownIndex = 0;
+  link->remakeOwnEvent(0);
+  EXPECT_EQ(link->postStep(1, 1, 4, 3), 0);
+  EXPECT_EQ(std::vector<uint8_t>(seen[0].begin(), seen[0].begin() + 6), (std::vector<uint8_t>{0, 4, 1, 1, 4, 3}));
+}
+
+TEST_F(Mailbox, AWaitingStepEndsWhenDoneOrUnblocked) {
+  link->attached = 1;
+  link->ownIndex = 1;
+  link->remakeOwnEvent(1);
+  std::atomic<int> phase{0};
+  serve([&](uint8_t* box) {
+    accept(box, 1);  // accepted: the task waits until the step is done
+    std::thread([this, &phase] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (phase == 1) block->data()[kAbortOffset + 1] = 27;  // the operator unblocks it
+      auto reply = platform::openNamedEvent(replyEventName(1) + stand, true, false);
+      reply->set();
+    }).detach();
+  });
+  EXPECT_EQ(link->postStep(1, 1, 0, 3), 0);
+  phase = 1;
+  EXPECT_EQ(link->postReset(), 27);
+  EXPECT_EQ(block->data()[kAbortOffset + 1], 0);  // cleared by the task that saw it
+}
+
+TEST_F(Mailbox, RefusalsAndMessagesThatCannotBeSent) {
+  serve([](uint8_t* box) {
+    box[0] = kMasterIndex;
+    box[2] = kReplyRefused;
+  });
+  link->attached = 1;
+  EXPECT_EQ(link->post(simpleMessage(kMsgIdle)), -3);
+  EXPECT_EQ(link->post(simpleMessage(14)), -1);
+  EXPECT_EQ(link->post(byteMessage(kMsgStopTask, 0)), -1);  // only the master console may
+  EXPECT_EQ(link->postLoad(std::string(100, 'k'), 1, 0, 0), -1);
+  EXPECT_EQ(seen.size(), 1u);
+}
+
+TEST_F(Mailbox, LeavingWaitsUntilTheMasterHasTakenIt) {
+  serve([](uint8_t*) {});
+  link->attached = 1;
+  link->ownIndex = 2;
+  link->remakeOwnEvent(2);
+  EXPECT_EQ(link->post(simpleMessage(kMsgLeave)), -1);  // no reply bytes: nothing to check
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0][1], kMsgLeave);
+  EXPECT_EQ(seen[0][0], 2);
+}
+
+TEST(SyncMessages, LoadRequestLayout) {
+  std::vector<uint8_t> bytes = encodeMessage(4, loadMessage(0x01020304, 1, 2, "Ver"));
+  EXPECT_EQ(bytes, (std::vector<uint8_t>{4, 10, 4, 3, 2, 1, 1, 2, 'V', 'e', 'r', 0}));
+  EXPECT_TRUE(encodeMessage(0, simpleMessage(3)).empty());
+  EXPECT_EQ(replyWait(kMsgAskMode), 500);
+  EXPECT_EQ(replyWait(kMsgReleaseStep), 0);
+}
+
+}  // namespace
+}  // namespace qs
