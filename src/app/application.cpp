@@ -9,7 +9,7 @@
 namespace qs {
 
 Application::Application(DevLink& link, ZuController* zu) : link_(link), zu_(zu) {
-  MeterMenu menu(link_);
+  MeterMenu menu(link_, zu_);
   UsoScreen uso(link_);
   menu.identifyDevice();
   int count = 0;

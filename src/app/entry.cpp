@@ -6,11 +6,29 @@
 #include "app/application.h"
 #include "app/settings.h"
 #include "devlink/dev_link.h"
+#include "platform/console_control.h"
+#include "platform/process.h"
+#include "sync/sync_link.h"
 #include "zu/zu_controller.h"
 #include "app/version.h"
 #include "console/console.h"
 
 namespace qs {
+namespace {
+
+// The stand link of this process, for the end and the console control handler.
+SyncLink* gSyncLink = nullptr;
+
+void postLeave() {
+  if (gSyncLink != nullptr && gSyncLink->attached == 1 && gSyncLink->role == 1) gSyncLink->post(simpleMessage(kMsgLeave));
+}
+
+}  // namespace
+
+bool onConsoleControl(int event) {
+  if (event == platform::kCtrlC || event == platform::kCtrlBreak || event == platform::kConsoleClose) postLeave();
+  return false;
+}
 
 RunSelection parseRunMode(int argc, const char* const* argv) {
   RunSelection sel;
@@ -119,8 +137,28 @@ int runEntry(int argc, char** argv) {
     }
   }
 
-  if (sel.mode != RunMode::Slave) installationPortStep(*zu);
-  if (link) Application application(*link, zu.get());
+  if (sel.mode == RunMode::Standalone) {
+    installationPortStep(*zu);
+    Application application(*link, zu.get());
+    return 0;
+  }
+
+  // Master and slave: the stand link, given to the controller.
+  static SyncLink sync(platform::ownProgramPath(argc > 0 ? argv[0] : nullptr), link.get(), zu.get());
+  gSyncLink = &sync;
+  zu->sync = &sync;
+  if (sel.mode == RunMode::Master) {
+    installationPortStep(*zu);
+    sync.runMaster(nullptr);
+    zu.release();  // lives until the process ends
+    return 0;
+  }
+  if (sync.joinMaster(link.get(), sel.taskNumber) != 0) return 0;
+  platform::addConsoleControlHandler(onConsoleControl);
+  {
+    Application application(*link, zu.get());
+  }
+  postLeave();
   return 0;
 }
 

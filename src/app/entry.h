@@ -47,6 +47,10 @@ void installationPortStep(ZuController& zu);
 // The start-up failure message for a device-link status (waits for a key).
 void reportStartupFailure(long status, const std::string& channelName);
 
+// Slave mode: Ctrl+C, Ctrl+Break and closing the console tell the master
+// that this task leaves. Returns false so that the default handling follows.
+bool onConsoleControl(int event);
+
 int runEntry(int argc, char** argv);
 
 }  // namespace qs

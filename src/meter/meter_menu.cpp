@@ -64,7 +64,10 @@ int MeterMenu::run() {
   showHeader();
   for (;;) {
     Console::clearLines(2, 18);
-    for (const char* line : kMenuLines) Console::print("%s", line);
+    for (const char* line : kMenuLines) {
+      if (std::strstr(line, "<9>") != nullptr && verificationOffered()) Console::print("%s", "\r\n <8>  - Поверка.");
+      Console::print("%s", line);
+    }
     int key = Console::readKey();
     Console::clearLines(19, 18);
     switch (key) {
@@ -76,6 +79,9 @@ int MeterMenu::run() {
       case '6': changeAddress(); break;
       case '7': changeAddressBySerial(); break;
       case '9': correctTime(); break;
+      case '8':
+        if (verificationOffered()) verification();
+        break;
       case 'T': case 't':
         Console::clearLines(37, 1);
         lineTest();

@@ -11,13 +11,14 @@
 namespace qs {
 
 class DevLink;
+class ZuController;
 
 inline constexpr int kScanEntries = 100;
 inline constexpr int kScanEntryLength = 80;
 
 class MeterMenu {
  public:
-  explicit MeterMenu(DevLink& link) : link_(link) {}
+  explicit MeterMenu(DevLink& link, ZuController* zu = nullptr) : link_(link), zu_(zu) {}
 
   // 27 when the operator leaves with Esc, or the scan code of F1..F9.
   int run();
@@ -36,6 +37,11 @@ class MeterMenu {
   int profile();
   // Asks for a name and writes the listing file: 0, or -1 when it cannot be written.
   int writeProfileFile(int days, const ProfileRecord* records, int64_t readingTime);
+  // Key 8: steps the reference installation through a verification
+  // programme and shows what it measured at each test point.
+  int verification();
+  // Whether key 8 is offered: a slave, or an installation switched on.
+  bool verificationOffered() const;
 
   int scanned = 0;
   char scanList[kScanEntries][kScanEntryLength] = {};
@@ -51,6 +57,7 @@ class MeterMenu {
   bool showRatios();
 
   DevLink& link_;
+  ZuController* zu_;
 };
 
 }  // namespace qs

@@ -2,11 +2,16 @@
 // mailbox and the named objects, and the exchange of one message with the
 // master.
 #pragma once
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/named_event.h"
+#include "platform/process.h"
 #include "platform/shared_objects.h"
 #include "sync/sync_block.h"
 #include "zu/zu_controller.h"
@@ -14,6 +19,34 @@
 namespace qs {
 
 class DevLink;
+
+enum TaskState : int32_t {
+  kTaskIdle = 0,
+  kTaskWait = 1,
+  kTaskWaitPower = 2,
+  kTaskWaitStep = 3,
+  kTaskWaitReset = 4,
+  kTaskExit = 5,
+  kTaskWaitLoad = 6,
+};
+const char* taskStateName(int state);
+// Names of the step codes on the master's screen.
+const char* stepName(int step);
+
+// The master's record of one slave task.
+struct TaskSlot {
+  int32_t inUse = 0;
+  platform::ProcessId process;
+  int32_t port = 0;
+  uint8_t address = 0;
+  std::unique_ptr<platform::Event> event;
+  int32_t waiting = 0;
+  int32_t state = kTaskIdle;
+  int32_t programmeId = 0;
+  int32_t T = 0, A = 0, S = 0, P = 0;
+  int32_t step = 0;
+  std::string programmeName;
+};
 
 class SyncLink : public ZuMaster {
  public:
@@ -38,6 +71,22 @@ class SyncLink : public ZuMaster {
   // Task index `i`'s abort byte.
   uint8_t& abortByte(int i) { return view[kAbortOffset + static_cast<size_t>(i)]; }
 
+  // ---- master ----------------------------------------------------------------------
+  // 1 when the master cannot start, else the console's result.
+  int runMaster(DevLink* dev);
+  int startSlaves(int first, int count);
+  int console();
+  int showTasks();
+  // The master thread's loop: answers every message; 0 when the console
+  // ended the master.
+  int dispatch();
+  // After each message: 0 nothing done, 1 an action taken, 7/8 a mode switch due.
+  int schedule();
+
+  // ---- slave -----------------------------------------------------------------------
+  // 0 joined; 1 no master; -1/-3 own reply event not made; -2 not registered.
+  int joinMaster(DevLink* dev, int taskNumber);
+
   // ZuMaster
   bool isSlave() const override { return role == 1 && attached == 1; }
   int programmeVariant() const override { return variant; }
@@ -46,6 +95,8 @@ class SyncLink : public ZuMaster {
   int postReset() override;
   int postMode() override;
   int postLoad(const std::string& key, int identity, int variant, int group) override;
+  int postIdle() override { return post(simpleMessage(kMsgIdle)); }
+  int postLeaveCalibration() override { return post(simpleMessage(kMsgLeaveCalibration)); }
 
   uint8_t attached = 0;
   uint8_t role = 1;
@@ -73,6 +124,18 @@ class SyncLink : public ZuMaster {
   std::unique_ptr<platform::Event> masterEvent;
   std::unique_ptr<platform::Event> ownEvent;
   std::string stand;
+  std::array<TaskSlot, kMaxTasks> slots;
+  // Serialises the master's console output between its two threads.
+  std::timed_mutex screenMutex;
+
+ private:
+  void answer(int slot, uint8_t code);
+  void answerConsole();
+  void freeSlot(int slot);
+  void releaseWaiting(int state, int step);
+  void resetInstallation();
+  int loadForSlot(const TaskSlot& slot);
+  std::thread masterThread_;
 };
 
 // The name of the reply event of process index `index`.

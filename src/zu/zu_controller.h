@@ -55,6 +55,9 @@ class ZuMaster {
   virtual int postReset() = 0;
   virtual int postMode() = 0;
   virtual int postLoad(const std::string& key, int identity, int variant, int group) = 0;
+  // The task is idle again (after a test point) / leaves the calibration.
+  virtual int postIdle() = 0;
+  virtual int postLeaveCalibration() = 0;
 };
 
 class ZuController {
@@ -137,7 +140,14 @@ class ZuController {
   void drain();
   bool escPressed();
   void label(const char* text);
+
+ public:
   bool isSlave() const { return sync != nullptr && sync->isSlave(); }
+  // The published average and channel values (wherever they are kept).
+  double average() const;
+  double channelValue(int n) const;
+
+ private:
 
   double ownChannelValues_[3] = {0, 0, 0};
   std::thread reader_;

@@ -23,6 +23,10 @@ constexpr int kPanelColumn = 80;
 constexpr const char* kModel = "ЭУ7125М";
 constexpr const char* kLine = "-----------------";
 
+// The published values may sit at offsets of the shared block that are not
+// aligned for a double: they are stored byte by byte.
+void publish(double* where, double value) { std::memcpy(static_cast<void*>(where), &value, sizeof value); }
+
 void panel(int row, const char* text) {
   Console::gotoXY(kPanelColumn, row);
   Console::print("%s", text);
@@ -148,7 +152,7 @@ void ZuController::pauseReader() {
     avgSum = 0;
     avgCount = 0;
     newValue = 0;
-    if (avgValue != nullptr) *avgValue = 0.0;
+    if (avgValue != nullptr) publish(avgValue, 0.0);
   }
   paused = 1;
 }
@@ -182,6 +186,18 @@ void ZuController::clearAverage() {
 void ZuController::drain() {
   while (readFrame(1, 5) > 0) {
   }
+}
+
+double ZuController::average() const {
+  double v = 0;
+  if (avgValue != nullptr) std::memcpy(&v, static_cast<const void*>(avgValue), sizeof v);
+  return v;
+}
+
+double ZuController::channelValue(int n) const {
+  double v = 0;
+  std::memcpy(&v, static_cast<const void*>(channelValues + n), sizeof v);
+  return v;
 }
 
 int ZuController::reset() {
@@ -238,13 +254,13 @@ void ZuController::readLoop() {
     if (*r == 'C') {
       int ch = r[1] - '1';
       if (ch >= 0 && ch <= 2 && r[1] != 0) {
-        channelValues[ch] = std::atof(r + 2);
+        publish(channelValues + ch, std::atof(r + 2));
         countErrEvent->pulse();
       }
     } else if (std::strncmp(f, "8YE", 3) == 0 && std::strlen(f) >= 8 && f[6] == 'C') {
       int ch = f[7] - '1';
       if (ch >= 0 && ch <= 2) {
-        channelValues[ch] = 0.0;
+        publish(channelValues + ch, 0.0);
         countErrEvent->pulse();
       }
     } else {
@@ -258,7 +274,7 @@ void ZuController::readLoop() {
         }
         avgSum += lastValue;
         avgCount += 1;
-        if (avgValue != nullptr) *avgValue = avgSum / avgCount;
+        if (avgValue != nullptr) publish(avgValue, avgSum / avgCount);
       }
       powerEvent->pulse();
       newValue = 1;

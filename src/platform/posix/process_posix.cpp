@@ -1,0 +1,73 @@
+#include "platform/process.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace qs::platform {
+namespace {
+
+std::string quoted(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'') out += "'\\''";
+    else out += c;
+  }
+  return out + "'";
+}
+
+}  // namespace
+
+std::string ownProgramPath(const char* argv0) {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n > 0) return std::string(buf, static_cast<size_t>(n));
+  return argv0 != nullptr ? argv0 : "qs";
+}
+
+bool startInNewConsole(const std::string& program, const std::string& argument, int slot, ProcessId* id) {
+  std::string command = "exec " + quoted(program) + " " + quoted(argument);
+  if (std::getenv("TMUX") != nullptr) {
+    // A window of the operator's tmux session; its pane's process is the slave.
+    std::string tmux = "tmux new-window -d -P -F '#{pane_pid}' -n " + quoted("QS_S" + std::to_string(slot + 1)) +
+                       " -c " + quoted(".") + " " + quoted(command) + " 2>/dev/null";
+    FILE* p = popen(tmux.c_str(), "r");
+    if (p == nullptr) return false;
+    long pid = 0;
+    int got = std::fscanf(p, "%ld", &pid);
+    int rc = pclose(p);
+    if (got != 1 || rc != 0 || pid <= 0) return false;
+    if (id != nullptr) id->value = pid;
+    return true;
+  }
+  if (std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr) {
+    pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+      setsid();
+      execlp("x-terminal-emulator", "x-terminal-emulator", "-e", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    if (id != nullptr) id->value = pid;
+    return true;
+  }
+  return false;  // no console to put it in: the operator starts it by hand
+}
+
+void terminateProcess(ProcessId id) {
+  if (id.value <= 0) return;
+  pid_t pid = static_cast<pid_t>(id.value);
+  kill(pid, SIGTERM);
+  for (int i = 0; i < 50; ++i) {
+    if (kill(pid, 0) != 0) break;
+    waitpid(pid, nullptr, WNOHANG);
+    usleep(20000);
+  }
+}
+
+}  // namespace qs::platform

@@ -1,0 +1,22 @@
+// Slave processes of a verification stand, each in a console of its own.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace qs::platform {
+
+struct ProcessId {
+  intptr_t value = 0;  // 0: none
+};
+
+// Starts `program` with `argument` in a new console (Windows: a new console
+// window; POSIX: a new tmux window when running inside tmux, else the
+// desktop's terminal emulator when there is a display). `slot` (0-8) places
+// the window. False when it cannot be started.
+bool startInNewConsole(const std::string& program, const std::string& argument, int slot, ProcessId* id);
+// Ends a process started so and waits for it.
+void terminateProcess(ProcessId id);
+// The program's own path as the system knows it (for starting copies of it).
+std::string ownProgramPath(const char* argv0);
+
+}  // namespace qs::platform

@@ -1,0 +1,53 @@
+#include "platform/process.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace qs::platform {
+
+std::string ownProgramPath(const char* argv0) {
+  char buf[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
+  if (n > 0 && n < sizeof buf) return std::string(buf, n);
+  return argv0 != nullptr ? argv0 : "qs.exe";
+}
+
+bool startInNewConsole(const std::string& program, const std::string& argument, int slot, ProcessId* id) {
+  std::string name = program.substr(program.find_last_of("\\/") + 1);
+  std::string line = name + " " + argument;
+  std::vector<char> commandLine(line.begin(), line.end());
+  commandLine.push_back('\0');
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_SHOWNOACTIVATE;
+  static const int kX[4] = {0, 0, 500, 500};
+  static const int kY[4] = {0, 500, 500, 0};
+  if (slot >= 0 && slot < 4) {
+    si.dwFlags |= STARTF_USEPOSITION;
+    si.dwX = static_cast<DWORD>(kX[slot]);
+    si.dwY = static_cast<DWORD>(kY[slot]);
+  }
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                      CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP | CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &si,
+                      &pi)) {
+    return false;
+  }
+  CloseHandle(pi.hThread);
+  if (id != nullptr) id->value = reinterpret_cast<intptr_t>(pi.hProcess);
+  else CloseHandle(pi.hProcess);
+  return true;
+}
+
+void terminateProcess(ProcessId id) {
+  if (id.value == 0) return;
+  HANDLE h = reinterpret_cast<HANDLE>(id.value);
+  TerminateProcess(h, 0);
+  WaitForSingleObject(h, 5000);
+  CloseHandle(h);
+}
+
+}  // namespace qs::platform
