@@ -71,10 +71,10 @@ int MeterMenu::verification() {
   Console::clearLines(19, 18);
   std::vector<Programme> list = programmes(settingsPath("common.sch"));
   if (list.empty()) {
-    Console::print("Нет программ поверки (Ver, Ver_Vrf) в настройках.\n");
+    Console::print("\nНет программ поверки (Ver, Ver_Vrf) в настройках.\n");
     return -1;
   }
-  Console::print("Программы поверки:\n");
+  Console::print("\nПрограммы поверки:\n");
   for (size_t i = 0; i < list.size() && i < 9; ++i)
     Console::print(" <%u>  %s %s\n", static_cast<unsigned>(i + 1), list[i].key.c_str(), list[i].title.c_str());
   int key = Console::readKey();
@@ -88,11 +88,11 @@ int MeterMenu::verification() {
   Console::clearLines(19, 18);
   if (r == kKeyEsc) return kKeyEsc;
   if (r != 0) {
-    Console::print("Ошибка загрузки программы поверки (%d).\n", r);
+    Console::print("\nОшибка загрузки программы поверки (%d).\n", r);
     return r;
   }
   std::vector<TestPoint> points = zu_->testPoints;
-  Console::print(" N     U       I      PF   Ф    Среднее    Канал 1   Канал 2   Канал 3\n");
+  Console::print("\n N     U       I      PF   Ф    Среднее    Канал 1   Канал 2   Канал 3\n");
   int shown = 0;
   int result = 0;
   for (const TestPoint& tp : points) {
@@ -125,11 +125,11 @@ int MeterMenu::verification() {
       result = kKeyEsc;
       break;
     }
-    if (shown == 16) {  // the table keeps to the work area
-      Console::clearLines(20, 16);
+    if (shown == 15) {  // the table keeps to the work area
+      Console::clearLines(21, 15);
       shown = 0;
     }
-    Console::gotoXY(0, 20 + shown++);
+    Console::gotoXY(0, 21 + shown++);
     Console::print("%2d %7.2f %7.3f %6.2f %-5s %10.3f %9.3f %9.3f %9.3f", tp.number, tp.U * tp.Upct * 0.01,
                    tp.I * tp.Ipct * 0.01, tp.PF, phaseName(tp.phases), average, c[0], c[1], c[2]);
     if (zu_->sync != nullptr && zu_->isSlave()) zu_->sync->postIdle();

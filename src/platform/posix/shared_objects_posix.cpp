@@ -1,7 +1,9 @@
 #include "platform/shared_objects.h"
 
 #include <fcntl.h>
-#include <pthread.h>
+#include <linux/futex.h>
+#include <signal.h>
+#include <sys/syscall.h>
 #include <semaphore.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -12,7 +14,6 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "platform/time.h"
 
 namespace qs::platform {
 namespace {
@@ -31,40 +32,44 @@ class MappedBlock final : public SharedBlock {
   size_t n_;
 };
 
+// The mutex is a word holding its owner's process id (0: free). A waiter
+// that finds the owner's process gone takes the mutex over, so a process
+// killed while holding it never stops the others.
 struct MutexWord {
-  std::atomic<uint32_t> ready;  // set once the mutex is initialised
-  pthread_mutex_t mutex;
+  std::atomic<uint32_t> owner;
 };
 
-class RobustMutex final : public NamedMutex {
+int futexCall(std::atomic<uint32_t>* word, int op, uint32_t value, const timespec* timeout) {
+  return static_cast<int>(syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), op, value, timeout, nullptr, 0));
+}
+
+bool processGone(uint32_t pid) { return pid != 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
+
+class OwnerMutex final : public NamedMutex {
  public:
-  explicit RobustMutex(MutexWord* w) : w_(w) {}
-  ~RobustMutex() override { munmap(w_, sizeof(MutexWord)); }
+  explicit OwnerMutex(MutexWord* w) : w_(w), me_(static_cast<uint32_t>(getpid())) {}
+  ~OwnerMutex() override { munmap(w_, sizeof(MutexWord)); }
   bool lock(uint32_t timeoutMs) override {
-    int r;
-    if (timeoutMs == 0xFFFFFFFFu) {
-      r = pthread_mutex_lock(&w_->mutex);
-    } else {
-      timespec ts{};
-      clock_gettime(CLOCK_REALTIME, &ts);
-      ts.tv_sec += static_cast<time_t>(timeoutMs / 1000);
-      ts.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
-      if (ts.tv_nsec >= 1000000000L) {
-        ts.tv_sec += 1;
-        ts.tv_nsec -= 1000000000L;
-      }
-      r = pthread_mutex_timedlock(&w_->mutex, &ts);
+    uint32_t waited = 0;
+    for (;;) {
+      uint32_t expected = 0;
+      if (w_->owner.compare_exchange_strong(expected, me_)) return true;
+      if (processGone(expected) && w_->owner.compare_exchange_strong(expected, me_)) return true;  // taken over
+      if (timeoutMs != 0xFFFFFFFFu && waited >= timeoutMs) return false;
+      timespec slice{0, 50 * 1000000L};  // look at the owner again every 50 ms
+      futexCall(&w_->owner, FUTEX_WAIT, expected, &slice);
+      waited += 50;
     }
-    if (r == EOWNERDEAD) {  // its holder died: it is ours, in a usable state
-      pthread_mutex_consistent(&w_->mutex);
-      return true;
-    }
-    return r == 0;
   }
-  void unlock() override { pthread_mutex_unlock(&w_->mutex); }
+  void unlock() override {
+    uint32_t expected = me_;
+    w_->owner.compare_exchange_strong(expected, 0);
+    futexCall(&w_->owner, FUTEX_WAKE, 1, nullptr);
+  }
 
  private:
   MutexWord* w_;
+  uint32_t me_;
 };
 
 class PosixSemaphore final : public NamedSemaphore {
@@ -109,35 +114,17 @@ std::unique_ptr<SharedBlock> openSharedBlock(const std::string& name, size_t siz
 }
 
 std::unique_ptr<NamedMutex> openNamedMutex(const std::string& name) {
-  std::string path = objectName(name);
-  int fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  bool created = fd >= 0;
-  if (!created) fd = shm_open(path.c_str(), O_RDWR | O_CLOEXEC, 0600);
+  int fd = shm_open(objectName(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return nullptr;
-  if (created && ftruncate(fd, sizeof(MutexWord)) != 0) {
+  struct stat st{};
+  if (fstat(fd, &st) != 0 || (static_cast<size_t>(st.st_size) < sizeof(MutexWord) && ftruncate(fd, sizeof(MutexWord)) != 0)) {
     ::close(fd);
     return nullptr;
   }
   void* p = mmap(nullptr, sizeof(MutexWord), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   ::close(fd);
   if (p == MAP_FAILED) return nullptr;
-  auto* w = static_cast<MutexWord*>(p);
-  if (created) {
-    pthread_mutexattr_t a;
-    pthread_mutexattr_init(&a);
-    pthread_mutexattr_setpshared(&a, PTHREAD_PROCESS_SHARED);
-    pthread_mutexattr_setrobust(&a, PTHREAD_MUTEX_ROBUST);
-    pthread_mutex_init(&w->mutex, &a);
-    pthread_mutexattr_destroy(&a);
-    w->ready.store(1);
-  } else {
-    for (int i = 0; i < 1000 && w->ready.load() != 1; ++i) systemSleepMs(1);  // its maker is still setting it up
-    if (w->ready.load() != 1) {
-      munmap(p, sizeof(MutexWord));
-      return nullptr;
-    }
-  }
-  return std::make_unique<RobustMutex>(w);
+  return std::make_unique<OwnerMutex>(static_cast<MutexWord*>(p));
 }
 
 std::unique_ptr<NamedSemaphore> openNamedSemaphore(const std::string& name, unsigned initial, unsigned) {
