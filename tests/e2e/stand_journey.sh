@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# A verification stand as an operator runs it: the master (qs m) starts two
+# A verification stand as an operator runs it. A slave without a master ends
+# with its message. The master (qs m) starts two
 # slaves in tmux windows, they register and show in the task table, both run
 # a two-point verification programme (key 8) in lockstep on qs-zusim, and
 # the installation is reset when both have left the calibration. A second
@@ -34,6 +35,15 @@ wait_win() {
   win "$w" >&2 || true
   fail "'$text' did not appear in window $w"
 }
+
+# A slave started before its master gives up after its presence checks.
+e2e_start "$QS s1"
+wait_for "Ошибка! программа QS_Master не найдена" 20
+keys Enter
+status=$(wait_exit)
+[ "$status" = "0" ] || fail "lonely slave: exit status $status"
+tmux -L "$SOCK" kill-server
+rm -f "$WORK/exit"
 
 e2e_start "$QS m"
 wait_for "Введите колличество ведомых задач"

@@ -1,0 +1,139 @@
+// The master's decisions over its task slots, with a simulated installation.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "platform/shared_objects.h"
+#include "sim/loopback_channel.h"
+#include "sim/zu_sim.h"
+#include "support/test_support.h"
+#include "sync/sync_link.h"
+
+namespace qs {
+namespace {
+
+class Scheduling : public test::ScreenTest {
+ protected:
+  void SetUp() override {
+    test::ScreenTest::SetUp();
+    stand = ".s" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+    ASSERT_EQ(zu.open(std::make_unique<sim::LoopbackChannel>(installation)), 0);
+    TestPoint a;
+    a.number = 1;
+    a.U = 220;
+    a.Upct = 100;
+    a.I = 5;
+    a.Ipct = 100;
+    a.PF = 1.0;
+    TestPoint b = a;
+    b.number = 2;
+    b.Ipct = 50;
+    zu.testPoints = {a, b};
+    link = std::make_unique<SyncLink>("qs", nullptr, &zu, stand);
+    ASSERT_EQ(link->ready, 1);
+    link->role = 0;
+    link->ownIndex = kMasterIndex;
+    link->attached = 1;
+    link->running = 1;
+    installation.keys.clear();
+  }
+  void TearDown() override {
+    for (const char* base : {"ZU_SYNCHRONIZATON_MUTEX", "ZU_SYNCHRONIZATON_SEM", "ZU_SYNCHRONIZATON_EVENT"})
+      platform::removeNamedObject(base + stand);
+    for (int i = 0; i < kMaxTasks; ++i) platform::removeNamedObject(replyEventName(static_cast<unsigned>(i)) + stand);
+    platform::removeNamedObject(replyEventName(255) + stand);
+    std::remove(platform::sharedBlockPath("ZU_SYNCHRONIZATON" + stand).c_str());
+    test::ScreenTest::TearDown();
+  }
+  // A registered task in `state`, waiting or not.
+  TaskSlot& task(int i, int state, bool waiting, int point = 0, int step = kPhaseABC) {
+    TaskSlot& t = link->slots[static_cast<size_t>(i)];
+    if (!t.inUse) ++link->taskCount;
+    t.inUse = 1;
+    t.event = platform::openNamedEvent(replyEventName(static_cast<unsigned>(i)) + stand, true, false);
+    t.event->reset();
+    t.state = state;
+    t.waiting = waiting ? 1 : 0;
+    t.S = point;
+    t.P = step;
+    t.step = (t.S << 8) + t.P;
+    return t;
+  }
+  bool released(int i) { return link->slots[static_cast<size_t>(i)].event->wait(0); }
+
+  test::FakeClock clock;
+  std::string stand;
+  sim::ZuSim installation;
+  ZuController zu;
+  std::unique_ptr<SyncLink> link;
+};
+
+TEST_F(Scheduling, OneTaskAloneIsServedAtOnce) {
+  task(0, kTaskWaitStep, true, 0);
+  EXPECT_EQ(link->schedule(), 1);
+  EXPECT_TRUE(released(0));
+  EXPECT_EQ(link->slots[0].state, kTaskIdle);
+  EXPECT_EQ(zu.established, 1);
+  EXPECT_EQ(link->currentStep, kPhaseABC);
+}
+
+TEST_F(Scheduling, AnIdleTaskHoldsEveryStepBack) {
+  task(0, kTaskWaitStep, true, 0);
+  task(1, kTaskIdle, false);
+  EXPECT_EQ(link->schedule(), 0);
+  EXPECT_FALSE(released(0));
+  EXPECT_TRUE(installation.keys.empty());
+}
+
+TEST_F(Scheduling, TheSmallestStepGoesFirstAndOnlyItsTasksAreReleased) {
+  task(0, kTaskWaitStep, true, 1);  // test point 2
+  task(1, kTaskWaitStep, true, 0);  // test point 1: smaller
+  EXPECT_EQ(link->schedule(), 1);
+  EXPECT_TRUE(released(1));
+  EXPECT_FALSE(released(0));
+  EXPECT_EQ(link->slots[0].state, kTaskWaitStep);
+  EXPECT_DOUBLE_EQ(installation.Ipct, 100);
+}
+
+TEST_F(Scheduling, TasksWaitingForAStepDoNotBlockAReset) {
+  link->currentStep = 3;
+  task(0, kTaskWaitStep, true, 0);
+  task(1, kTaskWaitReset, true);
+  int resets = installation.resets;
+  EXPECT_EQ(link->schedule(), 1);
+  EXPECT_TRUE(released(1));
+  EXPECT_FALSE(released(0));
+  EXPECT_EQ(link->currentStep, -1);
+  EXPECT_EQ(installation.resets, resets + 1);
+}
+
+TEST_F(Scheduling, NothingHappensWhileStoppedOrWithoutTasks) {
+  EXPECT_EQ(link->schedule(), 0);
+  task(0, kTaskWaitStep, true, 0);
+  link->running = 0;
+  EXPECT_EQ(link->schedule(), 0);
+  EXPECT_FALSE(released(0));
+}
+
+TEST_F(Scheduling, ModeSwitchesAreLeftToTheConsole) {
+  task(0, kTaskWaitStep, true, 5, kStepReactive);
+  EXPECT_EQ(link->schedule(), 8);
+  EXPECT_FALSE(released(0));
+}
+
+TEST_F(Scheduling, TheTaskTableShowsSlotsAndSteps) {
+  task(0, kTaskWaitStep, true, 1, kPhaseAC).A = 1;
+  link->slots[0].port = 3;
+  link->slots[0].address = 0x21;
+  link->refresh = 1;
+  link->currentStep = (1 << 16) | (4 << 8) | kStepPulseOn;
+  EXPECT_EQ(link->showTasks(), 0);
+  EXPECT_EQ(vc.rowText(1).substr(0, 24), "Slave Task: 1( Start )  ");
+  EXPECT_EQ(vc.rowText(2).substr(27), "CurrentZU: T=0, A=01, S=05, P=IMP_ON");
+  EXPECT_EQ(vc.rowText(4), "   1.(0x21,COM3): Wait_Set_Param_ZU(1,2,AC(Q))");
+  EXPECT_EQ(vc.attrAt(3, 4), kAttrSelected);
+  EXPECT_EQ(vc.rowText(5), "   2.Disable");
+}
+
+}  // namespace
+}  // namespace qs
