@@ -120,14 +120,7 @@ int main(int argc, char** argv) {
   }
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
-  auto announce = [&](const std::string& what) {
-    std::printf("qs-devsim: %s (%zu device%s)\n", what.c_str(), addresses.size(), addresses.size() == 1 ? "" : "s");
-    std::fflush(stdout);
-    if (!readyFile.empty()) {
-      std::ofstream(readyFile + ".tmp") << what.substr(what.find(' ') + 1) << "\n";
-      std::rename((readyFile + ".tmp").c_str(), readyFile.c_str());
-    }
-  };
+  auto announce = [&](const std::string& what) { qs::sim::announce("qs-devsim", what, readyFile); };
   int rc;
   if (tcpPort >= 0) {
     rc = qs::sim::serveTcp(line, tcpPort, any, [&](int port) { announce("tcp " + std::to_string(port)); }, gStop);

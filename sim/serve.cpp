@@ -1,7 +1,9 @@
 #include "sim/serve.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/pty.h"
 #include "platform/socket.h"
@@ -72,6 +74,15 @@ int serveTcp(Peer& line, int port, bool anyAddress, const std::function<void(int
   }
   platform::socketClose(listener);
   return 0;
+}
+
+void announce(const std::string& name, const std::string& what, const std::string& readyFile) {
+  std::printf("%s: %s\n", name.c_str(), what.c_str());
+  std::fflush(stdout);
+  if (readyFile.empty()) return;
+  std::ofstream(readyFile + ".tmp") << what.substr(what.find(' ') + 1) << "\n";
+  std::error_code ec;
+  std::filesystem::rename(readyFile + ".tmp", readyFile, ec);
 }
 
 }  // namespace qs::sim

@@ -21,4 +21,9 @@ int servePty(Peer& line, const std::string& linkPath, const std::function<void(c
 int serveTcp(Peer& line, int port, bool anyAddress, const std::function<void(int)>& ready,
              const std::atomic<bool>& stop);
 
+// Tells where a simulator serves: "<name>: <what>" on standard output and,
+// when `readyFile` is given, the part after the first blank into that file
+// (written whole, so a reader never sees half of it).
+void announce(const std::string& name, const std::string& what, const std::string& readyFile);
+
 }  // namespace qs::sim

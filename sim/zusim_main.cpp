@@ -87,14 +87,7 @@ int main(int argc, char** argv) {
     int nextDueIn(uint32_t now) const override { return zu.nextDueIn(now); }
   } peer(zu, keysFile);
 
-  auto announce = [&](const std::string& what) {
-    std::printf("qs-zusim: %s\n", what.c_str());
-    std::fflush(stdout);
-    if (!readyFile.empty()) {
-      std::ofstream(readyFile + ".tmp") << what.substr(what.find(' ') + 1) << "\n";
-      std::rename((readyFile + ".tmp").c_str(), readyFile.c_str());
-    }
-  };
+  auto announce = [&](const std::string& what) { qs::sim::announce("qs-zusim", what, readyFile); };
   int rc;
   if (tcpPort >= 0) {
     rc = qs::sim::serveTcp(peer, tcpPort, false, [&](int port) { announce("tcp " + std::to_string(port)); }, gStop);

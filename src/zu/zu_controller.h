@@ -140,6 +140,8 @@ class ZuController {
   void drain();
   bool escPressed();
   void label(const char* text);
+  // The installation holds `p` now: the reader measures again.
+  void establish(const TestPoint& p);
 
  public:
   bool isSlave() const { return sync != nullptr && sync->isSlave(); }

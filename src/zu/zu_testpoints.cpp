@@ -38,6 +38,20 @@ bool ZuController::escPressed() { return Console::keyPending() && Console::readK
 
 void ZuController::label(const char* text) { panel(20, text); }
 
+void ZuController::establish(const TestPoint& p) {
+  resumeReader();
+  U = p.U;
+  Upct = p.Upct;
+  I = p.I;
+  Ipct = p.Ipct;
+  PF = p.PF;
+  loadType = p.loadType;
+  timeFlag = p.timeFlag;
+  phases = p.phases;
+  fictPow = p.fictPow;
+  established = 1;
+}
+
 TestPoint* ZuController::findTestPoint(int number) {
   for (TestPoint& p : testPoints)
     if (p.number == number) return &p;
@@ -189,17 +203,7 @@ int ZuController::applyTestPoint(TestPoint& p) {
 
   label("Инт. измерен.     ");
   if (esc()) return kKeyEsc;
-  resumeReader();
-  U = p.U;
-  Upct = p.Upct;
-  I = p.I;
-  Ipct = p.Ipct;
-  PF = p.PF;
-  loadType = p.loadType;
-  timeFlag = p.timeFlag;
-  phases = p.phases;
-  fictPow = p.fictPow;
-  established = 1;
+  establish(p);
   return 0;
 }
 
@@ -301,17 +305,7 @@ int ZuController::changeTestPoint(TestPoint& p) {
   }
   label("Инт. измерен.     ");
   if (escPressed()) return kKeyEsc;
-  resumeReader();
-  U = p.U;
-  Upct = p.Upct;
-  I = p.I;
-  Ipct = p.Ipct;
-  PF = p.PF;
-  loadType = p.loadType;
-  timeFlag = p.timeFlag;
-  phases = p.phases;
-  fictPow = p.fictPow;
-  established = 1;
+  establish(p);
   return 0;
 }
 
