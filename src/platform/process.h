@@ -14,6 +14,8 @@ struct ProcessId {
 // desktop's terminal emulator when there is a display). `slot` (0-8) places
 // the window. False when it cannot be started.
 bool startInNewConsole(const std::string& program, const std::string& argument, int slot, ProcessId* id);
+// Whether a process started so is still running.
+bool processAlive(ProcessId id);
 // Ends a process started so and waits for it.
 void terminateProcess(ProcessId id);
 // The program's own path as the system knows it (for starting copies of it).

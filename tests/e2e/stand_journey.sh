@@ -3,8 +3,8 @@
 # with its message. The master (qs m) starts two
 # slaves in tmux windows, they register and show in the task table, both run
 # a two-point verification programme (key 8) in lockstep on qs-zusim, and
-# the installation is reset when both have left the calibration. A second
-# master is refused.
+# the installation is reset when both have left the calibration. In a second
+# run one bench is killed and the other finishes. A second master is refused.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 e2e_init "$1" "$2" "$3"
@@ -48,7 +48,7 @@ rm -f "$WORK/exit"
 e2e_start "$QS m"
 wait_for "Введите колличество ведомых задач"
 keys 2
-wait_for "2.(0x22,COM4): State" 20
+wait_for "2.(0x22,COM4): State" 40
 wait_for "1.(0x21,COM3): State"
 keys a
 wait_for "Start"
@@ -61,11 +61,27 @@ wait_for "Vrf_Wait_Load_File: Ver"
 tmux -L "$SOCK" send-keys -t qs:2 8
 wait_win 2 "Программы поверки:"
 tmux -L "$SOCK" send-keys -t qs:2 1
-wait_win 1 "Поверка завершена." 60
-wait_win 2 "Поверка завершена." 30
+wait_win 1 "Поверка завершена." 120
+wait_win 2 "Поверка завершена." 60
 win 1 | grep -qE '^ 2  220.00   5.000   0.50 ABC ' || fail "bench 1 results: $(win 1 | sed -n 21,23p)"
 wait_for "1.(0x21,COM3): Exit_Adj"
 [ "$(tail -c 1 "$WORK/zu.keys")" = ">" ] || fail "the installation was not reset at the end"
+
+# A second run in which one bench is killed: the other goes on to the end.
+tmux -L "$SOCK" send-keys -t qs:1 Enter
+tmux -L "$SOCK" send-keys -t qs:2 Enter
+keys a
+wait_for "Start"
+tmux -L "$SOCK" send-keys -t qs:1 8
+wait_win 1 "Программы поверки:"
+tmux -L "$SOCK" send-keys -t qs:1 1
+tmux -L "$SOCK" send-keys -t qs:2 8
+wait_win 2 "Программы поверки:"
+tmux -L "$SOCK" send-keys -t qs:2 1
+wait_for "Wait_Set_Param_ZU" 40
+kill -9 "$(tmux -L "$SOCK" display -p -t qs:2 '#{pane_pid}')"
+wait_for "2.Disable" 30
+wait_win 1 "Поверка завершена." 120
 
 # A second master finds the first one.
 tmux -L "$SOCK" new-window -d -n second "cd $WORK && $QS m; sleep 30"

@@ -59,6 +59,13 @@ bool startInNewConsole(const std::string& program, const std::string& argument, 
   return false;  // no console to put it in: the operator starts it by hand
 }
 
+bool processAlive(ProcessId id) {
+  if (id.value <= 0) return false;
+  pid_t pid = static_cast<pid_t>(id.value);
+  waitpid(pid, nullptr, WNOHANG);  // reaps it when it was our own child
+  return kill(pid, 0) == 0;
+}
+
 void terminateProcess(ProcessId id) {
   if (id.value <= 0) return;
   pid_t pid = static_cast<pid_t>(id.value);

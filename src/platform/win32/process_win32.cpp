@@ -42,6 +42,11 @@ bool startInNewConsole(const std::string& program, const std::string& argument, 
   return true;
 }
 
+bool processAlive(ProcessId id) {
+  if (id.value == 0) return false;
+  return WaitForSingleObject(reinterpret_cast<HANDLE>(id.value), 0) == WAIT_TIMEOUT;
+}
+
 void terminateProcess(ProcessId id) {
   if (id.value == 0) return;
   HANDLE h = reinterpret_cast<HANDLE>(id.value);
