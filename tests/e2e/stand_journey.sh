@@ -78,7 +78,7 @@ tmux -L "$SOCK" send-keys -t qs:1 1
 tmux -L "$SOCK" send-keys -t qs:2 8
 wait_win 2 "Программы поверки:"
 tmux -L "$SOCK" send-keys -t qs:2 1
-wait_for "Wait_Set_Param_ZU" 40
+wait_win 1 " N     U" 40
 kill -9 "$(tmux -L "$SOCK" display -p -t qs:2 '#{pane_pid}')"
 wait_for "2.Disable" 30
 wait_win 1 "Поверка завершена." 120
