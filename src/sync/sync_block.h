@@ -14,6 +14,9 @@ inline constexpr size_t kMailboxBytes = 20;
 // The abort byte of task index i. They sit in the unused head of the block,
 // where they overlap none of the published values.
 inline constexpr size_t kAbortOffset = 32;
+// The release byte of task index i: the master sets it to 1 when it lets a
+// waiting request go, so that a release is never lost between two signals.
+inline constexpr size_t kReleaseOffset = 48;
 inline constexpr size_t kChannelValuesOffset = 68;  // three doubles
 inline constexpr size_t kAverageOffset = 92;        // one double
 inline constexpr size_t kMaxKeyText = 99;           // a programme key, as a task slot holds it

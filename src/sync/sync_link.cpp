@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "devlink/dev_link.h"
+#include "platform/time.h"
 
 namespace qs {
 namespace {
@@ -92,30 +93,48 @@ int SyncLink::post(const SyncMessage& message) {
   if (bytes.empty()) return -1;
   int64_t wait = replyWait(message.type);
 
+  bool task = ownIndex < kMaxTasks;
   mutex->lock(platform::kWaitForever);
+  if (task) releaseByte(ownIndex) = 0;
   uint8_t* box = view + mailboxOffset;
   std::memset(box, 0, kMailboxBytes);
   std::memcpy(box, bytes.data(), bytes.size());
+  ownEvent->reset();
   masterEvent->set();
   int result;
   if (wait == 0) {
     ownEvent->wait(kTakenWaitMs);  // the master has taken it (or is gone)
     ownEvent->reset();
     result = checkReply(message.type);
-  } else if (!ownEvent->wait(static_cast<uint32_t>(wait))) {
-    result = -2;
   } else {
-    ownEvent->reset();
-    result = checkReply(message.type);
+    // The reply is in the mailbox before the event is set; a signal that
+    // comes without it (left from an earlier exchange) is not taken for one.
+    uint32_t start = platform::tickCount();
+    bool replied = false;
+    for (;;) {
+      if (box[0] == kMasterIndex && box[1] == message.type) {
+        replied = true;
+        break;
+      }
+      uint32_t spent = platform::tickCount() - start;
+      if (wait != 0xFFFFFFFFll && spent >= static_cast<uint32_t>(wait)) break;
+      uint32_t slice = wait == 0xFFFFFFFFll ? 100 : static_cast<uint32_t>(wait) - spent;
+      if (ownEvent->wait(slice < 100 ? slice : 100)) ownEvent->reset();
+    }
+    result = replied ? checkReply(message.type) : -2;
   }
   mutex->unlock();
 
   if (message.type == kMsgAskMode || result != 1) return result;
   if (message.type == kMsgZuStep || message.type == kMsgZuReset || message.type == kMsgLoadProgramme) {
-    // Accepted: wait until the master has done it for every task.
-    ownEvent->wait(platform::kWaitForever);
-    ownEvent->reset();
-    if (ownIndex < kMaxTasks && abortByte(ownIndex) == 27) {
+    // Accepted: wait until the master has done it for every task (its
+    // release byte says so; the event only wakes this wait).
+    while (!(task && (releaseByte(ownIndex) != 0 || abortByte(ownIndex) == 27))) {
+      if (ownEvent->wait(100)) ownEvent->reset();
+      if (!task) break;
+    }
+    if (task) releaseByte(ownIndex) = 0;
+    if (task && abortByte(ownIndex) == 27) {
       abortByte(ownIndex) = 0;
       return 27;
     }

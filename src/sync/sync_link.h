@@ -70,6 +70,7 @@ class SyncLink : public ZuMaster {
   uint8_t* block() { return view; }
   // Task index `i`'s abort byte.
   uint8_t& abortByte(int i) { return view[kAbortOffset + static_cast<size_t>(i)]; }
+  uint8_t& releaseByte(int i) { return view[kReleaseOffset + static_cast<size_t>(i)]; }
 
   // ---- master ----------------------------------------------------------------------
   // 1 when the master cannot start, else the console's result.

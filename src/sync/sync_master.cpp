@@ -85,6 +85,7 @@ void SyncLink::releaseWaiting(int state, int step) {
     if (state == kTaskWaitStep && step >= 0 && t.step != step) continue;
     t.state = kTaskIdle;
     t.waiting = 0;
+    releaseByte(static_cast<int>(&t - slots.data())) = 1;
     if (t.event) t.event->set();
   }
 }
@@ -269,6 +270,7 @@ int SyncLink::dispatch() {
         if (d < kMaxTasks && slots[static_cast<size_t>(d)].inUse && slots[static_cast<size_t>(d)].waiting) {
           TaskSlot& t = slots[static_cast<size_t>(d)];
           abortByte(d) = 27;
+          releaseByte(d) = 1;
           t.state = kTaskIdle;
           t.waiting = 0;
           t.event->set();
@@ -289,6 +291,7 @@ int SyncLink::dispatch() {
             if (!t.inUse || t.state != kTaskWaitStep || t.P != p || !t.waiting) continue;
             t.state = kTaskIdle;
             t.waiting = 0;
+            releaseByte(static_cast<int>(&t - slots.data())) = 1;
             t.event->set();
           }
           ownEvent->set();  // taken
@@ -297,7 +300,10 @@ int SyncLink::dispatch() {
       case kMsgLeave:
         if (s == kMasterIndex) {
           for (TaskSlot& t : slots) {
-            if (t.inUse && t.waiting && t.event) t.event->set();
+            if (t.inUse && t.waiting && t.event) {
+              releaseByte(static_cast<int>(&t - slots.data())) = 1;
+              t.event->set();
+            }
             t.event.reset();
           }
           ownEvent->set();  // taken

@@ -112,6 +112,7 @@ TEST_F(Mailbox, AWaitingStepEndsWhenDoneOrUnblocked) {
     std::thread([this, &phase] {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       if (phase == 1) block->data()[kAbortOffset + 1] = 27;  // the operator unblocks it
+      block->data()[kReleaseOffset + 1] = 1;
       auto reply = platform::openNamedEvent(replyEventName(1) + stand, true, false);
       reply->set();
     }).detach();
@@ -120,6 +121,20 @@ TEST_F(Mailbox, AWaitingStepEndsWhenDoneOrUnblocked) {
   phase = 1;
   EXPECT_EQ(link->postReset(), 27);
   EXPECT_EQ(block->data()[kAbortOffset + 1], 0);  // cleared by the task that saw it
+}
+
+TEST_F(Mailbox, AReleaseIsNotLostWhenItComesWithTheReply) {
+  link->attached = 1;
+  link->ownIndex = 2;
+  link->remakeOwnEvent(2);
+  // The master replies and, the set being complete, releases the task at
+  // once: both signals may reach the sender before it waits the second time.
+  serve([this](uint8_t* box) {
+    accept(box, 1);
+    block->data()[kReleaseOffset + 2] = 1;
+  });
+  EXPECT_EQ(link->postStep(1, 1, 0, 3), 0);
+  EXPECT_EQ(block->data()[kReleaseOffset + 2], 0);
 }
 
 TEST_F(Mailbox, RefusalsAndMessagesThatCannotBeSent) {
