@@ -115,6 +115,11 @@ int SyncLink::dispatch() {
     TaskSlot* slot = s < kMaxTasks ? &slots[static_cast<size_t>(s)] : nullptr;
     bool changed = true;
     bool leaving = false;
+    // A request of a task whose slot is not in use.
+    auto refuse = [&] {
+      answer(s, kReplyRefused);
+      changed = false;
+    };
     switch (type) {
       case kMsgRegister: {
         int index = s;
@@ -155,8 +160,7 @@ int SyncLink::dispatch() {
       }
       case kMsgZuStep:
         if (!inUse) {
-          answer(s, kReplyRefused);
-          changed = false;
+          refuse();
           break;
         }
         slot->state = kTaskWaitStep;
@@ -193,8 +197,7 @@ int SyncLink::dispatch() {
           break;
         }
         if (!inUse) {
-          answer(s, kReplyRefused);
-          changed = false;
+          refuse();
           break;
         }
         slot->state = kTaskWaitReset;
@@ -210,8 +213,7 @@ int SyncLink::dispatch() {
         break;
       case kMsgIdle:
         if (!inUse) {
-          answer(s, kReplyRefused);
-          changed = false;
+          refuse();
           break;
         }
         slot->state = kTaskIdle;
@@ -219,8 +221,7 @@ int SyncLink::dispatch() {
         break;
       case kMsgLeaveCalibration: {
         if (!inUse) {
-          answer(s, kReplyRefused);
-          changed = false;
+          refuse();
           break;
         }
         slot->state = kTaskExit;
@@ -233,8 +234,7 @@ int SyncLink::dispatch() {
       }
       case kMsgLoadProgramme: {
         if (!inUse) {
-          answer(s, kReplyRefused);
-          changed = false;
+          refuse();
           break;
         }
         slot->state = kTaskWaitLoad;
