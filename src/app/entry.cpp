@@ -19,8 +19,11 @@ namespace {
 // The stand link of this process, for the end and the console control handler.
 SyncLink* gSyncLink = nullptr;
 
+// Tells the master that this task leaves; waits at most 2 s for the mailbox
+// (another thread of this process may hold it while the program ends).
 void postLeave() {
-  if (gSyncLink != nullptr && gSyncLink->attached == 1 && gSyncLink->role == 1) gSyncLink->post(simpleMessage(kMsgLeave));
+  if (gSyncLink != nullptr && gSyncLink->attached == 1 && gSyncLink->role == 1)
+    gSyncLink->post(simpleMessage(kMsgLeave), 2000);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "console/console.h"
 #include "devlink/dev_link.h"
 #include "platform/time.h"
 
@@ -85,7 +86,16 @@ int SyncLink::checkReply(uint8_t type) {
   }
 }
 
-int SyncLink::post(const SyncMessage& message) {
+int SyncLink::post(const SyncMessage& message) { return post(message, platform::kWaitForever); }
+
+namespace {
+
+// A task waiting for its master can give up with Esc (the master may be gone).
+bool operatorGaveUp(uint8_t role) { return role == 1 && Console::keyPending() && Console::readKey() == kKeyEsc; }
+
+}  // namespace
+
+int SyncLink::post(const SyncMessage& message, uint32_t mailboxWaitMs) {
   if (attached == 0) return 0;
   if (view == nullptr || !mutex || !masterEvent || !ownEvent) return -1;
   if ((message.type == kMsgStopTask || message.type == kMsgUnblockTask) && ownIndex != kMasterIndex) return -1;
@@ -94,7 +104,7 @@ int SyncLink::post(const SyncMessage& message) {
   int64_t wait = replyWait(message.type);
 
   bool task = ownIndex < kMaxTasks;
-  mutex->lock(platform::kWaitForever);
+  if (!mutex->lock(mailboxWaitMs)) return -2;
   if (task) releaseByte(ownIndex) = 0;
   uint8_t* box = view + mailboxOffset;
   std::memset(box, 0, kMailboxBytes);
@@ -118,6 +128,10 @@ int SyncLink::post(const SyncMessage& message) {
       }
       uint32_t spent = platform::tickCount() - start;
       if (wait != 0xFFFFFFFFll && spent >= static_cast<uint32_t>(wait)) break;
+      if (wait == 0xFFFFFFFFll && operatorGaveUp(role)) {
+        mutex->unlock();
+        return kKeyEsc;
+      }
       uint32_t slice = wait == 0xFFFFFFFFll ? 100 : static_cast<uint32_t>(wait) - spent;
       if (ownEvent->wait(slice < 100 ? slice : 100)) ownEvent->reset();
     }
@@ -132,6 +146,7 @@ int SyncLink::post(const SyncMessage& message) {
     while (!(task && (releaseByte(ownIndex) != 0 || abortByte(ownIndex) == 27))) {
       if (ownEvent->wait(100)) ownEvent->reset();
       if (!task) break;
+      if (operatorGaveUp(role)) return kKeyEsc;
     }
     if (task) releaseByte(ownIndex) = 0;
     if (task && abortByte(ownIndex) == 27) {

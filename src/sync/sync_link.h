@@ -62,6 +62,10 @@ class SyncLink : public ZuMaster {
   // reply did not come in time, 27 when the master's operator unblocked a
   // waiting request.
   int post(const SyncMessage& message);
+  // The same with a bound on the wait for the mailbox (the console control
+  // handler must not hang on a mailbox its own process holds); -2 when the
+  // mailbox could not be had.
+  int post(const SyncMessage& message, uint32_t mailboxWaitMs);
   int checkReply(uint8_t type);
   void clearBlock();
   // Makes the reply event of `index` (after registration).

@@ -79,8 +79,14 @@ tmux -L "$SOCK" send-keys -t qs:2 8
 wait_win 2 "Программы поверки:"
 tmux -L "$SOCK" send-keys -t qs:2 1
 wait_win 1 " N     U" 40
-kill -9 "$(tmux -L "$SOCK" display -p -t qs:2 '#{pane_pid}')"
-wait_for "2.Disable" 30
+victim=$(tmux -L "$SOCK" display -p -t qs:2 '#{pane_pid}')
+kill -9 "$victim"
+if ! (for _ in $(seq 300); do screen | grep -qF "2.Disable" && exit 0; sleep 0.1; done; exit 1); then
+  echo "---- window 1 ----" >&2
+  win 1 >&2 || true
+  ps -o pid,stat,cmd -p "$victim" >&2 || true
+  fail "the killed bench ($victim) was not deleted"
+fi
 wait_win 1 "Поверка завершена." 120
 
 # A second master finds the first one.

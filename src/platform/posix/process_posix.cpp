@@ -1,4 +1,5 @@
 #include "platform/process.h"
+#include "platform/posix/pid_alive.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -63,7 +64,7 @@ bool processAlive(ProcessId id) {
   if (id.value <= 0) return false;
   pid_t pid = static_cast<pid_t>(id.value);
   waitpid(pid, nullptr, WNOHANG);  // reaps it when it was our own child
-  return kill(pid, 0) == 0;
+  return pidAlive(pid);
 }
 
 void terminateProcess(ProcessId id) {
@@ -71,7 +72,7 @@ void terminateProcess(ProcessId id) {
   pid_t pid = static_cast<pid_t>(id.value);
   kill(pid, SIGTERM);
   for (int i = 0; i < 50; ++i) {
-    if (kill(pid, 0) != 0) break;
+    if (!pidAlive(pid)) break;
     waitpid(pid, nullptr, WNOHANG);
     usleep(20000);
   }

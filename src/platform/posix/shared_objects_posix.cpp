@@ -1,4 +1,5 @@
 #include "platform/shared_objects.h"
+#include "platform/posix/pid_alive.h"
 
 #include <fcntl.h>
 #include <linux/futex.h>
@@ -43,7 +44,7 @@ int futexCall(std::atomic<uint32_t>* word, int op, uint32_t value, const timespe
   return static_cast<int>(syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), op, value, timeout, nullptr, 0));
 }
 
-bool processGone(uint32_t pid) { return pid != 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
+bool processGone(uint32_t pid) { return pid != 0 && !pidAlive(static_cast<pid_t>(pid)); }
 
 class OwnerMutex final : public NamedMutex {
  public:
