@@ -3,11 +3,12 @@
 BUILD    ?= build
 WINBUILD ?= build-win
 FUZZBUILD ?= build-fuzz
+ASANBUILD ?= build-asan
 FUZZ_SECONDS ?= 20
 JOBS     ?= 2
 CMAKE_BUILD_TYPE ?= RelWithDebInfo
 
-.PHONY: all deps build build-native build-win test test-native test-win fuzz demo install clean
+.PHONY: all deps build build-native build-win test test-native test-win test-asan fuzz demo install clean
 
 all: build
 
@@ -26,7 +27,11 @@ build: build-native build-win
 
 test: build
 	@bash scripts/run-fuzz.sh $(FUZZBUILD) $(FUZZ_SECONDS)
+	@bash scripts/run-asan.sh $(ASANBUILD)
 	@bash scripts/run-tests.sh $(BUILD) $(WINBUILD)
+
+test-asan: deps
+	@bash scripts/run-asan.sh $(ASANBUILD)
 
 fuzz: deps
 	@bash scripts/run-fuzz.sh $(FUZZBUILD) $(FUZZ_SECONDS)
@@ -44,4 +49,4 @@ install: build-native
 	@cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(WINBUILD) $(FUZZBUILD)
+	rm -rf $(BUILD) $(WINBUILD) $(FUZZBUILD) $(ASANBUILD)
