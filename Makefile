@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 20
 JOBS     ?= 2
 CMAKE_BUILD_TYPE ?= RelWithDebInfo
 
-.PHONY: all deps build build-native build-win test test-native test-win test-asan fuzz demo install clean
+.PHONY: all deps build build-native build-win test test-native test-win test-asan fuzz demo install dist clean
 
 all: build
 
@@ -44,6 +44,9 @@ test-win: build-win
 
 demo: build-native
 	@bash scripts/demo.sh $(BUILD)
+
+dist: build
+	@bash scripts/dist.sh $(BUILD) $(WINBUILD)
 
 install: build-native
 	@cmake --install $(BUILD)
