@@ -24,6 +24,15 @@ wait_file "$WORK/zusim.ready" 10
 sleep 0.3
 
 win() { tmux -L "$SOCK" capture-pane -p -t "qs:$1"; }
+# On failure, every window of the stand is shown.
+fail() {
+  echo "FAIL: $*" >&2
+  for w in $(tmux -L "$SOCK" list-windows -t qs -F '#{window_index}' 2>/dev/null); do
+    echo "---- window $w ----" >&2
+    win "$w" >&2 || true
+  done
+  exit 1
+}
 wait_win() {
   local w="$1" text="$2" limit=$(( ${3:-20} * 10 )) i=0
   while [ $i -lt $limit ]; do

@@ -33,10 +33,13 @@ std::string ownProgramPath(const char* argv0) {
 
 bool startInNewConsole(const std::string& program, const std::string& argument, int slot, ProcessId* id) {
   std::string command = "exec " + quoted(program) + " " + quoted(argument);
+  char cwd[PATH_MAX] = ".";
+  if (getcwd(cwd, sizeof cwd) == nullptr) std::snprintf(cwd, sizeof cwd, ".");
   if (std::getenv("TMUX") != nullptr) {
-    // A window of the operator's tmux session; its pane's process is the slave.
+    // A window of the operator's tmux session, in this folder (the tmux
+    // server's own may be another); its pane's process is the slave.
     std::string tmux = "tmux new-window -d -P -F '#{pane_pid}' -n " + quoted("QS_S" + std::to_string(slot + 1)) +
-                       " -c " + quoted(".") + " " + quoted(command) + " 2>/dev/null";
+                       " -c " + quoted(cwd) + " " + quoted(command) + " 2>/dev/null";
     FILE* p = popen(tmux.c_str(), "r");
     if (p == nullptr) return false;
     long pid = 0;
@@ -51,6 +54,7 @@ bool startInNewConsole(const std::string& program, const std::string& argument, 
     if (pid < 0) return false;
     if (pid == 0) {
       setsid();
+      if (chdir(cwd) != 0) _exit(127);
       execlp("x-terminal-emulator", "x-terminal-emulator", "-e", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
