@@ -120,6 +120,14 @@ int SyncLink::dispatch() {
       answer(s, kReplyRefused);
       changed = false;
     };
+    // A request accepted: answered at once when the installation already
+    // holds what it asks for, else the task waits for the others.
+    auto accept = [&](bool satisfied) {
+      if (satisfied) slot->state = kTaskIdle;
+      slot->waiting = satisfied ? 0 : 1;
+      box[3] = satisfied ? 0 : 1;
+      answer(s, kReplyAccepted);
+    };
     switch (type) {
       case kMsgRegister: {
         int index = s;
@@ -169,15 +177,7 @@ int SyncLink::dispatch() {
         slot->S = box[4];
         slot->P = box[5];
         slot->step = (slot->T << 24) + (slot->A << 16) + (slot->S << 8) + slot->P;
-        if (currentStep == slot->step && running == 1) {
-          slot->state = kTaskIdle;
-          slot->waiting = 0;
-          box[3] = 0;
-        } else {
-          slot->waiting = 1;
-          box[3] = 1;
-        }
-        answer(s, kReplyAccepted);
+        accept(currentStep == slot->step && running == 1);
         break;
       case kMsgPresence:
         answerConsole();
@@ -201,15 +201,7 @@ int SyncLink::dispatch() {
           break;
         }
         slot->state = kTaskWaitReset;
-        if (currentStep == -1) {
-          slot->state = kTaskIdle;
-          slot->waiting = 0;
-          box[3] = 0;
-        } else {
-          slot->waiting = 1;
-          box[3] = 1;
-        }
-        answer(s, kReplyAccepted);
+        accept(currentStep == -1);
         break;
       case kMsgIdle:
         if (!inUse) {
@@ -244,15 +236,7 @@ int SyncLink::dispatch() {
         const char* key = reinterpret_cast<const char*>(box + 8);
         size_t room = kSyncBlockSize - mailboxOffset - 8;
         slot->programmeName.assign(key, strnlen(key, room < kMaxKeyText ? room : kMaxKeyText));
-        if (slot->programmeName == programmeName && slot->programmeId + (slot->T << 24) == programmeId) {
-          slot->state = kTaskIdle;
-          slot->waiting = 0;
-          box[3] = 0;
-        } else {
-          slot->waiting = 1;
-          box[3] = 1;
-        }
-        answer(s, kReplyAccepted);
+        accept(slot->programmeName == programmeName && slot->programmeId + (slot->T << 24) == programmeId);
         break;
       }
       case kMsgStopTask: {
