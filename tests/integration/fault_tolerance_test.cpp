@@ -47,7 +47,9 @@ TEST_P(NoisyLine, ADayProfileIsTheDevicesOrLeftWithEsc) {
   int64_t yesterday = static_cast<int64_t>(std::time(nullptr)) - 86400;
   ProfileRecord rec;
   int r = link->readDayProfile(yesterday, &rec);
-  if (GetParam() <= 0.01) EXPECT_EQ(r, 0);
+  if (GetParam() <= 0.01) {
+    EXPECT_EQ(r, 0);
+  }
   if (r == -27) return;  // the operator's way out
   ASSERT_EQ(r, 0);
   std::tm tm = localTime(yesterday);
@@ -71,7 +73,9 @@ TEST_P(NoisyLine, AnEepromImageSavedIsTheDevicesOrNotFinished) {
   vc.pushKey("x");  // for a failure message, if one comes
   int r = editor.saveHex(file);
   std::string text = test::readFile(file);
-  if (GetParam() <= 0.01) EXPECT_EQ(r, 0);
+  if (GetParam() <= 0.01) {
+    EXPECT_EQ(r, 0);
+  }
   if (r != 0) {
     EXPECT_EQ(text.find(":00000001FF"), std::string::npos);  // no end record: visibly unfinished
     return;
