@@ -7,9 +7,9 @@ seconds=${2:-20}
 root=$(cd "$(dirname "$0")/.." && pwd)
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQS_BUILD_TESTS=OFF -DQS_BUILD_FUZZERS=ON >/dev/null
-cmake --build "$build" -j2 --target fuzz_response fuzz_uso_response fuzz_text_files fuzz_keys fuzz_hex
+cmake --build "$build" -j2 --target fuzz_response fuzz_uso_response fuzz_text_files fuzz_keys fuzz_hex fuzz_mailbox fuzz_zu_frame
 status=0
-for target in response uso_response text_files keys hex; do
+for target in response uso_response text_files keys hex mailbox zu_frame; do
   work=$(mktemp -d)
   cp "$root/tests/fuzz/corpus/$target/"* "$work/"
   echo "== fuzz_$target: ${seconds}s =="

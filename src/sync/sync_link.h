@@ -85,6 +85,9 @@ class SyncLink : public ZuMaster {
   // The master thread's loop: answers every message; 0 when the console
   // ended the master.
   int dispatch();
+  // Answers the message in the mailbox and schedules what it makes due;
+  // true when the master's own leave message ended the link.
+  bool takeMessage();
   // After each message: 0 nothing done, 1 an action taken, 7/8 a mode switch due.
   int schedule();
 

@@ -37,6 +37,21 @@ std::string settingsFile(const char* name) {
 #endif
 }
 
+// A step request as one number (variant, group, point, step from the top
+// byte down), so that steps compare in programme order. The variant byte may
+// carry the sign bit: the bytes are packed unsigned and read back as the
+// 32-bit value they form.
+int32_t stepCode(int32_t t, int32_t a, int32_t s, int32_t p) {
+  uint32_t v = (static_cast<uint32_t>(t) << 24) + (static_cast<uint32_t>(a) << 16) + (static_cast<uint32_t>(s) << 8) +
+               static_cast<uint32_t>(p);
+  return static_cast<int32_t>(v);
+}
+
+// The programme a task asks for: its identity with the variant in the top byte.
+int32_t programmeTag(const TaskSlot& t) {
+  return static_cast<int32_t>(static_cast<uint32_t>(t.programmeId) + (static_cast<uint32_t>(t.T) << 24));
+}
+
 }  // namespace
 
 const char* taskStateName(int state) {
@@ -107,211 +122,216 @@ int SyncLink::dispatch() {
   for (;;) {
     masterEvent->wait(platform::kWaitForever);
     masterEvent->reset();
-    int wasRunning = running;
-    uint8_t* box = view + mailboxOffset;
-    int s = box[0];
-    int type = box[1];
-    bool inUse = s < kMaxTasks && slots[static_cast<size_t>(s)].inUse;
-    TaskSlot* slot = s < kMaxTasks ? &slots[static_cast<size_t>(s)] : nullptr;
-    bool changed = true;
-    bool leaving = false;
-    // A request of a task whose slot is not in use.
-    auto refuse = [&] {
-      answer(s, kReplyRefused);
-      changed = false;
-    };
-    // A request accepted: answered at once when the installation already
-    // holds what it asks for, else the task waits for the others.
-    auto accept = [&](bool satisfied) {
-      if (satisfied) slot->state = kTaskIdle;
-      slot->waiting = satisfied ? 0 : 1;
-      box[3] = satisfied ? 0 : 1;
-      answer(s, kReplyAccepted);
-    };
-    switch (type) {
-      case kMsgRegister: {
-        int index = s;
-        if (s == kNoIndex) {
-          index = -1;
-          for (int i = 0; i < kMaxTasks; ++i)
-            if (!slots[static_cast<size_t>(i)].inUse) {
-              index = i;
-              break;
-            }
-        }
-        if (index < 0 || index >= kMaxTasks) {
-          box[0] = kMasterIndex;
-          box[2] = kReplyRefused;
-          ownEvent->set();
-          changed = false;
-          break;
-        }
-        TaskSlot& t = slots[static_cast<size_t>(index)];
-        if (!t.inUse) {
-          t.event = platform::openNamedEvent(replyEventName(static_cast<unsigned>(index)) + stand, true, false);
-          if (!t.event) {
-            answer(s, kReplyRefused);
-            changed = false;
+    if (takeMessage()) return 0;
+  }
+}
+
+bool SyncLink::takeMessage() {
+  int wasRunning = running;
+  uint8_t* box = view + mailboxOffset;
+  int s = box[0];
+  int type = box[1];
+  bool inUse = s < kMaxTasks && slots[static_cast<size_t>(s)].inUse;
+  TaskSlot* slot = s < kMaxTasks ? &slots[static_cast<size_t>(s)] : nullptr;
+  bool changed = true;
+  bool leaving = false;
+  // A request of a task whose slot is not in use.
+  auto refuse = [&] {
+    answer(s, kReplyRefused);
+    changed = false;
+  };
+  // A request accepted: answered at once when the installation already
+  // holds what it asks for, else the task waits for the others.
+  auto accept = [&](bool satisfied) {
+    if (satisfied) slot->state = kTaskIdle;
+    slot->waiting = satisfied ? 0 : 1;
+    box[3] = satisfied ? 0 : 1;
+    answer(s, kReplyAccepted);
+  };
+  switch (type) {
+    case kMsgRegister: {
+      int index = s;
+      if (s == kNoIndex) {
+        index = -1;
+        for (int i = 0; i < kMaxTasks; ++i)
+          if (!slots[static_cast<size_t>(i)].inUse) {
+            index = i;
             break;
           }
-          t.event->reset();
-          t.inUse = 1;
-          t.port = box[2];
-          ++taskCount;
-        }
-        t.address = box[4];
-        box[3] = static_cast<uint8_t>(index);
-        box[4] = variant;
-        if (s == kNoIndex) answerConsole();  // it waits on the event of index 255
-        else answer(index, kReplyAccepted);
-        break;
       }
-      case kMsgZuStep:
-        if (!inUse) {
-          refuse();
-          break;
-        }
-        slot->state = kTaskWaitStep;
-        slot->T = box[2];
-        slot->A = box[3];
-        slot->S = box[4];
-        slot->P = box[5];
-        slot->step = (slot->T << 24) + (slot->A << 16) + (slot->S << 8) + slot->P;
-        accept(currentStep == slot->step && running == 1);
-        break;
-      case kMsgPresence:
-        answerConsole();
+      if (index < 0 || index >= kMaxTasks) {
+        box[0] = kMasterIndex;
+        box[2] = kReplyRefused;
+        ownEvent->set();
         changed = false;
         break;
-      case kMsgRunControl:
-        running = box[2];
-        ownEvent->set();
-        break;
-      case kMsgZuReset:
-        if (s == kMasterIndex) {
-          bool anyIdle = false;
-          for (const TaskSlot& t : slots) anyIdle = anyIdle || (t.inUse && t.state == kTaskIdle);
-          if (!anyIdle) resetInstallation();
-          answerConsole();
+      }
+      TaskSlot& t = slots[static_cast<size_t>(index)];
+      if (!t.inUse) {
+        t.event = platform::openNamedEvent(replyEventName(static_cast<unsigned>(index)) + stand, true, false);
+        if (!t.event) {
+          answer(s, kReplyRefused);
           changed = false;
           break;
         }
-        if (!inUse) {
-          refuse();
-          break;
-        }
-        slot->state = kTaskWaitReset;
-        accept(currentStep == -1);
-        break;
-      case kMsgIdle:
-        if (!inUse) {
-          refuse();
-          break;
-        }
-        slot->state = kTaskIdle;
-        answer(s, kReplyAccepted);
-        break;
-      case kMsgLeaveCalibration: {
-        if (!inUse) {
-          refuse();
-          break;
-        }
-        slot->state = kTaskExit;
-        running = 0;
-        int exited = 0;
-        for (const TaskSlot& t : slots) exited += t.inUse && t.state == kTaskExit;
-        if (exited != 0 && exited == taskCount) resetInstallation();
-        answer(s, kReplyAccepted);
+        t.event->reset();
+        t.inUse = 1;
+        t.port = box[2];
+        ++taskCount;
+      }
+      t.address = box[4];
+      box[3] = static_cast<uint8_t>(index);
+      box[4] = variant;
+      if (s == kNoIndex) answerConsole();  // it waits on the event of index 255
+      else answer(index, kReplyAccepted);
+      break;
+    }
+    case kMsgZuStep:
+      if (!inUse) {
+        refuse();
         break;
       }
-      case kMsgLoadProgramme: {
-        if (!inUse) {
-          refuse();
-          break;
-        }
-        slot->state = kTaskWaitLoad;
-        std::memcpy(&slot->programmeId, box + 2, 4);
-        slot->T = box[6];
-        slot->A = box[7];
-        const char* key = reinterpret_cast<const char*>(box + 8);
-        size_t room = kSyncBlockSize - mailboxOffset - 8;
-        slot->programmeName.assign(key, strnlen(key, room < kMaxKeyText ? room : kMaxKeyText));
-        accept(slot->programmeName == programmeName && slot->programmeId + (slot->T << 24) == programmeId);
-        break;
-      }
-      case kMsgStopTask: {
-        int d = box[2];
-        if (d < kMaxTasks) {
-          if (slots[static_cast<size_t>(d)].inUse) --taskCount;
-          freeSlot(d);
-        }
+      slot->state = kTaskWaitStep;
+      slot->T = box[2];
+      slot->A = box[3];
+      slot->S = box[4];
+      slot->P = box[5];
+      slot->step = stepCode(slot->T, slot->A, slot->S, slot->P);
+      accept(currentStep == slot->step && running == 1);
+      break;
+    case kMsgPresence:
+      answerConsole();
+      changed = false;
+      break;
+    case kMsgRunControl:
+      running = box[2];
+      ownEvent->set();
+      break;
+    case kMsgZuReset:
+      if (s == kMasterIndex) {
+        bool anyIdle = false;
+        for (const TaskSlot& t : slots) anyIdle = anyIdle || (t.inUse && t.state == kTaskIdle);
+        if (!anyIdle) resetInstallation();
         answerConsole();
+        changed = false;
         break;
       }
-      case kMsgUnblockTask: {
-        int d = box[2];
-        changed = false;
-        if (d < kMaxTasks && slots[static_cast<size_t>(d)].inUse && slots[static_cast<size_t>(d)].waiting) {
-          TaskSlot& t = slots[static_cast<size_t>(d)];
-          abortByte(d) = 27;
-          releaseByte(d) = 1;
+      if (!inUse) {
+        refuse();
+        break;
+      }
+      slot->state = kTaskWaitReset;
+      accept(currentStep == -1);
+      break;
+    case kMsgIdle:
+      if (!inUse) {
+        refuse();
+        break;
+      }
+      slot->state = kTaskIdle;
+      answer(s, kReplyAccepted);
+      break;
+    case kMsgLeaveCalibration: {
+      if (!inUse) {
+        refuse();
+        break;
+      }
+      slot->state = kTaskExit;
+      running = 0;
+      int exited = 0;
+      for (const TaskSlot& t : slots) exited += t.inUse && t.state == kTaskExit;
+      if (exited != 0 && exited == taskCount) resetInstallation();
+      answer(s, kReplyAccepted);
+      break;
+    }
+    case kMsgLoadProgramme: {
+      if (!inUse) {
+        refuse();
+        break;
+      }
+      slot->state = kTaskWaitLoad;
+      std::memcpy(&slot->programmeId, box + 2, 4);
+      slot->T = box[6];
+      slot->A = box[7];
+      const char* key = reinterpret_cast<const char*>(box + 8);
+      size_t room = kSyncBlockSize - mailboxOffset - 8;
+      slot->programmeName.assign(key, strnlen(key, room < kMaxKeyText ? room : kMaxKeyText));
+      accept(slot->programmeName == programmeName && programmeTag(*slot) == programmeId);
+      break;
+    }
+    case kMsgStopTask: {
+      int d = box[2];
+      if (d < kMaxTasks) {
+        if (slots[static_cast<size_t>(d)].inUse) --taskCount;
+        freeSlot(d);
+      }
+      answerConsole();
+      break;
+    }
+    case kMsgUnblockTask: {
+      int d = box[2];
+      changed = false;
+      if (d < kMaxTasks && slots[static_cast<size_t>(d)].inUse && slots[static_cast<size_t>(d)].waiting) {
+        TaskSlot& t = slots[static_cast<size_t>(d)];
+        abortByte(d) = 27;
+        releaseByte(d) = 1;
+        t.state = kTaskIdle;
+        t.waiting = 0;
+        t.event->set();
+        changed = true;
+      }
+      answerConsole();
+      break;
+    }
+    case kMsgAskMode:
+      box[3] = static_cast<uint8_t>(zu != nullptr ? zu->mode : 255);
+      answer(s, kReplyAccepted);
+      changed = false;
+      break;
+    case kMsgReleaseStep:
+      if (s == kMasterIndex) {
+        int p = box[2];
+        for (TaskSlot& t : slots) {
+          if (!t.inUse || t.state != kTaskWaitStep || t.P != p || !t.waiting) continue;
           t.state = kTaskIdle;
           t.waiting = 0;
+          releaseByte(static_cast<int>(&t - slots.data())) = 1;
           t.event->set();
-          changed = true;
         }
-        answerConsole();
-        break;
+        ownEvent->set();  // taken
       }
-      case kMsgAskMode:
-        box[3] = static_cast<uint8_t>(zu != nullptr ? zu->mode : 255);
-        answer(s, kReplyAccepted);
-        changed = false;
-        break;
-      case kMsgReleaseStep:
-        if (s == kMasterIndex) {
-          int p = box[2];
-          for (TaskSlot& t : slots) {
-            if (!t.inUse || t.state != kTaskWaitStep || t.P != p || !t.waiting) continue;
-            t.state = kTaskIdle;
-            t.waiting = 0;
+      break;
+    case kMsgLeave:
+      if (s == kMasterIndex) {
+        for (TaskSlot& t : slots) {
+          if (t.inUse && t.waiting && t.event) {
             releaseByte(static_cast<int>(&t - slots.data())) = 1;
             t.event->set();
           }
-          ownEvent->set();  // taken
+          t.event.reset();
         }
-        break;
-      case kMsgLeave:
-        if (s == kMasterIndex) {
-          for (TaskSlot& t : slots) {
-            if (t.inUse && t.waiting && t.event) {
-              releaseByte(static_cast<int>(&t - slots.data())) = 1;
-              t.event->set();
-            }
-            t.event.reset();
-          }
-          ownEvent->set();  // taken
-          leaving = true;
-        } else if (inUse) {
-          slot->event->set();  // taken
-          slot->process = platform::ProcessId{};  // the process ends by itself
-          freeSlot(s);
-          if (--taskCount == 0) resetInstallation();
-        }
-        break;
-      default:
-        changed = false;
-        break;
-    }
-    if (changed) refresh = 1;
-    if (running != wasRunning) Console::setTitle(running ? "QS_M" : "QS_M(stop)");
-    if (leaving) {
-      attached = 0;
-      return 0;
-    }
-    int r = schedule();
-    if (r != 0) refresh = r;
+        ownEvent->set();  // taken
+        leaving = true;
+      } else if (inUse) {
+        slot->event->set();  // taken
+        slot->process = platform::ProcessId{};  // the process ends by itself
+        freeSlot(s);
+        if (--taskCount == 0) resetInstallation();
+      }
+      break;
+    default:
+      changed = false;
+      break;
   }
+  if (changed) refresh = 1;
+  if (running != wasRunning) Console::setTitle(running ? "QS_M" : "QS_M(stop)");
+  if (leaving) {
+    attached = 0;
+    return true;
+  }
+  int r = schedule();
+  if (r != 0) refresh = r;
+  return false;
 }
 
 int SyncLink::schedule() {
@@ -360,7 +380,7 @@ int SyncLink::schedule() {
       return 0;
     }
     programmeName = t.programmeName;
-    programmeId = t.programmeId + (t.T << 24);
+    programmeId = programmeTag(t);
     releaseWaiting(kTaskWaitLoad, -1);
   }
   if (stepSlot >= 0 && count[kTaskWaitStep] == active && count[kTaskIdle] == 0) {
@@ -369,13 +389,13 @@ int SyncLink::schedule() {
     int executed = t.step;
     {
       ScreenLock lock(screenMutex, kStepLockMs);
-      if (!t.programmeName.empty() && (t.programmeName != programmeName || t.programmeId + (t.T << 24) != programmeId)) {
+      if (!t.programmeName.empty() && (t.programmeName != programmeName || programmeTag(t) != programmeId)) {
         if (loadForSlot(t) != 0) {
           Console::print("\n\nОшибка данных нет, калибровка/поверка невозможна.");
           return 0;
         }
         programmeName = t.programmeName;
-        programmeId = t.programmeId + (t.T << 24);
+        programmeId = programmeTag(t);
       }
       if (zu != nullptr) {
         switch (t.P) {

@@ -78,6 +78,9 @@ class ZuController {
   void sendKeys(const std::string& keys);
   int readFrame(int frames, int idleLimit);
   int decodeFrame();
+  // Decodes the frame just read and takes the measured value or channel
+  // value it carries; `discard` drops the first readings after a change.
+  void takeFrame(bool& discard);
   bool expect(const std::string& text);
   bool sendValue(int index, double value, bool allowDecimals, bool waitEcho);
   // Starts the read thread (held at its gate until resumeReader); false when

@@ -223,6 +223,42 @@ int ZuController::reset() {
   return 0;
 }
 
+void ZuController::takeFrame(bool& discard) {
+  decodeFrame();
+  const char* f = reinterpret_cast<const char*>(frame);
+  if (f[0] != '8') return;
+  const char* r = f + 1;
+  if (*r == 'Y') ++r;
+  if (*r == 'C') {
+    int ch = r[1] - '1';
+    if (ch >= 0 && ch <= 2 && r[1] != 0) {
+      publish(channelValues + ch, std::atof(r + 2));
+      countErrEvent->pulse();
+    }
+  } else if (std::strncmp(f, "8YE", 3) == 0 && std::strlen(f) >= 8 && f[6] == 'C') {
+    int ch = f[7] - '1';
+    if (ch >= 0 && ch <= 2) {
+      publish(channelValues + ch, 0.0);
+      countErrEvent->pulse();
+    }
+  } else {
+    lastValue = std::atof(f + 1);
+    {
+      std::lock_guard<std::timed_mutex> lock(avgLock);
+      if (avgCount == 3 && discard) {
+        avgSum = 0;
+        avgCount = 0;
+        discard = false;
+      }
+      avgSum += lastValue;
+      avgCount += 1;
+      if (avgValue != nullptr) publish(avgValue, avgSum / avgCount);
+    }
+    powerEvent->pulse();
+    newValue = 1;
+  }
+}
+
 void ZuController::readLoop() {
   readerState = 1;
   bool discard = true;
@@ -246,39 +282,7 @@ void ZuController::readLoop() {
     int n = readFrame(1, 100);
     if (readerState == 2) break;
     if (n <= 0) continue;
-    decodeFrame();
-    const char* f = reinterpret_cast<const char*>(frame);
-    if (f[0] != '8') continue;
-    const char* r = f + 1;
-    if (*r == 'Y') ++r;
-    if (*r == 'C') {
-      int ch = r[1] - '1';
-      if (ch >= 0 && ch <= 2 && r[1] != 0) {
-        publish(channelValues + ch, std::atof(r + 2));
-        countErrEvent->pulse();
-      }
-    } else if (std::strncmp(f, "8YE", 3) == 0 && std::strlen(f) >= 8 && f[6] == 'C') {
-      int ch = f[7] - '1';
-      if (ch >= 0 && ch <= 2) {
-        publish(channelValues + ch, 0.0);
-        countErrEvent->pulse();
-      }
-    } else {
-      lastValue = std::atof(f + 1);
-      {
-        std::lock_guard<std::timed_mutex> lock(avgLock);
-        if (avgCount == 3 && discard) {
-          avgSum = 0;
-          avgCount = 0;
-          discard = false;
-        }
-        avgSum += lastValue;
-        avgCount += 1;
-        if (avgValue != nullptr) publish(avgValue, avgSum / avgCount);
-      }
-      powerEvent->pulse();
-      newValue = 1;
-    }
+    takeFrame(discard);
   }
   {
     std::lock_guard<std::mutex> lock(parkMutex_);

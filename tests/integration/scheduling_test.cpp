@@ -135,5 +135,32 @@ TEST_F(Scheduling, TheTaskTableShowsSlotsAndSteps) {
   EXPECT_EQ(vc.rowText(5), "   2.Disable");
 }
 
+// Messages written into the mailbox as slaves write them, taken by the
+// master's thread one at a time.
+TEST_F(Scheduling, MailboxMessagesRegisterStepAndRefuseStrangers) {
+  uint8_t* box = link->block() + link->mailboxOffset;
+  auto take = [&](std::initializer_list<uint8_t> bytes) {
+    std::copy(bytes.begin(), bytes.end(), box);
+    return link->takeMessage();
+  };
+  EXPECT_FALSE(take({kNoIndex, kMsgRegister, 3, 0, 0x21}));
+  EXPECT_EQ(box[3], 0);  // the index given
+  EXPECT_EQ(link->taskCount, 1);
+  // A step of a variant whose byte has the top bit set is still ordered
+  // and served (the packed number wraps instead of overflowing).
+  EXPECT_FALSE(take({0, kMsgZuStep, 0xC8, 0xFF, 1, kPhaseABC}));
+  EXPECT_EQ(link->slots[0].step, static_cast<int32_t>(0xC8FF0103u));
+  EXPECT_EQ(link->currentStep, static_cast<int32_t>(0xC8FF0103u));
+  EXPECT_EQ(link->slots[0].state, kTaskIdle);
+  // A programme whose identity and variant fill all 32 bits.
+  EXPECT_FALSE(take({0, kMsgLoadProgramme, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0, 'k', 0}));
+  EXPECT_EQ(link->slots[0].state, kTaskWaitLoad);
+  // A slot nobody registered is refused, not served.
+  EXPECT_FALSE(take({5, kMsgZuStep, 0, 0, 0, kPhaseA}));
+  EXPECT_EQ(box[2], kReplyRefused);
+  EXPECT_EQ(link->slots[5].inUse, 0);
+  EXPECT_TRUE(take({kMasterIndex, kMsgLeave}));
+}
+
 }  // namespace
 }  // namespace qs
