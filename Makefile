@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 20
 JOBS     ?= 2
 CMAKE_BUILD_TYPE ?= RelWithDebInfo
 
-.PHONY: all deps build build-native build-win test test-native test-win test-asan fuzz demo install dist clean
+.PHONY: all deps build build-native build-win test test-native test-win test-asan fuzz bench demo install dist clean
 
 all: build
 
@@ -41,6 +41,10 @@ test-native: build-native
 
 test-win: build-win
 	@bash scripts/run-tests.sh "" $(WINBUILD)
+
+# The performance table: ratios against the protocol's own limits.
+bench: build-native
+	@$(BUILD)/bench/qs-bench $(BUILD)/qs
 
 demo: build-native
 	@bash scripts/demo.sh $(BUILD)

@@ -150,6 +150,11 @@ SimDevice* SimLine::find(uint8_t address) {
   return nullptr;
 }
 
+uint32_t SimLine::wireMs(size_t bytes) const {
+  if (baud == 0) return 0;
+  return static_cast<uint32_t>((bytes * 10 * 1000 + baud - 1) / baud);
+}
+
 void SimLine::setFaults(const Faults& faults) {
   faults_ = faults;
   rng_.seed(faults.seed);
@@ -172,7 +177,7 @@ void SimLine::receive(const uint8_t* data, size_t size, uint32_t nowMs) {
     std::vector<uint8_t> frame(in_.begin(), in_.begin() + static_cast<long>(length));
     in_.erase(in_.begin(), in_.begin() + static_cast<long>(length));
     requests.push_back(frame);
-    handleFrame(frame, nowMs);
+    handleFrame(frame, nowMs + wireMs(length));
   }
 }
 
@@ -211,7 +216,7 @@ void SimLine::answer(SimDevice&, uint8_t command, uint8_t address, const std::ve
   }
   bytes.insert(bytes.end(), frame.begin(), frame.end());
   // Answers never overtake one another.
-  uint32_t at = due + faults_.delayMs;
+  uint32_t at = due + faults_.delayMs + wireMs(bytes.size());
   if (!out_.empty() && static_cast<int32_t>(out_.back().due - at) > 0) at = out_.back().due;
   out_.push_back(Pending{at, std::move(bytes)});
 }

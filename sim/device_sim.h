@@ -101,6 +101,9 @@ class SimLine : public Peer {
   int answersMade = 0;
   // Every device answers its type with this byte instead when set (>= 0).
   int typeOverride = -1;
+  // When set, the line takes the time a request and its answer need on a
+  // wire at this rate (8N1) before the answer is due; 0: at once.
+  uint32_t baud = 0;
   // Told of what changes a device: "tu 21 0005" (outputs switched), "address
   // 21 35", "eeprom 21 0034 4" (bytes written), "clock 21".
   std::function<void(const std::string&)> onEvent;
@@ -111,6 +114,7 @@ class SimLine : public Peer {
     std::vector<uint8_t> bytes;
   };
   void handleFrame(const std::vector<uint8_t>& frame, uint32_t nowMs);
+  uint32_t wireMs(size_t bytes) const;
   void answer(SimDevice& d, uint8_t command, uint8_t address, const std::vector<uint8_t>& payload, uint32_t due);
   void answerRequest(SimDevice& d, uint8_t command, uint8_t address, const uint8_t* p, int length, uint32_t nowMs);
   void answerProfile(SimDevice& d, uint8_t address, const uint8_t* p, int length, uint32_t due);

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "sim/device_sim.h"
-#include "sim/device_sim.h"
 #include "sim/serve.h"
 
 namespace {
@@ -37,6 +36,8 @@ void usage() {
       "  --noise P           put random bytes before each answer with probability P\n"
       "  --delay MS          hold every answer back MS milliseconds\n"
       "  --seed N            seed of the faults (default 1)\n"
+      "  --wire BAUD         answer no sooner than a real line at BAUD would carry the\n"
+      "                      request and the answer (default: at once)\n"
       "  --ready-file F      write the pseudo-terminal path or the TCP port to F when ready\n"
       "  --events F          append what changes a device to F, one line each: \"tu 21 0005\"\n"
       "                      (outputs switched), \"address 21 35\", \"eeprom 21 0034 4\",\n"
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
   uint32_t serial = 0x123456;
   std::vector<int> addresses;
   qs::sim::Faults faults;
+  uint32_t wireBaud = 0;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&]() -> const char* {
@@ -95,6 +97,8 @@ int main(int argc, char** argv) {
       faults.delayMs = static_cast<uint32_t>(std::atoi(value()));
     } else if (a == "--seed") {
       faults.seed = static_cast<uint32_t>(std::strtoul(value(), nullptr, 10));
+    } else if (a == "--wire") {
+      wireBaud = static_cast<uint32_t>(std::strtoul(value(), nullptr, 10));
     } else if (a == "--events") {
       eventsFile = value();
     } else if (a == "--ready-file") {
@@ -110,6 +114,7 @@ int main(int argc, char** argv) {
   }
   qs::sim::SimLine line;
   line.setFaults(faults);
+  line.baud = wireBaud;
   for (size_t d = 0; d < addresses.size(); ++d) {
     line.add(qs::sim::SimDevice::make(static_cast<uint8_t>(addresses[d]), serial + static_cast<uint32_t>(d)));
   }

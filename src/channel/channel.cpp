@@ -7,6 +7,7 @@
 #include "console/bytes.h"
 #include "channel/serial_channel.h"
 #include "channel/tcp_channel.h"
+#include "platform/time.h"
 
 namespace qs {
 
@@ -18,6 +19,8 @@ int Channel::read(uint8_t*, int, unsigned* count) {
   if (count != nullptr) *count = 0;
   return 0;
 }
+
+void Channel::waitInput(uint32_t ms) { platform::sleepMs(ms); }
 
 bool Channel::allocateRxBuffer() {
   rxBuffer.reset(new (std::nothrow) uint8_t[kRxBufferSize]());

@@ -39,6 +39,9 @@ class Channel {
   // Takes what has arrived, up to `max` bytes, without waiting; the count
   // taken goes to *count (0 when nothing was there).
   virtual int read(uint8_t* buffer, int max, unsigned* count);
+  // Waits up to `ms` for input after an empty read, returning as soon as a
+  // byte arrives (a plain pause where the channel cannot tell).
+  virtual void waitInput(uint32_t ms);
 
   static constexpr uint16_t kRxBufferSize = 1024;
 

@@ -1,5 +1,7 @@
 #include "channel/serial_channel.h"
 
+#include "platform/time.h"
+
 #include <cstring>
 
 #include "console/bytes.h"
@@ -49,6 +51,7 @@ int SerialChannel::close() {
   }
   if (!platform::serialClose(portHandle)) return kChannelFailed;
   portHandle = platform::kInvalidPort;
+  pending_ = -1;
   rxBuffer.reset();
   isOpen = 0;
   return kChannelOk;
@@ -67,13 +70,32 @@ int SerialChannel::write(const uint8_t* data, int length, int preamble) {
 
 int SerialChannel::read(uint8_t* buffer, int max, unsigned* count) {
   size_t got = 0;
+  if (pending_ >= 0 && max > 0) {
+    buffer[0] = static_cast<uint8_t>(pending_);
+    pending_ = -1;
+    got = 1;
+  }
+  size_t more = 0;
   bool ok = portHandle != platform::kInvalidPort && max > 0 &&
-            platform::serialRead(portHandle, buffer, static_cast<size_t>(max), &got);
+            (static_cast<size_t>(max) == got ||
+             platform::serialRead(portHandle, buffer + got, static_cast<size_t>(max) - got, &more));
+  got += more;
   if (count != nullptr) *count = static_cast<unsigned>(got);
-  return ok ? 1 : 0;
+  return ok || got > 0 ? 1 : 0;
+}
+
+void SerialChannel::waitInput(uint32_t ms) {
+  if (pending_ >= 0) return;
+  if (portHandle == platform::kInvalidPort || platform::inputWaitsArePauses()) {
+    platform::sleepMs(ms);
+    return;
+  }
+  uint8_t taken = 0;
+  if (platform::serialWaitInput(portHandle, ms, &taken)) pending_ = taken;
 }
 
 void SerialChannel::purge() {
+  pending_ = -1;
   if (portHandle == platform::kInvalidPort) return;
   uint8_t scratch;
   size_t got = 0;

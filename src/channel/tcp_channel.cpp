@@ -108,6 +108,14 @@ int TcpChannel::read(uint8_t* buffer, int max, unsigned* count) {
   return n;
 }
 
+void TcpChannel::waitInput(uint32_t ms) {
+  if (socketHandle == platform::kNoSocket || platform::inputWaitsArePauses()) {
+    platform::sleepMs(ms);
+    return;
+  }
+  platform::socketWaitReadable(socketHandle, static_cast<int>(ms));
+}
+
 int TcpChannel::write(const uint8_t* data, int length, int) {
   if (socketHandle == platform::kNoSocket) return -1;
   int sent = 0;

@@ -25,6 +25,7 @@ class TcpChannel : public Channel {
   int close() override;
   int write(const uint8_t* data, int length, int preamble) override;
   int read(uint8_t* buffer, int max, unsigned* count) override;
+  void waitInput(uint32_t ms) override;
 
   // 0, -1 (cannot connect), -4 (no receive buffer). Prints its progress.
   int connectToServer(const char* address, int port);

@@ -290,7 +290,7 @@ int receiveFrame(Channel& channel, DeviceState& s, int maxGaps) {
     channel.read(buf + index, 1, &count);
     if (count != 1) {
       if (emptyPolls >= maxGaps) return -1;
-      platform::sleepMs(kPollPauseMs);
+      channel.waitInput(kPollPauseMs);  // ends early when a byte arrives
       ++emptyPolls;
       continue;
     }

@@ -28,6 +28,10 @@ bool serialClose(PortHandle port);
 bool serialWrite(PortHandle port, const uint8_t* data, size_t size, int* errorCode);
 // Takes what has arrived, up to `max` bytes, without waiting.
 bool serialRead(PortHandle port, uint8_t* buffer, size_t max, size_t* count);
+// Waits up to `timeoutMs` for input, returning as soon as a byte is there.
+// Where the system can only wait by reading (Windows), the byte read while
+// waiting goes to *taken and the result is true; otherwise false.
+bool serialWaitInput(PortHandle port, uint32_t timeoutMs, uint8_t* taken);
 
 // The path a serial name stands for on this system (POSIX resolution of
 // "\\.\COMn"; Windows returns it unchanged).

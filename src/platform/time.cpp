@@ -9,6 +9,8 @@ thread_local ClockOverride* tClock = nullptr;
 
 void setClockOverride(ClockOverride* clock) { tClock = clock; }
 
+bool inputWaitsArePauses() { return tClock != nullptr && tClock->sleep && !tClock->realInputWaits; }
+
 void sleepMs(uint32_t ms) {
   if (tClock != nullptr && tClock->sleep) {
     tClock->sleep(ms);

@@ -20,8 +20,14 @@ uint32_t tickCount();
 struct ClockOverride {
   std::function<void(uint32_t)> sleep;
   std::function<uint32_t()> tick;
+  // Waits for input on a line stay real waits (an override that only
+  // watches the pauses); otherwise they are handed to `sleep` too.
+  bool realInputWaits = false;
 };
 void setClockOverride(ClockOverride* clock);  // null: the system's clock again
+// True when this thread's override takes waits for input as pauses
+// instead of waits on the line.
+bool inputWaitsArePauses();
 
 // The system's own pause and tick (what the override stands in for).
 void systemSleepMs(uint32_t ms);

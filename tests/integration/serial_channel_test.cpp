@@ -94,6 +94,32 @@ TEST_F(SerialOverPty, EveryByteValuePassesBothWays) {
   ch->close();
 }
 
+// The receivers wait for input between reads: a wait that sees a byte come
+// must hand it out in its place, and a wait on a quiet line ends by itself.
+TEST_F(SerialOverPty, WaitsForInputLoseNoByteAndEndOnAQuietLine) {
+  auto ch = createChannel(pty.slavePath, 115200);
+  ASSERT_TRUE(ch->isOpen);
+  ch->waitInput(20);  // nothing comes
+  std::vector<uint8_t> all(256);
+  for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
+  ASSERT_TRUE(platform::ptyWrite(pty, all.data(), all.size()));
+  std::vector<uint8_t> got;
+  for (int idle = 0; got.size() < all.size() && idle < 200; ++idle) {
+    uint8_t b = 0;
+    unsigned count = 0;
+    ch->read(&b, 1, &count);
+    if (count == 1) {
+      got.push_back(b);
+      idle = 0;
+      if (got.size() % 7 == 0) ch->waitInput(20);  // a wait with input already there
+    } else {
+      ch->waitInput(20);
+    }
+  }
+  EXPECT_EQ(got, all);
+  ch->close();
+}
+
 TEST_F(SerialOverPty, ReadWithNothingWaitingReportsNoBytes) {
   auto ch = createChannel(pty.slavePath, 115200);
   ASSERT_TRUE(ch->isOpen);

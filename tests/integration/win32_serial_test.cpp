@@ -72,6 +72,31 @@ TEST_F(Win32Serial, OpensThePortRaw8N1AndPassesEveryByte) {
   EXPECT_EQ(ch->close(), -2);
 }
 
+// Windows can only wait for input by reading: the byte read while waiting
+// is handed out first, in order, and a wait on a quiet line ends by itself.
+TEST_F(Win32Serial, WaitsForInputLoseNoByteAndEndOnAQuietLine) {
+  auto ch = createChannel(com, 115200);
+  ASSERT_EQ(ch->isOpen, 1);
+  ch->waitInput(20);  // nothing comes
+  std::vector<uint8_t> all(256);
+  for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
+  ch->write(all.data(), 256, 0);
+  std::vector<uint8_t> got;
+  for (int idle = 0; got.size() < all.size() && idle < 300; ++idle) {
+    uint8_t b = 0;
+    unsigned count = 0;
+    ch->read(&b, 1, &count);
+    if (count == 1) {
+      got.push_back(b);
+      idle = 0;
+    } else {
+      ch->waitInput(20);
+    }
+  }
+  EXPECT_EQ(got, all);
+  EXPECT_EQ(ch->close(), 0);
+}
+
 TEST(Win32SerialFailures, MissingPortAndRateNotOffered) {
   Console::init(nullptr);
   SerialChannel missing("\\\\.\\COM0", 115200);

@@ -108,6 +108,12 @@ bool serialWrite(PortHandle port, const uint8_t* data, size_t size, int* errorCo
   return true;
 }
 
+bool serialWaitInput(PortHandle port, uint32_t timeoutMs, uint8_t*) {
+  pollfd p{static_cast<int>(port), POLLIN, 0};
+  ::poll(&p, 1, static_cast<int>(timeoutMs));
+  return false;
+}
+
 bool serialRead(PortHandle port, uint8_t* buffer, size_t max, size_t* count) {
   *count = 0;
   if (max == 0) return true;

@@ -82,6 +82,29 @@ bool serialWrite(PortHandle port, const uint8_t* data, size_t size, int* errorCo
   return false;
 }
 
+bool serialWaitInput(PortHandle port, uint32_t timeoutMs, uint8_t* taken) {
+  // For this one read: return at once with a byte that is there, else wait
+  // for the first to arrive, at most timeoutMs. Then reads return at once
+  // again.
+  COMMTIMEOUTS t{};
+  if (!GetCommTimeouts(h(port), &t)) {
+    Sleep(timeoutMs);
+    return false;
+  }
+  COMMTIMEOUTS wait = t;
+  wait.ReadIntervalTimeout = MAXDWORD;
+  wait.ReadTotalTimeoutMultiplier = MAXDWORD;
+  wait.ReadTotalTimeoutConstant = timeoutMs == 0 ? 1 : timeoutMs;
+  if (!SetCommTimeouts(h(port), &wait)) {
+    Sleep(timeoutMs);
+    return false;
+  }
+  DWORD got = 0;
+  BOOL ok = ReadFile(h(port), taken, 1, &got, nullptr);
+  SetCommTimeouts(h(port), &t);
+  return ok && got == 1;
+}
+
 bool serialRead(PortHandle port, uint8_t* buffer, size_t max, size_t* count) {
   DWORD got = 0;
   BOOL ok = ReadFile(h(port), buffer, static_cast<DWORD>(max), &got, nullptr);

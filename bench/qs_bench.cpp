@@ -1,0 +1,454 @@
+// qs-bench: how close the program comes to what the protocol allows.
+//
+// Every figure is a ratio against a limit measured or computed in the same
+// run: the device's own pauses and the wire time of every byte at 115200
+// baud for the device link (the simulated line holds each answer back by
+// the time a real wire would take), a raw pipe ping-pong between the same two
+// processes for the mailbox. Absolute times drift with the machine; the
+// ratios should not.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "console/console.h"
+#include "console/virtual_console.h"
+#include "devlink/dev_link.h"
+#include "devlink/device_state.h"
+#include "devlink/frames.h"
+#include "eeprom/eeprom_editor.h"
+#include "meter/meter_menu.h"
+#include "platform/shared_objects.h"
+#include "platform/time.h"
+#include "sim/device_sim.h"
+#include "sim/serve.h"
+#include "sync/sync_link.h"
+#include "uso/uso_screen.h"
+
+namespace fs = std::filesystem;
+namespace sim = qs::sim;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr uint32_t kBaud = 115200;
+const std::string kRegisterFile = QS_SOURCE_DIR "/samples/QS_ADD/reg_7758_1.txt";
+
+double msSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double wireMs(int bytes) { return bytes * 10.0 * 1000.0 / kBaud; }
+
+double median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+double threadCpuMs() {
+  rusage u{};
+  getrusage(RUSAGE_THREAD, &u);
+  return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
+}
+
+// Every pause the program asks for on this thread, slept as asked and
+// added up: the protocol's own pauses are part of each limit. Waits for
+// input stay waits on the line; plain 3 ms poll pauses (channels that cannot
+// wait) are kept apart, as waiting the program adds.
+class PauseLedger {
+ public:
+  PauseLedger() {
+    clock_.sleep = [this](uint32_t ms) {
+      (ms == kPollPause ? polls : pauses) += ms;
+      qs::platform::systemSleepMs(ms);
+    };
+    clock_.tick = [] { return qs::platform::systemTickCount(); };
+    clock_.realInputWaits = true;
+    qs::platform::setClockOverride(&clock_);
+  }
+  ~PauseLedger() { qs::platform::setClockOverride(nullptr); }
+  PauseLedger(const PauseLedger&) = delete;
+  PauseLedger& operator=(const PauseLedger&) = delete;
+  void clear() { pauses = polls = 0; }
+  static constexpr uint32_t kPollPause = 3;
+  double pauses = 0, polls = 0;
+
+ private:
+  qs::platform::ClockOverride clock_;
+};
+
+// ---- the table ------------------------------------------------------------------------------
+
+struct Row {
+  std::string what;
+  std::string measured;
+  std::string limit;
+  double ratio = 0;
+  std::string target;  // "<= 1.10", ">= 0.90", "" (reported only)
+  bool held = true;
+};
+std::vector<Row> gRows;
+
+std::string fmt(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+void addRow(const std::string& what, const std::string& measured, const std::string& limit, double ratio,
+            const std::string& target) {
+  Row r{what, measured, limit, ratio, target, true};
+  if (target.rfind("<=", 0) == 0) r.held = ratio <= std::atof(target.c_str() + 2);
+  if (target.rfind(">=", 0) == 0) r.held = ratio >= std::atof(target.c_str() + 2);
+  gRows.push_back(r);
+  std::printf("  %-44s %s\n", what.c_str(), r.held ? "" : "(target missed)");
+  std::fflush(stdout);
+}
+
+void printTable() {
+  std::printf("\n%-46s %14s %14s %8s %9s\n", "measure", "measured", "limit", "ratio", "target");
+  std::printf("%s\n", std::string(95, '-').c_str());
+  for (const Row& r : gRows) {
+    std::string ratio = r.ratio > 0 ? fmt("%.3f", r.ratio) : "-";
+    std::printf("%-46s %14s %14s %8s %9s%s\n", r.what.c_str(), r.measured.c_str(), r.limit.c_str(), ratio.c_str(),
+                r.target.c_str(), r.held ? "" : "  MISSED");
+  }
+}
+
+// ---- a simulated line served from a thread of its own ------------------------------------------
+
+class ServedLine {
+ public:
+  explicit ServedLine(bool tcp, const std::string& linkPath = "") {
+    line.baud = kBaud;
+    thread_ = std::thread([this, tcp, linkPath] {
+      if (tcp) {
+        sim::serveTcp(line, 0, false, [this](int port) { ready("127.0.0.1:" + std::to_string(port)); }, stop_);
+      } else {
+        sim::servePty(line, linkPath, [this](const std::string& path) { ready(path); }, stop_);
+      }
+    });
+    for (int i = 0; i < 500 && name().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ~ServedLine() {
+    stop_ = true;
+    thread_.join();
+  }
+  std::string name() {
+    std::lock_guard<std::mutex> lock(m_);
+    return name_;
+  }
+  sim::SimLine line;
+
+ private:
+  void ready(const std::string& n) {
+    std::lock_guard<std::mutex> lock(m_);
+    name_ = n;
+  }
+  std::atomic<bool> stop_{false};
+  std::mutex m_;
+  std::string name_;
+  std::thread thread_;
+};
+
+// ---- device-link exchanges ------------------------------------------------------------------
+
+void exchange(bool tcp) {
+  ServedLine served(tcp);
+  served.line.add(sim::SimDevice::make(0x21, 0x123456));
+  qs::DevLink link(0x21, served.name(), 115200, kRegisterFile);
+  if (link.initStatus != 1) {
+    std::printf("  no link over %s\n", tcp ? "TCP" : "the pseudo-terminal");
+    return;
+  }
+  std::vector<double> times, limits;
+  link.readSerialNumber(1);  // the first exchange opens the line
+  PauseLedger ledger;
+  for (int i = 0; i < 40; ++i) {
+    ledger.clear();
+    auto start = Clock::now();
+    if (link.readSerialNumber(1) < 0) continue;
+    times.push_back(msSince(start));
+    // The request's pause, the pause before the answer is read, the pause
+    // after a frame, and both frames on the wire.
+    limits.push_back(ledger.pauses + wireMs(link.state->sentLength + link.state->receivedLength));
+  }
+  double m = median(times), limit = median(limits);
+  addRow(std::string("serial-number exchange, ") + (tcp ? "loopback TCP" : "pseudo-terminal"), fmt("%.2f ms", m),
+         fmt("%.2f ms", limit), limit > 0 ? m / limit : 0, "<= 1.10");
+}
+
+// ---- live views -------------------------------------------------------------------------------
+
+struct ViewResult {
+  double rate = 0, limitRate = 0, cpuPercent = 0;
+};
+
+ViewResult liveView(qs::DevLink& link, qs::VirtualConsole& vc, uint8_t view, int fkey, double seconds) {
+  qs::UsoScreen uso(link);
+  int polls = 0;
+  bool stopped = false;
+  Clock::time_point start;
+  double cpuStart = 0, cpuMs = 0, elapsed = 0;
+  vc.onPoll = [&] {
+    if (stopped) {
+      vc.pressKey("\x1b");
+      return;
+    }
+    if (polls == 0) {
+      start = Clock::now();
+      cpuStart = threadCpuMs();
+    }
+    ++polls;
+    elapsed = msSince(start);
+    if (elapsed >= seconds * 1000) {
+      cpuMs = threadCpuMs() - cpuStart;
+      stopped = true;
+      vc.pressKey("x");
+    }
+  };
+  uso.selectView(qs::kScanF1 + fkey - 1);
+  PauseLedger ledger;
+  uso.run();
+  vc.onPoll = nullptr;
+  ViewResult r;
+  int cycles = polls - 1;
+  if (cycles <= 0 || elapsed <= 0) return r;
+  r.rate = cycles * 1000.0 / elapsed;
+  // A poll's own pauses (after the request and after the frame) and both
+  // frames on the wire; the pauses are those of the last poll.
+  ledger.clear();
+  uso.sendRequest(*link.state, view, 0xFFFFFFFFu);
+  uso.receiveResponse(*link.state);
+  double perPoll = ledger.pauses + wireMs(link.state->sentLength + link.state->receivedLength);
+  r.limitRate = 1000.0 / perPoll;
+  r.cpuPercent = cpuMs / elapsed * 100;
+  return r;
+}
+
+void liveViews(qs::VirtualConsole& vc) {
+  ServedLine served(false);
+  served.line.add(sim::SimDevice::make(0x21, 0x123456));
+  qs::DevLink link(0x21, served.name(), 115200, kRegisterFile);
+  if (link.initStatus != 1) return;
+  const struct {
+    const char* name;
+    uint8_t view;
+    int fkey;
+  } views[] = {{"TI view", qs::kViewTi, 1}, {"TS view", qs::kViewTs, 2}, {"temperature view", qs::kViewTemperature, 4}};
+  for (const auto& v : views) {
+    ViewResult r = liveView(link, vc, v.view, v.fkey, 3);
+    addRow(std::string(v.name) + " polling rate", fmt("%.1f /s", r.rate), fmt("%.1f /s", r.limitRate),
+           r.limitRate > 0 ? r.rate / r.limitRate : 0, ">= 0.90");
+  }
+  ViewResult r = liveView(link, vc, qs::kViewTi, 1, 10);
+  addRow("CPU while the TI view polls 10 s", fmt("%.2f %%", r.cpuPercent), "2 % of a core", r.cpuPercent / 2.0,
+         "<= 1.00");
+}
+
+// ---- EEPROM save and line scan ---------------------------------------------------------------
+
+void eepromSave(qs::VirtualConsole&) {
+  ServedLine served(false);
+  served.line.add(sim::SimDevice::make(0x21, 0x123456));
+  qs::DevLink link(0x21, served.name(), 115200, kRegisterFile);
+  if (link.initStatus != 1) return;
+  std::string file = (fs::temp_directory_path() / ("qs-bench-" + std::to_string(getpid()) + ".hex")).string();
+  std::vector<double> times, limits;
+  PauseLedger ledger;
+  for (int round = 0; round < 3; ++round) {
+    qs::EepromEditor editor(link);
+    std::memset(editor.flags, 0, sizeof editor.flags);
+    ledger.clear();
+    auto start = Clock::now();
+    if (editor.saveHex(file) != 0) continue;
+    times.push_back(msSince(start));
+    // 32 reads of 128 bytes: each the request's pause, the pause before the
+    // answer is read, the pause after the frame and both frames on the wire.
+    limits.push_back(ledger.pauses + 32 * wireMs(link.state->sentLength + link.state->receivedLength));
+  }
+  std::remove(file.c_str());
+  double m = median(times), limit = median(limits);
+  addRow("EEPROM saved to a HEX file (32 reads)", fmt("%.0f ms", m), fmt("%.0f ms", limit), limit > 0 ? m / limit : 0,
+         "<= 1.10");
+}
+
+void lineScan() {
+  ServedLine served(false);  // a line with nobody on it
+  qs::DevLink link(0x21, served.name(), 115200, kRegisterFile);
+  if (link.initStatus != 1) return;
+  qs::MeterMenu menu(link);
+  PauseLedger ledger;
+  auto start = Clock::now();
+  menu.scanLine(20);
+  double m = msSince(start);
+  // Per address the serial text once and the serial number three times:
+  // the request pauses, the pauses between attempts and the four empty
+  // polls of 3 ms that make the time-out of each unanswered request.
+  double limit = ledger.pauses + qs::kScanEntries * 4 * qs::kDeviceLinkGaps * 3;
+  addRow("line scan of 100 addresses, nobody answers", fmt("%.0f ms", m), fmt("%.0f ms", limit), m / limit, "<= 1.10");
+}
+
+// ---- the mailbox between two processes -------------------------------------------------------
+
+void mailbox() {
+  const std::string stand = ".bench" + std::to_string(getpid());
+  int toChild[2], toParent[2];
+  if (pipe(toChild) != 0 || pipe(toParent) != 0) return;
+  constexpr int kRounds = 2000;
+  pid_t child = fork();
+  if (child == 0) {
+    char b;
+    for (int i = 0; i < kRounds; ++i) {
+      if (read(toChild[0], &b, 1) != 1 || write(toParent[1], &b, 1) != 1) _exit(1);
+    }
+    qs::VirtualConsole vc;
+    qs::Console::init(&vc);
+    qs::SyncLink master("qs", nullptr, nullptr, stand);
+    master.role = 0;
+    master.ownIndex = qs::kMasterIndex;
+    master.attached = 1;
+    master.clearBlock();
+    b = 'r';
+    if (write(toParent[1], &b, 1) != 1) _exit(1);
+    master.dispatch();
+    _exit(0);
+  }
+  std::vector<double> pipeTimes, boxTimes;
+  char b = 'p';
+  for (int i = 0; i < kRounds; ++i) {
+    auto start = Clock::now();
+    if (write(toChild[1], &b, 1) != 1 || read(toParent[0], &b, 1) != 1) break;
+    pipeTimes.push_back(msSince(start) * 1000);
+  }
+  if (read(toParent[0], &b, 1) == 1) {
+    qs::SyncLink task("qs", nullptr, nullptr, stand);
+    task.attached = 1;
+    for (int i = 0; i < kRounds; ++i) {
+      auto start = Clock::now();
+      if (task.post(qs::simpleMessage(qs::kMsgPresence)) != 0) break;  // 0: the master answered
+      boxTimes.push_back(msSince(start) * 1000);
+    }
+  }
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  for (const char* base : {"ZU_SYNCHRONIZATON_MUTEX", "ZU_SYNCHRONIZATON_SEM", "ZU_SYNCHRONIZATON_EVENT"})
+    qs::platform::removeNamedObject(base + stand);
+  qs::platform::removeNamedObject(qs::replyEventName(255) + stand);
+  std::remove(qs::platform::sharedBlockPath("ZU_SYNCHRONIZATON" + stand).c_str());
+  for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
+  double box = median(boxTimes), raw = median(pipeTimes);
+  addRow("mailbox presence round trip (median)", fmt("%.1f us", box), fmt("%.1f us pipe", raw), raw > 0 ? box / raw : 0,
+         "");
+}
+
+// ---- start-up and memory of the program ------------------------------------------------------
+
+void startup(const std::string& qsPath) {
+  std::vector<double> times;
+  long rssKb = 0;
+  fs::path dir = fs::temp_directory_path() / ("qs-bench-start-" + std::to_string(getpid()));
+  fs::create_directories(dir / "QS_ADD");
+  for (const auto& entry : fs::directory_iterator(QS_SOURCE_DIR "/samples/QS_ADD"))
+    fs::copy_file(entry.path(), dir / "QS_ADD" / entry.path().filename(), fs::copy_options::overwrite_existing);
+  std::ofstream(dir / "QS_ADD" / "common.sch") << "Task_1:\t3\t21\t\n";
+  ServedLine served(false, (dir / "QS_ADD" / "com3").string());
+  served.line.add(sim::SimDevice::make(0x21, 0x123456));
+  for (int round = 0; round < 3; ++round) {
+    int master = -1;
+    winsize size{};
+    size.ws_row = 38;
+    size.ws_col = 100;
+    auto start = Clock::now();
+    pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+    if (pid == 0) {
+      if (chdir(dir.c_str()) != 0) _exit(126);
+      setenv("TERM", "xterm", 1);
+      execl(qsPath.c_str(), qsPath.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    if (pid < 0) return;
+    std::string out;
+    bool drawn = false;
+    while (msSince(start) < 20000 && !drawn) {
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      char buf[4096];
+      ssize_t n = read(master, buf, sizeof buf);
+      if (n <= 0) break;
+      out.append(buf, static_cast<size_t>(n));
+      drawn = out.find("Выход.") != std::string::npos;
+    }
+    if (drawn) {
+      times.push_back(msSince(start));
+      std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+      std::string line;
+      while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) rssKb = std::max(rssKb, std::atol(line.c_str() + 6));
+    }
+    (void)!write(master, "\x1b", 1);
+    for (int i = 0; i < 50 && waitpid(pid, nullptr, WNOHANG) == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    close(master);
+  }
+  fs::remove_all(dir);
+  addRow("start-up to the first drawn menu (median)", fmt("%.0f ms", median(times)), "", 0, "");
+  addRow("resident memory of qs (peak)", fmt("%.1f MiB", rssKb / 1024.0), "", 0, "");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // qs-bench [--only SECTION] [path of qs]; sections: exchange views eeprom
+  // scan mailbox startup.
+  std::string only, qsPath = (fs::path(argv[0]).parent_path().parent_path() / "qs").string();
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--only" && i + 1 < argc) only = argv[++i];
+    else qsPath = a;
+  }
+  auto wanted = [&](const char* section) { return only.empty() || only == section; };
+  std::printf("qs-bench: ratios against the protocol's limits at %u baud\n", kBaud);
+  qs::VirtualConsole vc;
+  qs::Console::init(&vc);
+  fs::path work = fs::temp_directory_path() / ("qs-bench-" + std::to_string(getpid()));
+  fs::create_directories(work);
+  fs::path saved = fs::current_path();
+  fs::current_path(work);  // scale.bin and listing files land here
+  if (wanted("exchange")) {
+    exchange(false);
+    exchange(true);
+  }
+  if (wanted("views")) liveViews(vc);
+  if (wanted("eeprom")) eepromSave(vc);
+  if (wanted("scan")) lineScan();
+  if (wanted("mailbox")) mailbox();
+  fs::current_path(saved);
+  fs::remove_all(work);
+  if (wanted("startup")) startup(fs::absolute(qsPath).string());
+  printTable();
+  bool held = std::all_of(gRows.begin(), gRows.end(), [](const Row& r) { return r.held; });
+  std::printf("\n%s\n", held ? "every target held" : "some targets missed (see above)");
+  return 0;
+}
