@@ -32,32 +32,36 @@ TcpChannel::~TcpChannel() {
   if (winsockStarted_) platform::socketCleanup();
 }
 
-int TcpChannel::connectToServer(const char* address, int serverPort) {
+int TcpChannel::connectToServer(const char* address, int serverPort, bool quiet) {
+  auto say = [quiet](const char* text) {
+    if (!quiet) Console::print("%s", text);
+  };
+  ++connectAttempts;
   if (std::strlen(address) > kHostMax) {  // cannot be kept for reconnecting
-    Console::print("Connection to server failed");
+    say("Connection to server failed");
     return kChannelFailed;
   }
   if (!winsockStarted_) {
     if (!platform::socketStartup()) {
-      Console::print("Failed to init Winsock library\n");
+      say("Failed to init Winsock library\n");
       return kChannelFailed;
     }
     winsockStarted_ = true;
   }
-  Console::print("Opening connection to server\n");
+  say("Opening connection to server\n");
   platform::SocketHandle s = platform::socketCreate();
   if (s == platform::kNoSocket) {
-    Console::print("Invalid socket, failed to create socket");
+    say("Invalid socket, failed to create socket");
     return kChannelFailed;
   }
   // 1 ms: what ends a purge when the relay has nothing more to give.
   platform::socketSetReceiveTimeout(s, 1);
   if (!platform::socketConnect(s, address, serverPort, kConnectTimeoutMs)) {
-    Console::print("Connection to server failed");
+    say("Connection to server failed");
     platform::socketClose(s);
     return kChannelFailed;
   }
-  Console::print("Connected to server\n");
+  say("Connected to server\n");
   socketHandle = s;
   if (!rxBuffer && !allocateRxBuffer()) {
     close();
@@ -84,7 +88,7 @@ void TcpChannel::reconnect() {
   if (reconnectTried_ && now - lastReconnect_ < kReconnectIntervalMs) return;
   reconnectTried_ = true;
   lastReconnect_ = now;
-  connectToServer(host, port);
+  connectToServer(host, port, true);
   lastReconnect_ = platform::tickCount();
 }
 

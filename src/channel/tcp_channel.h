@@ -27,12 +27,15 @@ class TcpChannel : public Channel {
   int read(uint8_t* buffer, int max, unsigned* count) override;
   void waitInput(uint32_t ms) override;
 
-  // 0, -1 (cannot connect), -4 (no receive buffer). Prints its progress.
-  int connectToServer(const char* address, int port);
+  // 0, -1 (cannot connect), -4 (no receive buffer). Prints its progress
+  // unless `quiet` (the reconnects made by reads must not write over the
+  // screen the operator is watching).
+  int connectToServer(const char* address, int port, bool quiet = false);
   static bool waitReadable(platform::SocketHandle socket, int seconds);
 
   char host[20] = "";
   int port = 0;
+  int connectAttempts = 0;  // every connect tried, the reconnects included
   platform::SocketHandle socketHandle = platform::kNoSocket;
 
  private:

@@ -16,6 +16,11 @@ struct ProcessId {
 bool startInNewConsole(const std::string& program, const std::string& argument, int slot, ProcessId* id);
 // Whether a process started so is still running.
 bool processAlive(ProcessId id);
+// This process's id, and whether the process of an id is still running (a
+// task of the stand publishes its id so that the master can tell when it is
+// gone, however it was started).
+uint32_t ownProcessId();
+bool pidRunning(uint32_t pid);
 // Ends a process started so and waits for it.
 void terminateProcess(ProcessId id);
 // The program's own path as the system knows it (for starting copies of it).

@@ -20,6 +20,11 @@ inline constexpr size_t kReleaseOffset = 48;
 inline constexpr size_t kChannelValuesOffset = 68;  // three doubles
 inline constexpr size_t kAverageOffset = 92;        // one double
 inline constexpr size_t kMaxKeyText = 99;           // a programme key, as a task slot holds it
+// The process id of task index i (4 bytes, little-endian), written by the
+// task once registered, so that the master can tell a task that died. They
+// sit past the longest message the mailbox carries.
+inline constexpr size_t kTaskPidOffset = 208;
+static_assert(kMailboxOffset + 8 + kMaxKeyText + 1 <= kTaskPidOffset, "a programme key reaches the task ids");
 
 inline constexpr uint8_t kMasterIndex = 254;
 inline constexpr uint8_t kNoIndex = 255;

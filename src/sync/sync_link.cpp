@@ -57,6 +57,20 @@ bool SyncLink::remakeOwnEvent(uint8_t index) {
   return true;
 }
 
+uint32_t SyncLink::taskPid(int i) const {
+  uint32_t pid = 0;
+  if (view == nullptr || i < 0 || i >= kMaxTasks) return 0;
+  const uint8_t* p = view + kTaskPidOffset + 4 * static_cast<size_t>(i);
+  for (int b = 3; b >= 0; --b) pid = (pid << 8) | p[b];
+  return pid;
+}
+
+void SyncLink::setTaskPid(int i, uint32_t pid) {
+  if (view == nullptr || i < 0 || i >= kMaxTasks) return;
+  uint8_t* p = view + kTaskPidOffset + 4 * static_cast<size_t>(i);
+  for (int b = 0; b < 4; ++b) p[b] = static_cast<uint8_t>(pid >> (8 * b));
+}
+
 void SyncLink::clearBlock() {
   if (view == nullptr) return;
   mutex->lock(platform::kWaitForever);

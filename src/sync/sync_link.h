@@ -75,6 +75,9 @@ class SyncLink : public ZuMaster {
   // Task index `i`'s abort byte.
   uint8_t& abortByte(int i) { return view[kAbortOffset + static_cast<size_t>(i)]; }
   uint8_t& releaseByte(int i) { return view[kReleaseOffset + static_cast<size_t>(i)]; }
+  // The process id task index `i` published (0: none yet).
+  uint32_t taskPid(int i) const;
+  void setTaskPid(int i, uint32_t pid);
 
   // ---- master ----------------------------------------------------------------------
   // 1 when the master cannot start, else the console's result.
@@ -90,6 +93,9 @@ class SyncLink : public ZuMaster {
   bool takeMessage();
   // After each message: 0 nothing done, 1 an action taken, 7/8 a mode switch due.
   int schedule();
+  // Frees the slots of tasks whose process is gone (killed, crashed) as if
+  // they had left, so that the others are not held back by them; the count.
+  int reapLostTasks();
 
   // ---- slave -----------------------------------------------------------------------
   // 0 joined; 1 no master; -1/-3 own reply event not made; -2 not registered.

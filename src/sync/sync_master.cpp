@@ -15,6 +15,7 @@ namespace {
 
 constexpr uint32_t kStepLockMs = 10000;
 constexpr uint32_t kTableLockMs = 20000;
+constexpr uint32_t kReapIntervalMs = 1000;
 
 // Holds the master's screen lock for a while; goes on without it after the wait.
 class ScreenLock {
@@ -92,6 +93,23 @@ void SyncLink::freeSlot(int i) {
   TaskSlot& t = slots[static_cast<size_t>(i)];
   if (t.process.value != 0) platform::terminateProcess(t.process);
   t = TaskSlot{};
+  setTaskPid(i, 0);
+}
+
+int SyncLink::reapLostTasks() {
+  int lost = 0;
+  for (int i = 0; i < kMaxTasks; ++i) {
+    TaskSlot& t = slots[static_cast<size_t>(i)];
+    if (!t.inUse) continue;
+    uint32_t pid = taskPid(i);
+    bool running = pid != 0 ? platform::pidRunning(pid) : t.process.value == 0 || platform::processAlive(t.process);
+    if (running) continue;
+    freeSlot(i);
+    ++lost;
+    if (taskCount > 0 && --taskCount == 0) resetInstallation();
+  }
+  if (lost != 0) refresh = 1;
+  return lost;
 }
 
 void SyncLink::releaseWaiting(int state, int step) {
@@ -120,7 +138,15 @@ int SyncLink::loadForSlot(const TaskSlot& t) {
 
 int SyncLink::dispatch() {
   for (;;) {
-    masterEvent->wait(platform::kWaitForever);
+    // Woken by a message, or once a second to look for tasks that died
+    // while the others wait for them.
+    if (!masterEvent->wait(kReapIntervalMs)) {
+      if (reapLostTasks() != 0) {
+        int r = schedule();
+        if (r != 0) refresh = r;
+      }
+      continue;
+    }
     masterEvent->reset();
     if (takeMessage()) return 0;
   }
@@ -168,6 +194,7 @@ bool SyncLink::takeMessage() {
       }
       TaskSlot& t = slots[static_cast<size_t>(index)];
       if (!t.inUse) {
+        setTaskPid(index, 0);  // left by an earlier task of this index: the new one writes its own
         t.event = platform::openNamedEvent(replyEventName(static_cast<unsigned>(index)) + stand, true, false);
         if (!t.event) {
           answer(s, kReplyRefused);
@@ -329,6 +356,7 @@ bool SyncLink::takeMessage() {
     attached = 0;
     return true;
   }
+  reapLostTasks();
   int r = schedule();
   if (r != 0) refresh = r;
   return false;

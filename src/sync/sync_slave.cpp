@@ -53,6 +53,7 @@ int SyncLink::joinMaster(DevLink* device, int taskNumber) {
   }
   joined = 1;
   attached = 1;
+  setTaskPid(ownIndex, platform::ownProcessId());
   if (zu != nullptr) {
     zu->avgValue = reinterpret_cast<double*>(view + kAverageOffset);
     zu->channelValues = reinterpret_cast<double*>(view + kChannelValuesOffset);

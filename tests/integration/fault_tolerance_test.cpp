@@ -1,12 +1,17 @@
 // A noisy line: answers lost, changed and preceded by noise at 1, 5 and
 // 10 %. Whatever the operations return, a value they report is the device's,
 // and the operator can always leave with Esc.
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "devlink/local_time.h"
 #include "eeprom/eeprom_editor.h"
+#include "sim/serve.h"
 #include "support/sim_bench.h"
+#include "uso/uso_screen.h"
 
 namespace qs {
 namespace {
@@ -88,6 +93,93 @@ TEST_P(NoisyLine, AnEepromImageSavedIsTheDevicesOrNotFinished) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, NoisyLine, ::testing::Values(0.01, 0.05, 0.10));
+
+// The device behind a TCP relay that is stopped and started again while the
+// operator watches a live view: the view goes on by itself once the relay is
+// back.
+class RelayRestart : public test::ScreenTest {
+ protected:
+  void SetUp() override {
+    test::ScreenTest::SetUp();
+    saved = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());  // scale.bin lands here
+    line.add(sim::SimDevice::make(0x21, 0x123456));
+  }
+  void TearDown() override {
+    stopRelay();
+    std::filesystem::current_path(saved);
+    test::ScreenTest::TearDown();
+  }
+  bool startRelay(int wanted) {
+    port = -1;
+    stop = false;
+    relay = std::thread([this, wanted] {
+      int rc = sim::serveTcp(line, wanted, false, [this](int p) { port = p; }, stop);
+      if (rc != 0) port = 0;
+    });
+    for (int i = 0; i < 500 && port < 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return port > 0;
+  }
+  void stopRelay() {
+    stop = true;
+    if (relay.joinable()) relay.join();
+  }
+
+  test::TempDir dir;
+  std::filesystem::path saved;
+  sim::SimLine line;
+  std::thread relay;
+  std::atomic<bool> stop{false};
+  std::atomic<int> port{-1};
+};
+
+TEST_F(RelayRestart, ALiveViewRecoversWhenItsRelayComesBack) {
+  ASSERT_TRUE(startRelay(0));
+  const int relayPort = port;
+  DevLink link(0x21, "127.0.0.1:" + std::to_string(relayPort), 115200, QS_SOURCE_DIR "/samples/QS_ADD/reg_7758_1.txt");
+  ASSERT_EQ(link.initStatus, 1);
+  UsoScreen uso(link);
+  enum { kWatching, kRelayGone, kRelayBack, kRecovered } phase = kWatching;
+  int good = 0, failed = 0;
+  bool restarted = true;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  vc.onPoll = [&] {
+    if (vc.keysLeft() != 0) return;
+    bool answered = link.state->status == kAck && link.state->responseCommand == kViewTi;
+    if (std::chrono::steady_clock::now() > deadline) {
+      vc.pressKey(keys::kEsc);
+      return;
+    }
+    switch (phase) {
+      case kWatching:
+        if (answered && ++good >= 3) {
+          stopRelay();
+          phase = kRelayGone;
+        }
+        break;
+      case kRelayGone:
+        if (!answered && ++failed >= 3) {
+          restarted = startRelay(relayPort);
+          phase = restarted ? kRelayBack : kRecovered;
+          good = 0;
+        }
+        break;
+      case kRelayBack:
+        if (answered && ++good >= 3) phase = kRecovered;
+        break;
+      case kRecovered:
+        vc.pressKey("x");
+        break;
+    }
+  };
+  uso.selectView(kScanF1);
+  uso.run();
+  vc.onPoll = nullptr;
+  if (!restarted) GTEST_SKIP() << "the relay's port could not be had again";
+  EXPECT_EQ(phase, kRecovered);
+  EXPECT_GE(good, 3);
+  EXPECT_GE(failed, 3);
+}
 
 }  // namespace
 }  // namespace qs

@@ -104,6 +104,27 @@ TEST(SharedObjects, AMutexWhoseHolderDiedIsTakenOver) {
   mutex->unlock();
 }
 
+// The objects of a stand are this user's alone, whatever the umask says.
+TEST(SharedObjects, EveryObjectOfAStandIsPrivateToItsUser) {
+  mode_t saved = umask(0);
+  Named mutexName("TEST_MODE_MUTEX"), semName("TEST_MODE_SEM"), eventName("TEST_MODE_EVENT"), blockName("TEST_MODE_BLOCK");
+  auto mutex = openNamedMutex(mutexName);
+  auto sem = openNamedSemaphore(semName, 1, 1);
+  auto event = openNamedEvent(eventName, true, false);
+  auto block = openSharedBlock(blockName, 256);
+  umask(saved);
+  ASSERT_TRUE(mutex && sem && event && block);
+  const std::string prefix = "/dev/shm/qs." + std::to_string(getuid()) + ".";
+  for (const std::string& path : {prefix + static_cast<const std::string&>(mutexName),
+                                  "/dev/shm/sem.qs." + std::to_string(getuid()) + "." + static_cast<const std::string&>(semName),
+                                  prefix + static_cast<const std::string&>(eventName), sharedBlockPath(blockName)}) {
+    struct stat st{};
+    ASSERT_EQ(stat(path.c_str(), &st), 0) << path;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << path;
+  }
+  std::remove(sharedBlockPath(blockName).c_str());
+}
+
 TEST(SharedObjects, EventsReachAnotherProcess) {
   Named name("TEST_EVENT");
   auto event = openNamedEvent(name, true, false);

@@ -64,6 +64,14 @@ bool startInNewConsole(const std::string& program, const std::string& argument, 
   return false;  // no console to put it in: the operator starts it by hand
 }
 
+uint32_t ownProcessId() { return static_cast<uint32_t>(getpid()); }
+
+bool pidRunning(uint32_t pid) {
+  if (pid == 0 || pid > 0x7FFFFFFFu) return false;
+  waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG);  // reaps it when it was our own child
+  return pidAlive(static_cast<pid_t>(pid));
+}
+
 bool processAlive(ProcessId id) {
   if (id.value <= 0) return false;
   pid_t pid = static_cast<pid_t>(id.value);

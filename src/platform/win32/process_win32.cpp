@@ -42,6 +42,17 @@ bool startInNewConsole(const std::string& program, const std::string& argument, 
   return true;
 }
 
+uint32_t ownProcessId() { return GetCurrentProcessId(); }
+
+bool pidRunning(uint32_t pid) {
+  if (pid == 0) return false;
+  HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (h == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;  // there, but not ours to watch
+  bool running = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+  CloseHandle(h);
+  return running;
+}
+
 bool processAlive(ProcessId id) {
   if (id.value == 0) return false;
   return WaitForSingleObject(reinterpret_cast<HANDLE>(id.value), 0) == WAIT_TIMEOUT;
