@@ -9,30 +9,14 @@
 #include "devlink/frames.h"
 #include "platform/time.h"
 
+#include "bytes_channel.h"
+
 namespace {
 
 const int kCodes[] = {0x5F, 0x6C, 0x6F, 0x70, 0x71, 0x72, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7A,
                       0x7B, 0x7F, 0x80, 0x81, 0x84, 0x85, 0x86, 0x98, 0x99, 0xA0, 0xA2, 0xA3, 0xA4, 0xA5};
 
-class BytesChannel : public qs::Channel {
- public:
-  BytesChannel(const uint8_t* data, size_t size) : data_(data), size_(size) {
-    allocateRxBuffer();
-    isOpen = 1;
-  }
-  int read(uint8_t* buffer, int max, unsigned* count) override {
-    *count = 0;
-    if (at_ >= size_ || max < 1) return 0;
-    buffer[0] = data_[at_++];
-    *count = 1;
-    return 1;
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t at_ = 0;
-};
+using qs::fuzz::BytesChannel;
 
 }  // namespace
 
