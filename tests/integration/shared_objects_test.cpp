@@ -5,9 +5,12 @@
 #include <thread>
 
 #include "platform/named_event.h"
+#include "platform/process.h"
 #include "platform/shared_objects.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -62,6 +65,30 @@ TEST(SharedObjects, MutexIsExclusiveWithinTime) {
   ASSERT_NE(a, nullptr);
   EXPECT_TRUE(a->lock(100));
   a->unlock();
+}
+
+// What the master asks of a task's published process id.
+TEST(Processes, ARunningProcessAndOneThatEnded) {
+  EXPECT_TRUE(pidRunning(ownProcessId()));
+  EXPECT_FALSE(pidRunning(0));
+  uint32_t ended = 0;
+#ifdef _WIN32
+  std::string command = "cmd.exe /c exit 0";
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  WaitForSingleObject(pi.hProcess, 20000);
+  ended = pi.dwProcessId;
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+#else
+  pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  ended = static_cast<uint32_t>(child);
+#endif
+  EXPECT_FALSE(pidRunning(ended));
 }
 
 #ifndef _WIN32
