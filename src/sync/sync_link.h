@@ -93,8 +93,9 @@ class SyncLink : public ZuMaster {
   bool takeMessage();
   // After each message: 0 nothing done, 1 an action taken, 7/8 a mode switch due.
   int schedule();
-  // Frees the slots of tasks whose process is gone (killed, crashed) as if
-  // they had left, so that the others are not held back by them; the count.
+  // Frees the slots of tasks whose process is gone (killed, crashed, window
+  // closed) as if they had left, so that the others are not held back by
+  // them; the count.
   int reapLostTasks();
 
   // ---- slave -----------------------------------------------------------------------

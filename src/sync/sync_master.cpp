@@ -527,19 +527,9 @@ int SyncLink::console() {
     Console::print("\r\n<Del> - Удалить задачу.");
     Console::print("\r\n <U>  - Разблокировать задачу.");
   }
-  uint32_t lastLook = platform::tickCount();
+  // (A slave whose process is gone is freed by the master's thread.)
   for (;;) {
     platform::sleepMs(50);
-    // A slave whose process is gone (killed, its window closed) is deleted
-    // as the operator would with Del, so it holds no step of the others back.
-    if (platform::tickCount() - lastLook >= 1000) {
-      lastLook = platform::tickCount();
-      for (int i = 0; i < kMaxTasks; ++i) {
-        const TaskSlot& t = slots[static_cast<size_t>(i)];
-        if (t.inUse && t.process.value != 0 && !platform::processAlive(t.process))
-          post(byteMessage(kMsgStopTask, static_cast<uint8_t>(i)));
-      }
-    }
     int r = showTasks();
     if (r == 7 || r == 8) {
       if (zu != nullptr) zu->switchMode(r - 7);
