@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,7 +22,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -136,45 +134,26 @@ void printTable() {
 
 // ---- a simulated line served from a thread of its own ------------------------------------------
 
+// The line at the wire's pace, with one device at 21 unless `empty`, served
+// over a pseudo-terminal (linked at `linkPath` when given) or loopback TCP.
 class ServedLine {
  public:
-  explicit ServedLine(bool tcp, const std::string& linkPath = "") {
+  explicit ServedLine(bool tcp, bool empty = false, const std::string& linkPath = "") {
     line.baud = kBaud;
-    thread_ = std::thread([this, tcp, linkPath] {
-      if (tcp) {
-        sim::serveTcp(line, 0, false, [this](int port) { ready("127.0.0.1:" + std::to_string(port)); }, stop_);
-      } else {
-        sim::servePty(line, linkPath, [this](const std::string& path) { ready(path); }, stop_);
-      }
-    });
-    for (int i = 0; i < 500 && name().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!empty) line.add(sim::SimDevice::make(0x21, 0x123456));
+    server = std::make_unique<sim::BackgroundServer>(line, tcp ? 0 : -1, linkPath);
   }
-  ~ServedLine() {
-    stop_ = true;
-    thread_.join();
-  }
-  std::string name() {
-    std::lock_guard<std::mutex> lock(m_);
-    return name_;
-  }
-  sim::SimLine line;
+  std::string name() const { return server->endpoint(); }
 
  private:
-  void ready(const std::string& n) {
-    std::lock_guard<std::mutex> lock(m_);
-    name_ = n;
-  }
-  std::atomic<bool> stop_{false};
-  std::mutex m_;
-  std::string name_;
-  std::thread thread_;
+  sim::SimLine line;
+  std::unique_ptr<sim::BackgroundServer> server;
 };
 
 // ---- device-link exchanges ------------------------------------------------------------------
 
 void exchange(bool tcp) {
   ServedLine served(tcp);
-  served.line.add(sim::SimDevice::make(0x21, 0x123456));
   qs::DevLink link(0x21, served.name(), 115200, kRegisterFile);
   if (link.initStatus != 1) {
     std::printf("  no link over %s\n", tcp ? "TCP" : "the pseudo-terminal");
@@ -247,7 +226,6 @@ ViewResult liveView(qs::DevLink& link, qs::VirtualConsole& vc, uint8_t view, int
 
 void liveViews(qs::VirtualConsole& vc) {
   ServedLine served(false);
-  served.line.add(sim::SimDevice::make(0x21, 0x123456));
   qs::DevLink link(0x21, served.name(), 115200, kRegisterFile);
   if (link.initStatus != 1) return;
   const struct {
@@ -269,7 +247,6 @@ void liveViews(qs::VirtualConsole& vc) {
 
 void eepromSave(qs::VirtualConsole&) {
   ServedLine served(false);
-  served.line.add(sim::SimDevice::make(0x21, 0x123456));
   qs::DevLink link(0x21, served.name(), 115200, kRegisterFile);
   if (link.initStatus != 1) return;
   std::string file = (fs::temp_directory_path() / ("qs-bench-" + std::to_string(getpid()) + ".hex")).string();
@@ -293,7 +270,7 @@ void eepromSave(qs::VirtualConsole&) {
 }
 
 void lineScan() {
-  ServedLine served(false);  // a line with nobody on it
+  ServedLine served(false, true);  // a line with nobody on it
   qs::DevLink link(0x21, served.name(), 115200, kRegisterFile);
   if (link.initStatus != 1) return;
   qs::MeterMenu menu(link);
@@ -351,10 +328,7 @@ void mailbox() {
   }
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
-  for (const char* base : {"ZU_SYNCHRONIZATON_MUTEX", "ZU_SYNCHRONIZATON_SEM", "ZU_SYNCHRONIZATON_EVENT"})
-    qs::platform::removeNamedObject(base + stand);
-  qs::platform::removeNamedObject(qs::replyEventName(255) + stand);
-  std::remove(qs::platform::sharedBlockPath("ZU_SYNCHRONIZATON" + stand).c_str());
+  qs::removeStandObjects(stand);
   for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
   double box = median(boxTimes), raw = median(pipeTimes);
   addRow("mailbox presence round trip (median)", fmt("%.1f us", box), fmt("%.1f us pipe", raw), raw > 0 ? box / raw : 0,
@@ -371,8 +345,7 @@ void startup(const std::string& qsPath) {
   for (const auto& entry : fs::directory_iterator(QS_SOURCE_DIR "/samples/QS_ADD"))
     fs::copy_file(entry.path(), dir / "QS_ADD" / entry.path().filename(), fs::copy_options::overwrite_existing);
   std::ofstream(dir / "QS_ADD" / "common.sch") << "Task_1:\t3\t21\t\n";
-  ServedLine served(false, (dir / "QS_ADD" / "com3").string());
-  served.line.add(sim::SimDevice::make(0x21, 0x123456));
+  ServedLine served(false, false, (dir / "QS_ADD" / "com3").string());
   for (int round = 0; round < 3; ++round) {
     int master = -1;
     winsize size{};

@@ -76,6 +76,33 @@ int serveTcp(Peer& line, int port, bool anyAddress, const std::function<void(int
   return 0;
 }
 
+BackgroundServer::BackgroundServer(Peer& line, int tcpPort, const std::string& linkPath) {
+  thread_ = std::thread([this, &line, tcpPort, linkPath] {
+    if (tcpPort >= 0) {
+      serveTcp(line, tcpPort, false, [this](int port) { ready("127.0.0.1:" + std::to_string(port), port); }, stop_);
+    } else {
+      servePty(line, linkPath, [this](const std::string& path) { ready(path, 0); }, stop_);
+    }
+    ready("", 0);  // serving failed (or ended): nobody waits for ever
+  });
+  std::unique_lock<std::mutex> lock(mutex_);
+  cv_.wait(lock, [this] { return done_; });
+}
+
+BackgroundServer::~BackgroundServer() {
+  stop_ = true;
+  thread_.join();
+}
+
+void BackgroundServer::ready(const std::string& endpoint, int port) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (done_) return;
+  endpoint_ = endpoint;
+  port_ = port;
+  done_ = true;
+  cv_.notify_all();
+}
+
 void announce(const std::string& name, const std::string& what, const std::string& readyFile) {
   std::printf("%s: %s\n", name.c_str(), what.c_str());
   std::fflush(stdout);

@@ -2,8 +2,11 @@
 // program opens its slave end as a serial port) or as a TCP relay.
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "sim/peer.h"
 
@@ -20,6 +23,33 @@ int servePty(Peer& line, const std::string& linkPath, const std::function<void(c
 // until `stop` is set.
 int serveTcp(Peer& line, int port, bool anyAddress, const std::function<void(int)>& ready,
              const std::atomic<bool>& stop);
+
+// Serves a line from a thread of its own (tests and the bench): over a
+// pseudo-terminal (linked at `linkPath` when given) when `tcpPort` is below
+// 0, else as a TCP relay on 127.0.0.1:`tcpPort` (0: any free port). The
+// constructor returns once the line is served or serving failed; the
+// destructor stops it. Devices go on the line before it is served.
+class BackgroundServer {
+ public:
+  BackgroundServer(Peer& line, int tcpPort, const std::string& linkPath = "");
+  ~BackgroundServer();
+  BackgroundServer(const BackgroundServer&) = delete;
+  BackgroundServer& operator=(const BackgroundServer&) = delete;
+  // What a program opens: the pseudo-terminal's path or "127.0.0.1:PORT";
+  // empty when serving failed.
+  const std::string& endpoint() const { return endpoint_; }
+  int port() const { return port_; }
+
+ private:
+  void ready(const std::string& endpoint, int port);
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool done_ = false;
+  std::string endpoint_;
+  int port_ = 0;
+  std::thread thread_;
+};
 
 // Tells where a simulator serves: "<name>: <what>" on standard output and,
 // when `readyFile` is given, the part after the first blank into that file

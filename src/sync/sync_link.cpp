@@ -1,5 +1,6 @@
 #include "sync/sync_link.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "console/console.h"
@@ -20,6 +21,13 @@ constexpr uint32_t kTakenWaitMs = 500;
 }  // namespace
 
 std::string replyEventName(unsigned index) { return "SYN_EVENT_DR" + std::to_string(index); }
+
+void removeStandObjects(const std::string& stand) {
+  for (const std::string& base : {kMutexName, kSemaphoreName, kMasterEventName})
+    platform::removeNamedObject(base + stand);
+  for (unsigned i = 0; i < 256; ++i) platform::removeNamedObject(replyEventName(i) + stand);
+  std::remove(platform::sharedBlockPath(kBlockName + stand).c_str());
+}
 
 SyncLink::SyncLink(const std::string& path, DevLink* device, ZuController* controller, const std::string& standName)
     : programPath(path), zu(controller), dev(device), stand(standName) {

@@ -156,4 +156,8 @@ class SyncLink : public ZuMaster {
 // The name of the reply event of process index `index`.
 std::string replyEventName(unsigned index);
 
+// Removes the named objects and the block file of a stand (those of the
+// tests and tools that set a stand apart; the program's own stay).
+void removeStandObjects(const std::string& stand);
+
 }  // namespace qs

@@ -21,12 +21,7 @@ const std::string& stand() {
   return name;
 }
 
-void removeStand() {
-  for (const char* base : {"ZU_SYNCHRONIZATON_MUTEX", "ZU_SYNCHRONIZATON_SEM", "ZU_SYNCHRONIZATON_EVENT"})
-    qs::platform::removeNamedObject(base + stand());
-  for (unsigned i = 0; i < 256; ++i) qs::platform::removeNamedObject(qs::replyEventName(i) + stand());
-  std::remove(qs::platform::sharedBlockPath("ZU_SYNCHRONIZATON" + stand()).c_str());
-}
+void removeStand() { qs::removeStandObjects(stand()); }
 
 }  // namespace
 

@@ -1,9 +1,6 @@
 // The device link against the simulated line served the way an outside
 // program sees it: a pseudo-terminal and a TCP relay, on the real clock.
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <memory>
 
 #include "devlink/dev_link.h"
 #include "sim/device_sim.h"
@@ -21,30 +18,13 @@ class ServedLine : public test::ScreenTest {
     line.add(sim::SimDevice::make(0x07, 0x000777));
   }
   void TearDown() override {
-    stop = true;
-    if (server.joinable()) server.join();
+    server.reset();
     test::ScreenTest::TearDown();
   }
-  // Starts serving and waits until the endpoint is known.
+  // Starts serving; the endpoint, empty when serving failed.
   std::string start(bool tcp) {
-    server = std::thread([this, tcp] {
-      if (tcp) {
-        sim::serveTcp(line, 0, false, [this](int port) { announce("127.0.0.1:" + std::to_string(port)); }, stop);
-      } else {
-        sim::servePty(line, "", [this](const std::string& path) { announce(path); }, stop);
-      }
-      announce("");
-    });
-    std::unique_lock<std::mutex> lock(mutex);
-    ready.wait(lock, [this] { return announced; });
-    return endpoint;
-  }
-  void announce(const std::string& what) {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (announced) return;
-    endpoint = what;
-    announced = true;
-    ready.notify_all();
+    server = std::make_unique<sim::BackgroundServer>(line, tcp ? 0 : -1);
+    return server->endpoint();
   }
   void exercise(DevLink& link) {
     ASSERT_EQ(link.initStatus, 1);
@@ -60,12 +40,7 @@ class ServedLine : public test::ScreenTest {
   }
 
   sim::SimLine line;
-  std::atomic<bool> stop{false};
-  std::thread server;
-  std::mutex mutex;
-  std::condition_variable ready;
-  bool announced = false;
-  std::string endpoint;
+  std::unique_ptr<sim::BackgroundServer> server;
 };
 
 #ifndef _WIN32

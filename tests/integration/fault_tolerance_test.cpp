@@ -1,11 +1,10 @@
 // A noisy line: answers lost, changed and preceded by noise at 1, 5 and
 // 10 %. Whatever the operations return, a value they report is the device's,
 // and the operator can always leave with Esc.
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <thread>
+#include <memory>
 
 #include "devlink/local_time.h"
 #include "eeprom/eeprom_editor.h"
@@ -111,31 +110,20 @@ class RelayRestart : public test::ScreenTest {
     test::ScreenTest::TearDown();
   }
   bool startRelay(int wanted) {
-    port = -1;
-    stop = false;
-    relay = std::thread([this, wanted] {
-      int rc = sim::serveTcp(line, wanted, false, [this](int p) { port = p; }, stop);
-      if (rc != 0) port = 0;
-    });
-    for (int i = 0; i < 500 && port < 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return port > 0;
+    relay = std::make_unique<sim::BackgroundServer>(line, wanted);
+    return relay->port() > 0;
   }
-  void stopRelay() {
-    stop = true;
-    if (relay.joinable()) relay.join();
-  }
+  void stopRelay() { relay.reset(); }
 
   test::TempDir dir;
   std::filesystem::path saved;
   sim::SimLine line;
-  std::thread relay;
-  std::atomic<bool> stop{false};
-  std::atomic<int> port{-1};
+  std::unique_ptr<sim::BackgroundServer> relay;
 };
 
 TEST_F(RelayRestart, ALiveViewRecoversWhenItsRelayComesBack) {
   ASSERT_TRUE(startRelay(0));
-  const int relayPort = port;
+  const int relayPort = relay->port();
   DevLink link(0x21, "127.0.0.1:" + std::to_string(relayPort), 115200, QS_SOURCE_DIR "/samples/QS_ADD/reg_7758_1.txt");
   ASSERT_EQ(link.initStatus, 1);
   UsoScreen uso(link);

@@ -38,11 +38,7 @@ class Scheduling : public test::ScreenTest {
     installation.keys.clear();
   }
   void TearDown() override {
-    for (const char* base : {"ZU_SYNCHRONIZATON_MUTEX", "ZU_SYNCHRONIZATON_SEM", "ZU_SYNCHRONIZATON_EVENT"})
-      platform::removeNamedObject(base + stand);
-    for (int i = 0; i < kMaxTasks; ++i) platform::removeNamedObject(replyEventName(static_cast<unsigned>(i)) + stand);
-    platform::removeNamedObject(replyEventName(255) + stand);
-    std::remove(platform::sharedBlockPath("ZU_SYNCHRONIZATON" + stand).c_str());
+    removeStandObjects(stand);
     test::ScreenTest::TearDown();
   }
   // A registered task in `state`, waiting or not.

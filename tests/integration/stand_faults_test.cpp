@@ -55,11 +55,7 @@ class StandFaults : public ::testing::Test {
     }
     other.reset();
     master.reset();
-    for (const char* base : {"ZU_SYNCHRONIZATON_MUTEX", "ZU_SYNCHRONIZATON_SEM", "ZU_SYNCHRONIZATON_EVENT"})
-      platform::removeNamedObject(base + stand);
-    for (unsigned i = 0; i < kMaxTasks; ++i) platform::removeNamedObject(replyEventName(i) + stand);
-    platform::removeNamedObject(replyEventName(255) + stand);
-    std::remove(platform::sharedBlockPath("ZU_SYNCHRONIZATON" + stand).c_str());
+    removeStandObjects(stand);
     Console::init(nullptr);
   }
 

@@ -28,10 +28,7 @@ class Mailbox : public ::testing::Test {
     stop = true;
     masterEvent->set();
     if (master.joinable()) master.join();
-    for (const char* base : {"ZU_SYNCHRONIZATON_MUTEX", "ZU_SYNCHRONIZATON_SEM", "ZU_SYNCHRONIZATON_EVENT"})
-      platform::removeNamedObject(base + stand);
-    for (unsigned i : {0u, 1u, 2u, 3u, 255u}) platform::removeNamedObject(replyEventName(i) + stand);
-    std::remove(platform::sharedBlockPath("ZU_SYNCHRONIZATON" + stand).c_str());
+    removeStandObjects(stand);
   }
   // The master's thread: answers each message with `answer` (which writes
   // the reply bytes) and signals the sender's reply event.
