@@ -20,7 +20,9 @@ int Channel::read(uint8_t*, int, unsigned* count) {
   return 0;
 }
 
-void Channel::waitInput(uint32_t ms) { platform::sleepMs(ms); }
+void Channel::waitInput(uint32_t ms) {
+  if (platform::inputWaitsArePauses() || !awaitInput(ms)) platform::sleepMs(ms);
+}
 
 bool Channel::allocateRxBuffer() {
   rxBuffer.reset(new (std::nothrow) uint8_t[kRxBufferSize]());

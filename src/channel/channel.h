@@ -40,8 +40,9 @@ class Channel {
   // taken goes to *count (0 when nothing was there).
   virtual int read(uint8_t* buffer, int max, unsigned* count);
   // Waits up to `ms` for input after an empty read, returning as soon as a
-  // byte arrives (a plain pause where the channel cannot tell).
-  virtual void waitInput(uint32_t ms);
+  // byte arrives (a plain pause where the channel cannot tell, and on a
+  // test's recorded clock).
+  void waitInput(uint32_t ms);
 
   static constexpr uint16_t kRxBufferSize = 1024;
 
@@ -53,6 +54,8 @@ class Channel {
   uint8_t baudIndex = kDefaultBaudIndex;
 
  protected:
+  // Waits on the line itself for up to `ms`; false when this channel cannot.
+  virtual bool awaitInput(uint32_t) { return false; }
   // A fresh zero-filled receive buffer; false when memory cannot be had.
   bool allocateRxBuffer();
 };

@@ -1,7 +1,5 @@
 #include "channel/serial_channel.h"
 
-#include "platform/time.h"
-
 #include <cstring>
 
 #include "console/bytes.h"
@@ -69,29 +67,26 @@ int SerialChannel::write(const uint8_t* data, int length, int preamble) {
 }
 
 int SerialChannel::read(uint8_t* buffer, int max, unsigned* count) {
+  if (count != nullptr) *count = 0;
+  if (portHandle == platform::kInvalidPort || max <= 0) return 0;
   size_t got = 0;
-  if (pending_ >= 0 && max > 0) {
-    buffer[0] = static_cast<uint8_t>(pending_);
+  if (pending_ >= 0) {  // the byte a wait took comes first
+    buffer[got++] = static_cast<uint8_t>(pending_);
     pending_ = -1;
-    got = 1;
   }
   size_t more = 0;
-  bool ok = portHandle != platform::kInvalidPort && max > 0 &&
-            (static_cast<size_t>(max) == got ||
-             platform::serialRead(portHandle, buffer + got, static_cast<size_t>(max) - got, &more));
+  bool ok = got == static_cast<size_t>(max) ||
+            platform::serialRead(portHandle, buffer + got, static_cast<size_t>(max) - got, &more);
   got += more;
   if (count != nullptr) *count = static_cast<unsigned>(got);
   return ok || got > 0 ? 1 : 0;
 }
 
-void SerialChannel::waitInput(uint32_t ms) {
-  if (pending_ >= 0) return;
-  if (portHandle == platform::kInvalidPort || platform::inputWaitsArePauses()) {
-    platform::sleepMs(ms);
-    return;
-  }
+bool SerialChannel::awaitInput(uint32_t ms) {
+  if (portHandle == platform::kInvalidPort) return false;
   uint8_t taken = 0;
-  if (platform::serialWaitInput(portHandle, ms, &taken)) pending_ = taken;
+  if (pending_ < 0 && platform::serialWaitInput(portHandle, ms, &taken)) pending_ = taken;
+  return true;
 }
 
 void SerialChannel::purge() {

@@ -20,9 +20,11 @@ class SerialChannel : public Channel {
   int close() override;
   int write(const uint8_t* data, int length, int preamble) override;
   int read(uint8_t* buffer, int max, unsigned* count) override;
-  void waitInput(uint32_t ms) override;
 
   platform::PortHandle portHandle = platform::kInvalidPort;
+
+ protected:
+  bool awaitInput(uint32_t ms) override;
 
  private:
   int pending_ = -1;  // a byte taken while waiting for input, handed out first

@@ -112,12 +112,10 @@ int TcpChannel::read(uint8_t* buffer, int max, unsigned* count) {
   return n;
 }
 
-void TcpChannel::waitInput(uint32_t ms) {
-  if (socketHandle == platform::kNoSocket || platform::inputWaitsArePauses()) {
-    platform::sleepMs(ms);
-    return;
-  }
+bool TcpChannel::awaitInput(uint32_t ms) {
+  if (socketHandle == platform::kNoSocket) return false;
   platform::socketWaitReadable(socketHandle, static_cast<int>(ms));
+  return true;
 }
 
 int TcpChannel::write(const uint8_t* data, int length, int) {

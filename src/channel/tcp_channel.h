@@ -25,7 +25,6 @@ class TcpChannel : public Channel {
   int close() override;
   int write(const uint8_t* data, int length, int preamble) override;
   int read(uint8_t* buffer, int max, unsigned* count) override;
-  void waitInput(uint32_t ms) override;
 
   // 0, -1 (cannot connect), -4 (no receive buffer). Prints its progress
   // unless `quiet` (the reconnects made by reads must not write over the
@@ -37,6 +36,9 @@ class TcpChannel : public Channel {
   int port = 0;
   int connectAttempts = 0;  // every connect tried, the reconnects included
   platform::SocketHandle socketHandle = platform::kNoSocket;
+
+ protected:
+  bool awaitInput(uint32_t ms) override;
 
  private:
   void dropSocket();

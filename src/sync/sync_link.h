@@ -147,6 +147,9 @@ class SyncLink : public ZuMaster {
   void answer(int slot, uint8_t code);
   void answerConsole();
   void freeSlot(int slot);
+  // A task that left or is gone: its slot freed, the installation reset
+  // after the last one.
+  void dropTask(int slot);
   void releaseWaiting(int state, int step);
   void resetInstallation();
   int loadForSlot(const TaskSlot& slot);

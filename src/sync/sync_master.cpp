@@ -96,6 +96,11 @@ void SyncLink::freeSlot(int i) {
   setTaskPid(i, 0);
 }
 
+void SyncLink::dropTask(int i) {
+  freeSlot(i);
+  if (taskCount > 0 && --taskCount == 0) resetInstallation();  // the last one is gone
+}
+
 int SyncLink::reapLostTasks() {
   int lost = 0;
   for (int i = 0; i < kMaxTasks; ++i) {
@@ -104,9 +109,8 @@ int SyncLink::reapLostTasks() {
     uint32_t pid = taskPid(i);
     bool running = pid != 0 ? platform::pidRunning(pid) : t.process.value == 0 || platform::processAlive(t.process);
     if (running) continue;
-    freeSlot(i);
+    dropTask(i);
     ++lost;
-    if (taskCount > 0 && --taskCount == 0) resetInstallation();
   }
   if (lost != 0) refresh = 1;
   return lost;
@@ -342,8 +346,7 @@ bool SyncLink::takeMessage() {
       } else if (inUse) {
         slot->event->set();  // taken
         slot->process = platform::ProcessId{};  // the process ends by itself
-        freeSlot(s);
-        if (--taskCount == 0) resetInstallation();
+        dropTask(s);
       }
       break;
     default:
