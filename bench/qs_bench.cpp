@@ -70,13 +70,12 @@ double threadCpuMs() {
 
 // Every pause the program asks for on this thread, slept as asked and
 // added up: the protocol's own pauses are part of each limit. Waits for
-// input stay waits on the line; plain 3 ms poll pauses (channels that cannot
-// wait) are kept apart, as waiting the program adds.
+// input stay waits on the line (they are the program's own time).
 class PauseLedger {
  public:
   PauseLedger() {
     clock_.sleep = [this](uint32_t ms) {
-      (ms == kPollPause ? polls : pauses) += ms;
+      pauses += ms;
       qs::platform::systemSleepMs(ms);
     };
     clock_.tick = [] { return qs::platform::systemTickCount(); };
@@ -86,9 +85,8 @@ class PauseLedger {
   ~PauseLedger() { qs::platform::setClockOverride(nullptr); }
   PauseLedger(const PauseLedger&) = delete;
   PauseLedger& operator=(const PauseLedger&) = delete;
-  void clear() { pauses = polls = 0; }
-  static constexpr uint32_t kPollPause = 3;
-  double pauses = 0, polls = 0;
+  void clear() { pauses = 0; }
+  double pauses = 0;
 
  private:
   qs::platform::ClockOverride clock_;
