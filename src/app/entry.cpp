@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "app/application.h"
 #include "app/settings.h"
@@ -16,14 +17,26 @@
 namespace qs {
 namespace {
 
-// The stand link of this process, for the end and the console control handler.
+// The stand link of this process, for the end and the console control
+// handler (which runs on a thread of its own); the lock keeps the link alive
+// while the handler uses it.
+std::mutex gSyncLinkLock;
 SyncLink* gSyncLink = nullptr;
 
 // Tells the master that this task leaves; waits at most 2 s for the mailbox
 // (another thread of this process may hold it while the program ends).
 void postLeave() {
-  if (gSyncLink != nullptr && gSyncLink->attached == 1 && gSyncLink->role == 1)
+  std::lock_guard<std::mutex> lock(gSyncLinkLock);
+  if (gSyncLink != nullptr && gSyncLink->attached == 1 && gSyncLink->role == 1) {
     gSyncLink->post(simpleMessage(kMsgLeave), 2000);
+    gSyncLink->attached = 0;  // left: said once
+  }
+}
+
+// The stand link in use from here on, or none.
+void useSyncLink(SyncLink* link) {
+  std::lock_guard<std::mutex> lock(gSyncLinkLock);
+  gSyncLink = link;
 }
 
 }  // namespace
@@ -146,22 +159,27 @@ int runEntry(int argc, char** argv) {
     return 0;
   }
 
-  // Master and slave: the stand link, given to the controller.
-  static SyncLink sync(platform::ownProgramPath(argc > 0 ? argv[0] : nullptr), link.get(), zu.get());
-  gSyncLink = &sync;
-  zu->sync = &sync;
+  // Master and slave: the stand link, given to the controller. The link
+  // outlives every thread that uses its block: the master's thread has
+  // ended when runMaster returns, and the installation's reader is stopped
+  // (the installation reset) before the link goes.
+  auto sync = std::make_unique<SyncLink>(platform::ownProgramPath(argc > 0 ? argv[0] : nullptr), link.get(), zu.get());
+  zu->sync = sync.get();
   if (sel.mode == RunMode::Master) {
     installationPortStep(*zu);
-    sync.runMaster(nullptr);
-    zu.release();  // lives until the process ends
+    sync->runMaster(nullptr);
+    zu->close();
+    zu->sync = nullptr;
     return 0;
   }
-  if (sync.joinMaster(link.get(), sel.taskNumber) != 0) return 0;
-  platform::addConsoleControlHandler(onConsoleControl);
-  {
+  useSyncLink(sync.get());
+  if (sync->joinMaster(link.get(), sel.taskNumber) == 0) {
+    platform::addConsoleControlHandler(onConsoleControl);
     Application application(*link, zu.get());
   }
   postLeave();
+  useSyncLink(nullptr);
+  zu->sync = nullptr;
   return 0;
 }
 

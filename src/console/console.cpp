@@ -51,6 +51,10 @@ Screen gScreen = [] {
   return s;
 }();
 std::recursive_mutex gOutput;
+// Key reading: the leftover bytes of a key and the terminal's key decoder
+// belong to one reader at a time (the master's console and its thread may
+// both look for keys).
+std::recursive_mutex gKeys;
 
 void flushRun() {
   Screen& s = gScreen;
@@ -143,6 +147,7 @@ void clearBand(int row, int count, int width) {
 // One key, whole: its bytes as the terminal delivered them, or what is left
 // of a key that was partly read with readKey.
 std::string nextKey() {
+  std::lock_guard<std::recursive_mutex> keys(gKeys);
   Screen& s = gScreen;
   if (!s.keyBytes.empty()) {
     std::string k(1, static_cast<char>(s.keyBytes.front()));
@@ -382,6 +387,7 @@ int readNumber(const char* prompt, double* out) {
 }
 
 int readKey() {
+  std::lock_guard<std::recursive_mutex> keys(gKeys);
   Screen& s = gScreen;
   if (s.keyBytes.empty()) {
     std::string k = nextKey();
@@ -392,7 +398,13 @@ int readKey() {
   return b;
 }
 
-int keyPending() { return (!gScreen.keyBytes.empty() || gScreen.term->keyPending()) ? 1 : 0; }
+int keyPending() {
+  // A thread that waits for a key owns the keyboard meanwhile: the key it
+  // waits for is not pending for anybody else.
+  std::unique_lock<std::recursive_mutex> keys(gKeys, std::try_to_lock);
+  if (!keys.owns_lock()) return 0;
+  return (!gScreen.keyBytes.empty() || gScreen.term->keyPending()) ? 1 : 0;
+}
 
 void putChar(int byte) {
   std::lock_guard<std::recursive_mutex> lock(gOutput);

@@ -12,6 +12,7 @@ namespace qs {
 
 class DevLink;
 class ZuController;
+struct TestPoint;
 
 inline constexpr int kScanEntries = 100;
 inline constexpr int kScanEntryLength = 80;
@@ -55,6 +56,22 @@ class MeterMenu {
   void profileDetail(const ProfileRecord& day);
   // Both ratios read and shown; false when a read failed (the screen ends).
   bool showRatios();
+
+  // What a verification run measured at one test point; a value that did
+  // not come in time is not fresh and is not shown.
+  struct PointValues {
+    bool averageFresh = false;
+    double average = 0;
+    bool channelFresh[3] = {false, false, false};
+    double channel[3] = {0, 0, 0};
+  };
+  // Averages a point waits for (the fourth on is the settled average) and
+  // how long it waits for each kind of value.
+  static constexpr uint32_t kSettledAverages = 4;
+  static constexpr uint32_t kFreshValueMs = 15000;
+  // Sets the installation to a point and takes the values measured there:
+  // 0, 27 (Esc or the master's abort), or the failure of a step.
+  int measurePoint(const TestPoint& point, PointValues* values);
 
   DevLink& link_;
   ZuController* zu_;

@@ -52,13 +52,12 @@ std::vector<Programme> programmes(const std::string& path) {
 
 bool escPressed() { return Console::keyPending() && Console::readKey() == kKeyEsc; }
 
-// Waits up to `ms`, looking for Esc; false when the operator pressed it.
-bool pause(uint32_t ms) {
-  for (uint32_t waited = 0; waited < ms; waited += 50) {
-    if (escPressed()) return false;
-    platform::sleepMs(50);
-  }
-  return true;
+// A measured value in its column, or a word saying that none came.
+std::string valueText(bool fresh, double value, int width) {
+  char text[48];
+  if (fresh) std::snprintf(text, sizeof text, "%*.3f", width, value);
+  else std::snprintf(text, sizeof text, "%*s", width + 3, "нет");  // three letters, six bytes
+  return text;
 }
 
 }  // namespace
@@ -100,46 +99,54 @@ int MeterMenu::verification() {
       result = kKeyEsc;
       break;
     }
-    if (zu_->setTestPoint(tp.number, tp.phases) == kKeyEsc) {
-      result = kKeyEsc;
-      break;
-    }
-    // Fresh averaged values: the average restarts with the test point.
-    for (int i = 0; i < 60 && zu_->average() == 0.0; ++i)
-      if (!pause(50)) break;
-    if (!pause(1000)) {
-      result = kKeyEsc;
-      break;
-    }
-    double average = zu_->average();
-    if (zu_->pulseErrorOn(tp.number) == kKeyEsc) {
-      result = kKeyEsc;
-      break;
-    }
-    if (!pause(1500)) {
-      result = kKeyEsc;
-      break;
-    }
-    double c[3] = {zu_->channelValue(0), zu_->channelValue(1), zu_->channelValue(2)};
-    if (zu_->pulseErrorOff(tp.number) == kKeyEsc) {
-      result = kKeyEsc;
-      break;
-    }
+    PointValues v;
+    result = measurePoint(tp, &v);
+    if (result != 0) break;
     if (shown == 15) {  // the table keeps to the work area
       Console::clearLines(21, 15);
       shown = 0;
     }
     Console::gotoXY(0, 21 + shown++);
-    Console::print("%2d %7.2f %7.3f %6.2f %-5s %10.3f %9.3f %9.3f %9.3f", tp.number, tp.U * tp.Upct * 0.01,
-                   tp.I * tp.Ipct * 0.01, tp.PF, phaseName(tp.phases), average, c[0], c[1], c[2]);
+    Console::print("%2d %7.2f %7.3f %6.2f %-5s %s %s %s %s", tp.number, tp.U * tp.Upct * 0.01, tp.I * tp.Ipct * 0.01,
+                   tp.PF, phaseName(tp.phases), valueText(v.averageFresh, v.average, 10).c_str(),
+                   valueText(v.channelFresh[0], v.channel[0], 9).c_str(),
+                   valueText(v.channelFresh[1], v.channel[1], 9).c_str(),
+                   valueText(v.channelFresh[2], v.channel[2], 9).c_str());
     if (zu_->sync != nullptr && zu_->isSlave()) zu_->sync->postIdle();
   }
   if (zu_->sync != nullptr && zu_->isSlave()) zu_->sync->postLeaveCalibration();
   Console::gotoXY(0, 36);
-  Console::print(result == kKeyEsc ? "Поверка прервана." : "Поверка завершена.");
+  Console::print(result == 0 ? "Поверка завершена." : "Поверка прервана.");
   Console::readKey();
   Console::clearLines(19, 18);
   return result;
+}
+
+int MeterMenu::measurePoint(const TestPoint& tp, PointValues* v) {
+  // The installation is set to the point; from then on every value
+  // published was measured at it.
+  int r = zu_->setTestPoint(tp.number, tp.phases);
+  if (r != 0) return r == kKeyEsc ? kKeyEsc : r;
+  bool esc = false;
+  ValueMark mark = zu_->valueMark();
+  // The average restarts with the point and settles from its fourth value
+  // on; a point whose values come slowly shows what came within the bound.
+  zu_->waitFreshAverage(mark, kSettledAverages, kFreshValueMs, &esc);
+  if (esc) return kKeyEsc;
+  v->averageFresh = zu_->averagesSince(mark) > 0;
+  v->average = zu_->average();
+  r = zu_->pulseErrorOn(tp.number);
+  if (r != 0) return r == kKeyEsc ? kKeyEsc : r;
+  mark = zu_->valueMark();
+  zu_->waitFreshChannels(mark, kFreshValueMs, &esc);
+  if (esc) return kKeyEsc;
+  for (int n = 0; n < 3; ++n) {
+    v->channelFresh[n] = zu_->channelFresh(mark, n);
+    v->channel[n] = zu_->channelValue(n);
+  }
+  r = zu_->pulseErrorOff(tp.number);
+  if (r != 0) return r == kKeyEsc ? kKeyEsc : r;
+  return 0;
 }
 
 }  // namespace qs

@@ -24,8 +24,10 @@ std::vector<uint8_t> encodeMessage(uint8_t senderIndex, const SyncMessage& m) {
   return bytes;
 }
 
-SyncMessage registerMessage(uint8_t port, uint8_t deviceState, uint8_t address) {
-  return SyncMessage{kMsgRegister, {port, deviceState, address}};
+SyncMessage registerMessage(uint8_t port, uint8_t deviceState, uint8_t address, uint32_t processId) {
+  SyncMessage m{kMsgRegister, {port, deviceState, address}};
+  for (int i = 0; i < 4; ++i) m.args.push_back(static_cast<uint8_t>(processId >> (8 * i)));
+  return m;
 }
 
 SyncMessage zuStepMessage(int variant, int group, int point, int step) {

@@ -1,6 +1,7 @@
 // The 256-byte block that the processes of a verification stand share, and
 // the messages of its mailbox.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -9,6 +10,15 @@
 namespace qs {
 
 inline constexpr size_t kSyncBlockSize = 256;
+// The head of the block (bytes 0-31) holds words that several processes
+// change at once, each 4 bytes, aligned, changed only atomically:
+// the state of the mailbox (see MailboxState),
+inline constexpr size_t kMailboxStateOffset = 0;
+// how many averages the master's installation reader has published, and how
+// many values of each of the three channels (so that a bench can tell a
+// value measured now from one it has seen before),
+inline constexpr size_t kAverageCountOffset = 8;
+inline constexpr size_t kChannelCountOffset = 12;  // three words
 inline constexpr size_t kMailboxOffset = 100;
 inline constexpr size_t kMailboxBytes = 20;
 // The abort byte of task index i. They sit in the unused head of the block,
@@ -48,6 +58,32 @@ enum SyncMessageType : uint8_t {
   kMsgLeave = 27,
 };
 
+// Where the mailbox's exchange stands. A sender holds the stand's mutex for
+// its whole exchange: it writes its message and posts it; the master takes
+// it (only a posted message, and only once), writes the answer over it and
+// marks it answered; the sender reads the answer. A sender that gives up
+// waiting withdraws its message, which the master then never answers; once
+// the master has taken it, the sender waits for the answer instead (the
+// master answers before it does any long work). A sender that died leaves a
+// state the next holder of the mutex settles before it writes.
+enum class BoxState : uint32_t { kFree = 0, kPosted = 1, kTaken = 2, kAnswered = 3, kWithdrawn = 4 };
+
+class MailboxState {
+ public:
+  explicit MailboxState(uint8_t* block) : word_(reinterpret_cast<uint32_t*>(block + kMailboxStateOffset)) {}
+  BoxState get() const { return static_cast<BoxState>(ref().load(std::memory_order_acquire)); }
+  void set(BoxState s) { ref().store(static_cast<uint32_t>(s), std::memory_order_release); }
+  // Moves from `from` to `to` unless somebody moved it first.
+  bool change(BoxState from, BoxState to) {
+    uint32_t expected = static_cast<uint32_t>(from);
+    return ref().compare_exchange_strong(expected, static_cast<uint32_t>(to), std::memory_order_acq_rel);
+  }
+
+ private:
+  std::atomic_ref<uint32_t> ref() const { return std::atomic_ref<uint32_t>(*word_); }
+  uint32_t* word_;
+};
+
 // Arguments of a message, by type.
 struct SyncMessage {
   uint8_t type = 0;
@@ -57,7 +93,10 @@ struct SyncMessage {
 // The bytes a sender writes into the mailbox; empty for a type that does not
 // exist or a key text that does not fit.
 std::vector<uint8_t> encodeMessage(uint8_t senderIndex, const SyncMessage& message);
-SyncMessage registerMessage(uint8_t port, uint8_t deviceState, uint8_t address);
+// A registration carries the task's process id (4 bytes, little-endian)
+// after the three bytes of its device link, so that the master watches the
+// task's own process from the moment it registers.
+SyncMessage registerMessage(uint8_t port, uint8_t deviceState, uint8_t address, uint32_t processId);
 SyncMessage zuStepMessage(int variant, int group, int point, int step);
 SyncMessage loadMessage(int identity, int variant, int group, const std::string& key);
 SyncMessage simpleMessage(uint8_t type);

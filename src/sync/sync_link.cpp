@@ -14,9 +14,15 @@ const std::string kBlockName = "ZU_SYNCHRONIZATON";
 const std::string kMutexName = "ZU_SYNCHRONIZATON_MUTEX";
 const std::string kSemaphoreName = "ZU_SYNCHRONIZATON_SEM";
 const std::string kMasterEventName = "ZU_SYNCHRONIZATON_EVENT";
-// A sender of a message without a reply keeps the mailbox until the master
-// has taken it, at most this long (a master that is gone cannot hold it).
-constexpr uint32_t kTakenWaitMs = 500;
+// A sender of a message without a reply of its own keeps the mailbox until
+// the master has acknowledged it, at most this long.
+constexpr uint32_t kNoReplyWaitMs = 500;
+// The master answers a message it took at once; a message taken and not
+// answered within this time was taken by a master that is gone.
+constexpr uint32_t kTakenWaitMs = 2000;
+
+// A task waiting for its master can give up with Esc (the master may be gone).
+bool operatorGaveUp() { return Console::keyPending() && Console::readKey() == kKeyEsc; }
 
 }  // namespace
 
@@ -32,6 +38,7 @@ void removeStandObjects(const std::string& stand) {
 SyncLink::SyncLink(const std::string& path, DevLink* device, ZuController* controller, const std::string& standName)
     : programPath(path), zu(controller), dev(device), stand(standName) {
   variant = device != nullptr ? static_cast<uint8_t>(device->initStatus) : 0;
+  giveUp = [this] { return role == 1 && operatorGaveUp(); };
   init(kBlockName + stand, kSyncBlockSize);
 }
 
@@ -50,9 +57,10 @@ int SyncLink::init(const std::string& name, size_t blockSize) {
   if (!mutex) return -4;
   semaphore = platform::openNamedSemaphore(kSemaphoreName + stand, 9, 9);
   if (!semaphore) return -5;
+  // The master's event is not reset here: a message may be waiting for the
+  // master right now (the master resets it itself before it looks).
   masterEvent = platform::openNamedEvent(kMasterEventName + stand, true, false);
   if (!masterEvent) return -6;
-  masterEvent->reset();
   if (!remakeOwnEvent(ownIndex)) return -1;
   ready = 1;
   return 0;
@@ -61,7 +69,9 @@ int SyncLink::init(const std::string& name, size_t blockSize) {
 bool SyncLink::remakeOwnEvent(uint8_t index) {
   ownEvent = platform::openNamedEvent(replyEventName(index) + stand, true, false);
   if (!ownEvent) return false;
-  ownEvent->reset();
+  // The event of index 255 is shared by the master and every task not yet
+  // registered: a start must not erase a signal meant for another process.
+  if (index != kNoIndex) ownEvent->reset();
   return true;
 }
 
@@ -91,6 +101,7 @@ int SyncLink::checkReply(uint8_t type) {
   if (m[0] != kMasterIndex) return -1;
   if (m[1] != type) return -2;
   if (m[2] != kReplyAccepted) return -3;
+  if (type == kMsgReleaseStep || type == kMsgLeave) return 0;  // acknowledged
   if (type < 1 || type > 13) return -30;
   switch (type) {
     case kMsgRegister:
@@ -110,12 +121,58 @@ int SyncLink::checkReply(uint8_t type) {
 
 int SyncLink::post(const SyncMessage& message) { return post(message, platform::kWaitForever); }
 
-namespace {
+void SyncLink::settleMailbox() {
+  MailboxState state(view);
+  // A message that nobody answered (its sender died) is withdrawn so that
+  // the master never answers it over the next one; one the master is
+  // answering gets its answer first (or is dropped when the master is gone).
+  for (uint32_t start = platform::tickCount();;) {
+    if (state.change(BoxState::kPosted, BoxState::kWithdrawn)) break;
+    if (state.get() != BoxState::kTaken) break;
+    if (platform::tickCount() - start >= kTakenWaitMs) break;
+    platform::sleepMs(1);
+  }
+  state.set(BoxState::kFree);
+}
 
-// A task waiting for its master can give up with Esc (the master may be gone).
-bool operatorGaveUp(uint8_t role) { return role == 1 && Console::keyPending() && Console::readKey() == kKeyEsc; }
-
-}  // namespace
+int SyncLink::exchange(const std::vector<uint8_t>& bytes, uint8_t type, uint32_t limitMs, bool* gaveUp) {
+  MailboxState state(view);
+  uint8_t* box = view + mailboxOffset;
+  std::memset(box, 0, kMailboxBytes);
+  std::memcpy(box, bytes.data(), bytes.size());
+  ownEvent->reset();
+  state.set(BoxState::kPosted);
+  masterEvent->set();
+  uint32_t start = platform::tickCount();
+  bool stop = false;
+  for (;;) {
+    if (state.get() == BoxState::kAnswered) break;
+    uint32_t spent = platform::tickCount() - start;
+    if (limitMs != platform::kWaitForever && spent >= limitMs) stop = true;
+    if (limitMs == platform::kWaitForever && giveUp && giveUp()) {
+      if (gaveUp != nullptr) *gaveUp = true;
+      stop = true;
+    }
+    if (stop) {
+      // Not taken yet: withdrawn, nobody answers it. Taken: its answer is
+      // on its way (or the master died with it).
+      if (state.change(BoxState::kPosted, BoxState::kWithdrawn)) return -2;
+      uint32_t taken = platform::tickCount();
+      while (state.get() != BoxState::kAnswered && platform::tickCount() - taken < kTakenWaitMs) platform::sleepMs(1);
+      if (state.get() != BoxState::kAnswered) {
+        state.set(BoxState::kWithdrawn);
+        return -2;
+      }
+      break;
+    }
+    uint32_t slice = 100;
+    if (limitMs != platform::kWaitForever && limitMs - spent < slice) slice = limitMs - spent;
+    if (ownEvent->wait(slice)) ownEvent->reset();
+  }
+  int result = checkReply(type);
+  state.set(BoxState::kFree);
+  return result;
+}
 
 int SyncLink::post(const SyncMessage& message, uint32_t mailboxWaitMs) {
   if (attached == 0) return 0;
@@ -124,51 +181,42 @@ int SyncLink::post(const SyncMessage& message, uint32_t mailboxWaitMs) {
   std::vector<uint8_t> bytes = encodeMessage(ownIndex, message);
   if (bytes.empty()) return -1;
   int64_t wait = replyWait(message.type);
+  // Messages without a reply of their own are still taken and acknowledged:
+  // their sender keeps the mailbox until then (a master that is gone cannot
+  // hold it for long).
+  uint32_t limit = wait == 0 ? kNoReplyWaitMs : wait == 0xFFFFFFFFll ? platform::kWaitForever : static_cast<uint32_t>(wait);
+  bool waitsForStep = message.type == kMsgZuStep || message.type == kMsgZuReset || message.type == kMsgLoadProgramme;
 
   bool task = ownIndex < kMaxTasks;
   if (!mutex->lock(mailboxWaitMs)) return -2;
-  if (task) releaseByte(ownIndex) = 0;
-  uint8_t* box = view + mailboxOffset;
-  std::memset(box, 0, kMailboxBytes);
-  std::memcpy(box, bytes.data(), bytes.size());
-  ownEvent->reset();
-  masterEvent->set();
-  int result;
-  if (wait == 0) {
-    ownEvent->wait(kTakenWaitMs);  // the master has taken it (or is gone)
-    ownEvent->reset();
-    result = checkReply(message.type);
-  } else {
-    // The reply is in the mailbox before the event is set; a signal that
-    // comes without it (left from an earlier exchange) is not taken for one.
-    uint32_t start = platform::tickCount();
-    bool replied = false;
-    for (;;) {
-      if (box[0] == kMasterIndex && box[1] == message.type) {
-        replied = true;
-        break;
-      }
-      uint32_t spent = platform::tickCount() - start;
-      if (wait != 0xFFFFFFFFll && spent >= static_cast<uint32_t>(wait)) break;
-      if (wait == 0xFFFFFFFFll && operatorGaveUp(role)) {
-        mutex->unlock();
-        return kKeyEsc;
-      }
-      uint32_t slice = wait == 0xFFFFFFFFll ? 100 : static_cast<uint32_t>(wait) - spent;
-      if (ownEvent->wait(slice < 100 ? slice : 100)) ownEvent->reset();
-    }
-    result = replied ? checkReply(message.type) : -2;
+  settleMailbox();
+  if (task) {  // what the master left for an earlier request is over
+    releaseByte(ownIndex) = 0;
+    abortByte(ownIndex) = 0;
+  }
+  bool gaveUp = false;
+  int result = exchange(bytes, message.type, limit, &gaveUp);
+  if (gaveUp && result == 1 && waitsForStep && task) {
+    // Accepted just as the operator gave up: the master is told that this
+    // task no longer waits.
+    exchange(encodeMessage(ownIndex, simpleMessage(kMsgIdle)), kMsgIdle, kNoReplyWaitMs, nullptr);
   }
   mutex->unlock();
+  if (gaveUp) return kKeyEsc;
 
   if (message.type == kMsgAskMode || result != 1) return result;
-  if (message.type == kMsgZuStep || message.type == kMsgZuReset || message.type == kMsgLoadProgramme) {
+  if (waitsForStep) {
     // Accepted: wait until the master has done it for every task (its
     // release byte says so; the event only wakes this wait).
     while (!(task && (releaseByte(ownIndex) != 0 || abortByte(ownIndex) == 27))) {
       if (ownEvent->wait(100)) ownEvent->reset();
       if (!task) break;
-      if (operatorGaveUp(role)) return kKeyEsc;
+      if (giveUp && giveUp()) {
+        // The master is told that this task no longer waits, so that its
+        // release or abort is not kept for a later request.
+        post(simpleMessage(kMsgIdle));
+        return kKeyEsc;
+      }
     }
     if (task) releaseByte(ownIndex) = 0;
     if (task && abortByte(ownIndex) == 27) {

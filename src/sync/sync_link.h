@@ -4,7 +4,10 @@
 #pragma once
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,6 +35,38 @@ enum TaskState : int32_t {
 const char* taskStateName(int state);
 // Names of the step codes on the master's screen.
 const char* stepName(int step);
+
+// The master's keyboard. Its console thread reads every key and hands the
+// master's thread what is meant for it: an Esc while that thread works on
+// the installation (a step that keeps failing stops), and the key it waits
+// for when it asks the operator (a message to acknowledge, a mode switch).
+class KeyHandoff : public ZuKeys {
+ public:
+  // Console thread: a key from the keyboard; true when the master's thread
+  // took it.
+  bool offer(int key);
+  // Master thread: whether an Esc came while it works (taken once).
+  bool escPressed() override;
+  // Master thread: waits for the next key; Esc once the console has ended.
+  int waitKey() override;
+  // Master thread: works on the installation (Esc is then its) or not.
+  void setBusy(bool busy);
+  // Console thread: it reads the keys from now on / reads no more. Without
+  // a console thread the master's thread reads the keyboard itself.
+  void open();
+  void close();
+  bool waitingForKey();
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool busy_ = false;
+  bool wantKey_ = false;
+  bool esc_ = false;
+  bool closed_ = false;
+  bool open_ = false;
+  int key_ = -1;
+};
 
 // The master's record of one slave task.
 struct TaskSlot {
@@ -66,6 +101,9 @@ class SyncLink : public ZuMaster {
   // handler must not hang on a mailbox its own process holds); -2 when the
   // mailbox could not be had.
   int post(const SyncMessage& message, uint32_t mailboxWaitMs);
+  // Called while a post waits (every 100 ms at most); true gives the wait
+  // up. A slave gives up on Esc; the master's console hands keys over.
+  std::function<bool()> giveUp;
   int checkReply(uint8_t type);
   void clearBlock();
   // Makes the reply event of `index` (after registration).
@@ -84,14 +122,16 @@ class SyncLink : public ZuMaster {
   int runMaster(DevLink* dev);
   int startSlaves(int first, int count);
   int console();
-  int showTasks();
+  // Draws the task table when it must be redrawn; with `wait` false only
+  // when the screen is free at once (the console keeps reading keys).
+  int showTasks(bool wait = true);
   // The master thread's loop: answers every message; 0 when the console
   // ended the master.
   int dispatch();
   // Answers the message in the mailbox and schedules what it makes due;
   // true when the master's own leave message ended the link.
   bool takeMessage();
-  // After each message: 0 nothing done, 1 an action taken, 7/8 a mode switch due.
+  // After each message: 0 nothing done, 1 an action taken.
   int schedule();
   // Frees the slots of tasks whose process is gone (killed, crashed, window
   // closed) as if they had left, so that the others are not held back by
@@ -142,17 +182,38 @@ class SyncLink : public ZuMaster {
   std::array<TaskSlot, kMaxTasks> slots;
   // Serialises the master's console output between its two threads.
   std::timed_mutex screenMutex;
+  KeyHandoff keys;
 
  private:
+  // Writes `bytes` into the mailbox, posts them and waits (at most
+  // `limitMs`) for the answer; the result of checkReply, or -2 when no
+  // answer came. The caller holds the mutex.
+  int exchange(const std::vector<uint8_t>& bytes, uint8_t type, uint32_t limitMs, bool* gaveUp);
+  // Puts right what a sender that died or a master that is gone left in
+  // the mailbox; the caller holds the mutex.
+  void settleMailbox();
+  // The answer to the message being taken: reply bytes, the state, the signal.
   void answer(int slot, uint8_t code);
   void answerConsole();
-  void freeSlot(int slot);
-  // A task that left or is gone: its slot freed, the installation reset
-  // after the last one.
-  void dropTask(int slot);
-  void releaseWaiting(int state, int step);
+  // Frees a slot; the process the master started for it is ended later
+  // (`ending`), or not at all.
+  void freeSlot(int slot, platform::ProcessId* ending = nullptr);
+  // A task that left or is gone: its slot freed; true when it was the last
+  // one (the installation is then reset).
+  bool dropTask(int slot);
+  void releaseWaiting(int state, int step, bool abort = false);
   void resetInstallation();
   int loadForSlot(const TaskSlot& slot);
+  // Brings the installation to a task's step; false when it was not done
+  // (the operator stopped it with Esc, or the programme did not load).
+  bool executeStep(const TaskSlot& slot);
+  bool pulseOnAt(int number);
+  // Waits for the operator's key through the console thread.
+  int operatorKey();
+  // Console thread: a key read while the console waits, or in its loop.
+  void pumpKey(int key);
+  std::deque<int> consoleKeys_;
+  bool answered_ = false;
   std::thread masterThread_;
 };
 

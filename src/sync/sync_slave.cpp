@@ -43,7 +43,7 @@ int SyncLink::joinMaster(DevLink* device, int taskNumber) {
     state = static_cast<uint8_t>(device->initStatus);
     address = device->deviceAddress;
   }
-  if (post(registerMessage(port, state, address)) != 0) {
+  if (post(registerMessage(port, state, address, platform::ownProcessId())) != 0) {
     attached = 0;
     return -2;
   }
@@ -54,10 +54,9 @@ int SyncLink::joinMaster(DevLink* device, int taskNumber) {
   joined = 1;
   attached = 1;
   setTaskPid(ownIndex, platform::ownProcessId());
-  if (zu != nullptr) {
-    zu->avgValue = reinterpret_cast<double*>(view + kAverageOffset);
-    zu->channelValues = reinterpret_cast<double*>(view + kChannelValuesOffset);
-  }
+  if (zu != nullptr)
+    zu->publishInto(view + kAverageOffset, view + kChannelValuesOffset, view + kAverageCountOffset,
+                    view + kChannelCountOffset);
   Console::gotoXY(80, 2);
   Console::print("TaskNum: %u", static_cast<unsigned>(ownIndex + 1));
   char title[16];

@@ -26,10 +26,19 @@ enum LoadType : uint8_t { kLoadNone = 0, kLoadInductive = 1, kLoadCapacitive = 2
 // Phase sets and the byte that selects them.
 enum PhaseSet : uint8_t { kPhaseA = 0, kPhaseB, kPhaseC, kPhaseABC, kPhaseAC, kPhaseAB, kPhaseBC };
 int phaseByte(int code);          // -1 for a code above 6
-const char* phaseName(int code);  // "A", "B", "C", "ABC", "AC(Q)", "-"
+const char* phaseName(int code);  // "A", "B", "C", "ABC", "AC(Q)", "AB", "BC"; "-" for no code
 
-// Step codes of a forwarded installation request.
+// Step codes of a forwarded installation request: 0-4 set a test point on
+// the phases of that code, 5 and 6 switch pulse-error measurement on and
+// off, 7 and 8 switch to active and reactive energy, and 9 and 10 set a test
+// point on phases A,B and B,C (whose phase codes 5 and 6 are the pulse-error
+// steps).
 inline constexpr int kStepPulseOn = 5, kStepPulseOff = 6, kStepActive = 7, kStepReactive = 8;
+inline constexpr int kStepPhasesAB = 9, kStepPhasesBC = 10;
+// The step that sets a test point on the phases of `code`; -1 for no code.
+int stepForPhases(int code);
+// The phase code a step sets a test point on; -1 for a step that sets none.
+int phasesForStep(int step);
 
 struct TestPoint {
   double U = 0, Upct = 0, I = 0, Ipct = 0, PF = 0;
@@ -58,6 +67,25 @@ class ZuMaster {
   // The task is idle again (after a test point) / leaves the calibration.
   virtual int postIdle() = 0;
   virtual int postLeaveCalibration() = 0;
+};
+
+// Where the controller's operator keys come from: the console, unless the
+// process has a thread of its own that owns the keyboard (the master's
+// console) and hands keys over.
+class ZuKeys {
+ public:
+  virtual ~ZuKeys() = default;
+  // True when the operator pressed Esc (other keys meanwhile are dropped).
+  virtual bool escPressed() = 0;
+  // Waits for the operator's next key.
+  virtual int waitKey() = 0;
+};
+
+// What the bench has seen of the measured values: how many averages and
+// channel values had been published when it looked.
+struct ValueMark {
+  uint32_t averages = 0;
+  uint32_t channels[3] = {0, 0, 0};
 };
 
 class ZuController {
@@ -89,6 +117,20 @@ class ZuController {
   void pauseReader();
   void resumeReader();
   void clearAverage();
+  // The measured values published so far, and a wait for values published
+  // after `mark`: the average once `averages` more have come, each channel
+  // value once one more has come. Waits at most `limitMs`; true when they
+  // all came, false when the time ran out or the operator pressed Esc
+  // (*esc tells which).
+  ValueMark valueMark() const;
+  bool waitFreshAverage(const ValueMark& mark, uint32_t averages, uint32_t limitMs, bool* esc);
+  bool waitFreshChannels(const ValueMark& mark, uint32_t limitMs, bool* esc);
+  uint32_t averagesSince(const ValueMark& mark) const;
+  bool channelFresh(const ValueMark& mark, int n) const;
+  // Points the published values and their counters into a block that other
+  // processes share (average at `average`, channel values at `channels`,
+  // counters at `averageCount` and three words at `channelCounts`).
+  void publishInto(uint8_t* average, uint8_t* channels, uint8_t* averageCount, uint8_t* channelCounts);
   // The text of the last frame received (after decodeFrame).
   std::string frameText() const { return std::string(reinterpret_cast<const char*>(frame)); }
 
@@ -137,6 +179,12 @@ class ZuController {
   std::unique_ptr<platform::Event> gate;
   std::timed_mutex avgLock;
   std::unique_ptr<Channel> channel;
+  // The operator's keys (null: the console).
+  ZuKeys* keys = nullptr;
+  // How many averages and values of each channel were published (4-byte
+  // aligned words; in master and slave mode in the shared block).
+  uint32_t* averageCount;
+  uint32_t* channelCounts;
 
  private:
   void readLoop();
@@ -155,6 +203,8 @@ class ZuController {
  private:
 
   double ownChannelValues_[3] = {0, 0, 0};
+  uint32_t ownCounts_[4] = {0, 0, 0, 0};
+  int operatorKey();
   std::thread reader_;
   // The reader tells when it is held at the gate, so a sequence never shares
   // the line with it.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "console/console.h"
 #include "platform/time.h"
@@ -27,6 +28,13 @@ constexpr const char* kLine = "-----------------";
 // aligned for a double: they are stored byte by byte.
 void publish(double* where, double value) { std::memcpy(static_cast<void*>(where), &value, sizeof value); }
 
+// The counters beside the published values: raised after the value is in
+// place, so whoever sees the new count sees the value.
+void raise(uint32_t* counter) { std::atomic_ref<uint32_t>(*counter).fetch_add(1, std::memory_order_release); }
+uint32_t countOf(const uint32_t* counter) {
+  return std::atomic_ref<uint32_t>(*const_cast<uint32_t*>(counter)).load(std::memory_order_acquire);
+}
+
 void panel(int row, const char* text) {
   Console::gotoXY(kPanelColumn, row);
   Console::print("%s", text);
@@ -35,7 +43,11 @@ void panel(int row, const char* text) {
 }  // namespace
 
 ZuController::ZuController()
-    : channelValues(ownChannelValues_), avgValue(&ownAvg), channel(std::make_unique<Channel>()) {
+    : channelValues(ownChannelValues_),
+      avgValue(&ownAvg),
+      channel(std::make_unique<Channel>()),
+      averageCount(&ownCounts_[0]),
+      channelCounts(&ownCounts_[1]) {
   std::memset(rxBuffer, 0, sizeof rxBuffer);
   rxBuffer[0] = kSentinel;
   powerEvent = platform::openNamedEvent("SYN_EVENT_ZU_POWER", false, false);
@@ -200,6 +212,55 @@ double ZuController::channelValue(int n) const {
   return v;
 }
 
+ValueMark ZuController::valueMark() const {
+  ValueMark m;
+  m.averages = countOf(averageCount);
+  for (int n = 0; n < 3; ++n) m.channels[n] = countOf(channelCounts + n);
+  return m;
+}
+
+uint32_t ZuController::averagesSince(const ValueMark& mark) const { return countOf(averageCount) - mark.averages; }
+
+bool ZuController::channelFresh(const ValueMark& mark, int n) const {
+  return countOf(channelCounts + n) != mark.channels[n];
+}
+
+namespace {
+
+// Waits (looking for Esc every 20 ms) until `ready` holds or `limitMs` ran out.
+template <typename Ready>
+bool waitFor(Ready ready, uint32_t limitMs, const std::function<bool()>& escPressed, bool* esc) {
+  if (esc != nullptr) *esc = false;
+  uint32_t start = platform::tickCount();
+  for (;;) {
+    if (ready()) return true;
+    if (escPressed()) {
+      if (esc != nullptr) *esc = true;
+      return false;
+    }
+    if (platform::tickCount() - start >= limitMs) return false;
+    platform::sleepMs(20);
+  }
+}
+
+}  // namespace
+
+bool ZuController::waitFreshAverage(const ValueMark& mark, uint32_t averages, uint32_t limitMs, bool* esc) {
+  return waitFor([&] { return averagesSince(mark) >= averages; }, limitMs, [this] { return escPressed(); }, esc);
+}
+
+bool ZuController::waitFreshChannels(const ValueMark& mark, uint32_t limitMs, bool* esc) {
+  auto all = [&] { return channelFresh(mark, 0) && channelFresh(mark, 1) && channelFresh(mark, 2); };
+  return waitFor(all, limitMs, [this] { return escPressed(); }, esc);
+}
+
+void ZuController::publishInto(uint8_t* average, uint8_t* channels, uint8_t* averageCounter, uint8_t* channelCounters) {
+  avgValue = reinterpret_cast<double*>(average);
+  channelValues = reinterpret_cast<double*>(channels);
+  averageCount = reinterpret_cast<uint32_t*>(averageCounter);
+  channelCounts = reinterpret_cast<uint32_t*>(channelCounters);
+}
+
 int ZuController::reset() {
   if (isSlave()) return sync->postReset() == kKeyEsc ? kKeyEsc : 0;
   if (!channel->isOpen) return -1;
@@ -233,12 +294,14 @@ void ZuController::takeFrame(bool& discard) {
     int ch = r[1] - '1';
     if (ch >= 0 && ch <= 2 && r[1] != 0) {
       publish(channelValues + ch, std::atof(r + 2));
+      raise(channelCounts + ch);
       countErrEvent->pulse();
     }
   } else if (std::strncmp(f, "8YE", 3) == 0 && std::strlen(f) >= 8 && f[6] == 'C') {
     int ch = f[7] - '1';
     if (ch >= 0 && ch <= 2) {
       publish(channelValues + ch, 0.0);
+      raise(channelCounts + ch);
       countErrEvent->pulse();
     }
   } else {
@@ -253,6 +316,7 @@ void ZuController::takeFrame(bool& discard) {
       avgSum += lastValue;
       avgCount += 1;
       if (avgValue != nullptr) publish(avgValue, avgSum / avgCount);
+      raise(averageCount);
     }
     powerEvent->pulse();
     newValue = 1;
@@ -305,7 +369,7 @@ int ZuController::open(const char* portName) {
   } else {
     for (;;) {
       Console::print("Выберите COMx порт проибора ЭУ7125М(1 - 6):");
-      int key = Console::readKey();
+      int key = operatorKey();
       if (key >= '1' && key <= '6') {
         name[3] = static_cast<char>(key);
         break;

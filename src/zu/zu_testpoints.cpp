@@ -30,11 +30,30 @@ int phaseByte(int code) {
 }
 
 const char* phaseName(int code) {
-  static const char* const kNames[7] = {"A", "B", "C", "ABC", "AC(Q)", "-", "-"};
+  static const char* const kNames[7] = {"A", "B", "C", "ABC", "AC(Q)", "AB", "BC"};
   return code >= 0 && code <= 6 ? kNames[code] : "-";
 }
 
-bool ZuController::escPressed() { return Console::keyPending() && Console::readKey() == kKeyEsc; }
+int stepForPhases(int code) {
+  if (code >= kPhaseA && code <= kPhaseAC) return code;
+  if (code == kPhaseAB) return kStepPhasesAB;
+  if (code == kPhaseBC) return kStepPhasesBC;
+  return -1;
+}
+
+int phasesForStep(int step) {
+  if (step >= kPhaseA && step <= kPhaseAC) return step;
+  if (step == kStepPhasesAB) return kPhaseAB;
+  if (step == kStepPhasesBC) return kPhaseBC;
+  return -1;
+}
+
+bool ZuController::escPressed() {
+  if (keys != nullptr) return keys->escPressed();
+  return Console::keyPending() && Console::readKey() == kKeyEsc;
+}
+
+int ZuController::operatorKey() { return keys != nullptr ? keys->waitKey() : Console::readKey(); }
 
 void ZuController::label(const char* text) { panel(20, text); }
 
@@ -60,8 +79,10 @@ TestPoint* ZuController::findTestPoint(int number) {
 
 int ZuController::setTestPoint(int number, int code) {
   if (isSlave()) {
-    int r = sync->postStep(sync->programmeVariant(), programmeGroup, number - 1, code);
-    if (r == kKeyEsc) return kKeyEsc;
+    int step = stepForPhases(code);
+    if (step < 0) return -3000;  // no phases of that code: nothing to ask for
+    int r = sync->postStep(sync->programmeVariant(), programmeGroup, number - 1, step);
+    if (r == kKeyEsc || r < 0) return r;  // aborted, or refused: the point was not set
     clearAverage();
     return 0;
   }
@@ -311,7 +332,8 @@ int ZuController::changeTestPoint(TestPoint& p) {
 
 int ZuController::pulseErrorOn(int number) {
   if (isSlave()) {
-    if (sync->postStep(sync->programmeVariant(), programmeGroup, number - 1, kStepPulseOn) == kKeyEsc) return kKeyEsc;
+    int r = sync->postStep(sync->programmeVariant(), programmeGroup, number - 1, kStepPulseOn);
+    if (r == kKeyEsc || r < 0) return r;
     clearAverage();
     pulseMode = 1;
     return 0;
@@ -335,7 +357,8 @@ int ZuController::pulseErrorOn(int number) {
 
 int ZuController::pulseErrorOff(int number) {
   if (isSlave()) {
-    if (sync->postStep(sync->programmeVariant(), programmeGroup, number - 1, kStepPulseOff) == kKeyEsc) return kKeyEsc;
+    int r = sync->postStep(sync->programmeVariant(), programmeGroup, number - 1, kStepPulseOff);
+    if (r == kKeyEsc || r < 0) return r;
     clearAverage();
     pulseMode = 0;
     return 0;
@@ -377,7 +400,7 @@ int ZuController::switchMode(int m) {
     Console::print("2) Переключите токовые цепи в Реактивный режим.\n");
   }
   Console::print("3) Нажмите любую клавишу для продолжения калибровки.\n");
-  if (Console::readKey() == kKeyEsc) {
+  if (operatorKey() == kKeyEsc) {
     Console::clearLines(18, 4);
     return kKeyEsc;
   }

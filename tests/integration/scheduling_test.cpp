@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "platform/shared_objects.h"
 #include "sim/loopback_channel.h"
@@ -35,6 +36,7 @@ class Scheduling : public test::ScreenTest {
     link->ownIndex = kMasterIndex;
     link->attached = 1;
     link->running = 1;
+    zu.keys = &link->keys;
     installation.keys.clear();
   }
   void TearDown() override {
@@ -111,10 +113,51 @@ TEST_F(Scheduling, NothingHappensWhileStoppedOrWithoutTasks) {
   EXPECT_FALSE(released(0));
 }
 
-TEST_F(Scheduling, ModeSwitchesAreLeftToTheConsole) {
+// The master's thread asks its operator through the console thread, which
+// owns the keyboard: a key switches the mode, Esc leaves it and the tasks
+// are let go with an abort.
+TEST_F(Scheduling, AModeSwitchWaitsForTheOperatorsKeyFromTheConsole) {
+  zu.mode = 0;
+  link->keys.open();  // this test plays the console thread
+  auto operatorPresses = [this](int key) {
+    return std::thread([this, key] {
+      for (int i = 0; i < 5000 && !link->keys.waitingForKey(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      EXPECT_TRUE(link->keys.offer(key));
+    });
+  };
   task(0, kTaskWaitStep, true, 5, kStepReactive);
-  EXPECT_EQ(link->schedule(), 8);
-  EXPECT_FALSE(released(0));
+  std::thread esc = operatorPresses(kKeyEsc);
+  EXPECT_EQ(link->schedule(), 1);
+  esc.join();
+  EXPECT_TRUE(released(0));
+  EXPECT_EQ(link->block()[kAbortOffset], 27);
+  EXPECT_EQ(zu.mode, 0);
+  EXPECT_EQ(link->currentStep, -1);
+
+  task(0, kTaskWaitStep, true, 5, kStepReactive).event->reset();
+  std::thread key = operatorPresses('x');
+  EXPECT_EQ(link->schedule(), 1);
+  key.join();
+  EXPECT_TRUE(released(0));
+  EXPECT_EQ(zu.mode, 1);
+}
+
+// A point on two phases has a step of its own: the installation gets its
+// phase byte, and the pulse-error steps keep theirs.
+TEST_F(Scheduling, PointsOnTwoPhasesAreSetNotTakenForPulseErrorSteps) {
+  task(0, kTaskWaitStep, true, 1, kStepPhasesAB);
+  EXPECT_EQ(link->schedule(), 1);
+  EXPECT_EQ(installation.phaseByte, 0xA0);
+  EXPECT_FALSE(installation.pulseError);
+  task(0, kTaskWaitStep, true, 1, kStepPulseOn);
+  EXPECT_EQ(link->schedule(), 1);
+  EXPECT_TRUE(installation.pulseError);
+  EXPECT_EQ(link->block()[kAbortOffset], 0);
+  for (int code = kPhaseA; code <= kPhaseBC; ++code) {
+    int step = stepForPhases(code);
+    EXPECT_EQ(phasesForStep(step), code);
+    EXPECT_TRUE(step < kStepPulseOn || step > kStepReactive) << code;
+  }
 }
 
 TEST_F(Scheduling, TheTaskTableShowsSlotsAndSteps) {

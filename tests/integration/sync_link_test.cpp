@@ -38,10 +38,13 @@ class Mailbox : public ::testing::Test {
         if (!masterEvent->wait(50)) continue;
         masterEvent->reset();
         if (stop) break;
+        MailboxState state(block->data());
+        if (!state.change(BoxState::kPosted, BoxState::kTaken)) continue;
         uint8_t* box = block->data() + kMailboxOffset;
         seen.push_back(std::vector<uint8_t>(box, box + 12));
         uint8_t sender = box[0];
         answer(box);
+        state.set(BoxState::kAnswered);
         auto reply = platform::openNamedEvent(replyEventName(sender) + stand, true, false);
         if (reply) reply->set();
       }
@@ -80,7 +83,7 @@ TEST_F(Mailbox, RegistrationGivesTheIndexAndVariant) {
     box[4] = 2;
   });
   link->attached = 1;
-  EXPECT_EQ(link->post(registerMessage(7, 1, 0x21)), 0);
+  EXPECT_EQ(link->post(registerMessage(7, 1, 0x21, 0x01020304)), 0);
   EXPECT_EQ(link->ownIndex, 3);
   EXPECT_EQ(link->variant, 2);
   ASSERT_EQ(seen.size(), 1u);
@@ -88,6 +91,7 @@ TEST_F(Mailbox, RegistrationGivesTheIndexAndVariant) {
   EXPECT_EQ(seen[0][1], kMsgRegister);
   EXPECT_EQ(seen[0][2], 7);
   EXPECT_EQ(seen[0][4], 0x21);
+  EXPECT_EQ(std::vector<uint8_t>(seen[0].begin() + 5, seen[0].begin() + 9), (std::vector<uint8_t>{4, 3, 2, 1}));
 }
 
 TEST_F(Mailbox, AStepHeldAlreadyIsAnsweredAtOnce) {
@@ -147,12 +151,12 @@ TEST_F(Mailbox, RefusalsAndMessagesThatCannotBeSent) {
   EXPECT_EQ(seen.size(), 1u);
 }
 
-TEST_F(Mailbox, LeavingWaitsUntilTheMasterHasTakenIt) {
-  serve([](uint8_t*) {});
+TEST_F(Mailbox, LeavingWaitsUntilTheMasterHasAcknowledgedIt) {
+  serve([](uint8_t* box) { accept(box, 0); });
   link->attached = 1;
   link->ownIndex = 2;
   link->remakeOwnEvent(2);
-  EXPECT_EQ(link->post(simpleMessage(kMsgLeave)), -1);  // no reply bytes: nothing to check
+  EXPECT_EQ(link->post(simpleMessage(kMsgLeave)), 0);
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0][1], kMsgLeave);
   EXPECT_EQ(seen[0][0], 2);

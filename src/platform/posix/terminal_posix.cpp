@@ -120,8 +120,9 @@ class PosixTerminal final : public Terminal {
     out_.clear();
   }
 
+  // The console toolkit has put its output on the screen before it asks
+  // for a key (under its own lock; output is not this reader's to flush).
   std::string readKey() override {
-    flush();
     while (!decoder_.hasKey()) {
       if (eof_) return std::string(1, '\x1b');  // no keyboard left: every prompt sees Esc
       fill(decoder_.waitingForMore() ? kEscWaitMs : -1);

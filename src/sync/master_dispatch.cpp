@@ -1,0 +1,327 @@
+// The master's thread: it takes each message of the mailbox, answers it,
+// keeps the task slots, and then lets the scheduler decide what is due.
+#include <cstring>
+
+#include "console/console.h"
+#include "platform/time.h"
+#include "sync/master_common.h"
+
+namespace qs {
+
+using master::kReapIntervalMs;
+
+void SyncLink::answer(int s, uint8_t code) {
+  uint8_t* box = view + mailboxOffset;
+  box[0] = kMasterIndex;
+  box[2] = code;
+  MailboxState(view).set(BoxState::kAnswered);
+  answered_ = true;
+  if (s >= 0 && s < kMaxTasks && slots[static_cast<size_t>(s)].event) {
+    slots[static_cast<size_t>(s)].event->set();
+    return;
+  }
+  // No event of its own (a refusal to a slot not in use): wake the sender
+  // by its event's name, so that it never waits for ever.
+  auto reply = platform::openNamedEvent(replyEventName(static_cast<unsigned>(s < 0 ? kNoIndex : s)) + stand, true, false);
+  if (reply) reply->set();
+}
+
+void SyncLink::answerConsole() {
+  uint8_t* box = view + mailboxOffset;
+  box[0] = kMasterIndex;
+  box[2] = kReplyAccepted;
+  MailboxState(view).set(BoxState::kAnswered);
+  answered_ = true;
+  ownEvent->set();
+}
+
+void SyncLink::freeSlot(int i, platform::ProcessId* ending) {
+  TaskSlot& t = slots[static_cast<size_t>(i)];
+  if (t.process.value != 0) {
+    if (ending != nullptr) *ending = t.process;
+    else platform::terminateProcess(t.process);
+  }
+  t = TaskSlot{};
+  setTaskPid(i, 0);
+}
+
+bool SyncLink::dropTask(int i) {
+  slots[static_cast<size_t>(i)].process = platform::ProcessId{};  // it ends (or ended) by itself
+  freeSlot(i);
+  return taskCount > 0 && --taskCount == 0;
+}
+
+int SyncLink::reapLostTasks() {
+  int lost = 0;
+  bool last = false;
+  for (int i = 0; i < kMaxTasks; ++i) {
+    TaskSlot& t = slots[static_cast<size_t>(i)];
+    if (!t.inUse) continue;
+    uint32_t pid = taskPid(i);
+    bool running = pid != 0 ? platform::pidRunning(pid) : t.process.value == 0 || platform::processAlive(t.process);
+    if (running) continue;
+    last = dropTask(i) || last;
+    ++lost;
+  }
+  if (last) resetInstallation();  // the last task is gone
+  if (lost != 0) refresh = 1;
+  return lost;
+}
+
+int SyncLink::dispatch() {
+  MailboxState state(view);
+  for (;;) {
+    // Woken by a message, or once a second: the mailbox itself says whether
+    // a message waits (a wake-up may have been lost), and tasks that died
+    // while the others wait for them are looked for.
+    bool woken = masterEvent->wait(kReapIntervalMs);
+    if (woken) masterEvent->reset();
+    if (state.change(BoxState::kPosted, BoxState::kTaken)) {
+      if (takeMessage()) return 0;
+      continue;
+    }
+    if (!woken && reapLostTasks() != 0) schedule();
+  }
+}
+
+bool SyncLink::takeMessage() {
+  int wasRunning = running;
+  uint8_t* box = view + mailboxOffset;
+  int s = box[0];
+  int type = box[1];
+  bool inUse = s < kMaxTasks && slots[static_cast<size_t>(s)].inUse;
+  TaskSlot* slot = s < kMaxTasks ? &slots[static_cast<size_t>(s)] : nullptr;
+  bool changed = true;
+  bool leaving = false;
+  // Work that takes long is done once the sender has its answer.
+  bool resetDue = false;
+  platform::ProcessId ending;
+  answered_ = false;
+  // A request of a task whose slot is not in use.
+  auto refuse = [&] {
+    answer(s, kReplyRefused);
+    changed = false;
+  };
+  // A request accepted: answered at once when the installation already
+  // holds what it asks for, else the task waits for the others.
+  auto accept = [&](bool satisfied) {
+    if (satisfied) slot->state = kTaskIdle;
+    slot->waiting = satisfied ? 0 : 1;
+    box[3] = satisfied ? 0 : 1;
+    answer(s, kReplyAccepted);
+  };
+  switch (type) {
+    case kMsgRegister: {
+      int index = s;
+      if (s == kNoIndex) {
+        index = -1;
+        for (int i = 0; i < kMaxTasks; ++i)
+          if (!slots[static_cast<size_t>(i)].inUse) {
+            index = i;
+            break;
+          }
+      }
+      if (index < 0 || index >= kMaxTasks) {
+        box[0] = kMasterIndex;
+        box[2] = kReplyRefused;
+        MailboxState(view).set(BoxState::kAnswered);
+        answered_ = true;
+        ownEvent->set();
+        changed = false;
+        break;
+      }
+      TaskSlot& t = slots[static_cast<size_t>(index)];
+      if (!t.inUse) {
+        t.event = platform::openNamedEvent(replyEventName(static_cast<unsigned>(index)) + stand, true, false);
+        if (!t.event) {
+          answer(s, kReplyRefused);
+          changed = false;
+          break;
+        }
+        t.event->reset();
+        t.inUse = 1;
+        t.port = box[2];
+        ++taskCount;
+      }
+      t.address = box[4];
+      // The task's own process from now on (0 from a task that does not
+      // tell it: it publishes it itself once registered).
+      uint32_t pid = static_cast<uint32_t>(box[5]) | static_cast<uint32_t>(box[6]) << 8 |
+                     static_cast<uint32_t>(box[7]) << 16 | static_cast<uint32_t>(box[8]) << 24;
+      setTaskPid(index, pid);
+      box[3] = static_cast<uint8_t>(index);
+      box[4] = variant;
+      if (s == kNoIndex) answerConsole();  // it waits on the event of index 255
+      else answer(index, kReplyAccepted);
+      break;
+    }
+    case kMsgZuStep:
+      if (!inUse) {
+        refuse();
+        break;
+      }
+      slot->state = kTaskWaitStep;
+      slot->T = box[2];
+      slot->A = box[3];
+      slot->S = box[4];
+      slot->P = box[5];
+      slot->step = master::stepCode(slot->T, slot->A, slot->S, slot->P);
+      accept(currentStep == slot->step && running == 1);
+      break;
+    case kMsgPresence:
+      answerConsole();
+      changed = false;
+      break;
+    case kMsgRunControl:
+      running = box[2];
+      answerConsole();
+      break;
+    case kMsgZuReset:
+      if (s == kMasterIndex) {
+        bool anyIdle = false;
+        for (const TaskSlot& t : slots) anyIdle = anyIdle || (t.inUse && t.state == kTaskIdle);
+        resetDue = !anyIdle;
+        answerConsole();
+        changed = false;
+        break;
+      }
+      if (!inUse) {
+        refuse();
+        break;
+      }
+      slot->state = kTaskWaitReset;
+      accept(currentStep == -1);
+      break;
+    case kMsgIdle:
+      if (!inUse) {
+        refuse();
+        break;
+      }
+      // Back to idle, also from a wait the task gave up: nothing it asked
+      // for is pending any more.
+      slot->state = kTaskIdle;
+      slot->waiting = 0;
+      answer(s, kReplyAccepted);
+      break;
+    case kMsgLeaveCalibration: {
+      if (!inUse) {
+        refuse();
+        break;
+      }
+      slot->state = kTaskExit;
+      slot->waiting = 0;
+      running = 0;
+      int exited = 0;
+      for (const TaskSlot& t : slots) exited += t.inUse && t.state == kTaskExit;
+      resetDue = exited != 0 && exited == taskCount;
+      answer(s, kReplyAccepted);
+      break;
+    }
+    case kMsgLoadProgramme: {
+      if (!inUse) {
+        refuse();
+        break;
+      }
+      slot->state = kTaskWaitLoad;
+      std::memcpy(&slot->programmeId, box + 2, 4);
+      slot->T = box[6];
+      slot->A = box[7];
+      const char* key = reinterpret_cast<const char*>(box + 8);
+      size_t room = kSyncBlockSize - mailboxOffset - 8;
+      slot->programmeName.assign(key, strnlen(key, room < kMaxKeyText ? room : kMaxKeyText));
+      accept(slot->programmeName == programmeName && master::programmeTag(*slot) == programmeId);
+      break;
+    }
+    case kMsgStopTask: {
+      int d = box[2];
+      if (d < kMaxTasks) {
+        if (slots[static_cast<size_t>(d)].inUse) --taskCount;
+        freeSlot(d, &ending);
+      }
+      answerConsole();
+      break;
+    }
+    case kMsgUnblockTask: {
+      int d = box[2];
+      changed = false;
+      if (d < kMaxTasks && slots[static_cast<size_t>(d)].inUse && slots[static_cast<size_t>(d)].waiting) {
+        TaskSlot& t = slots[static_cast<size_t>(d)];
+        abortByte(d) = 27;
+        releaseByte(d) = 1;
+        t.state = kTaskIdle;
+        t.waiting = 0;
+        t.event->set();
+        changed = true;
+      }
+      answerConsole();
+      break;
+    }
+    case kMsgAskMode:
+      box[3] = static_cast<uint8_t>(zu != nullptr ? zu->mode : 255);
+      answer(s, kReplyAccepted);
+      changed = false;
+      break;
+    case kMsgReleaseStep:
+      if (s == kMasterIndex) {
+        int p = box[2];
+        for (TaskSlot& t : slots) {
+          if (!t.inUse || t.state != kTaskWaitStep || t.P != p || !t.waiting) continue;
+          t.state = kTaskIdle;
+          t.waiting = 0;
+          releaseByte(static_cast<int>(&t - slots.data())) = 1;
+          t.event->set();
+        }
+        answerConsole();
+      }
+      break;
+    case kMsgLeave:
+      if (s == kMasterIndex) {
+        // The master ends: tasks that wait for it are let go with an abort
+        // (nothing they asked for will be done).
+        for (TaskSlot& t : slots) {
+          int i = static_cast<int>(&t - slots.data());
+          if (t.inUse && t.waiting && t.event) {
+            abortByte(i) = 27;
+            releaseByte(i) = 1;
+            t.waiting = 0;
+            t.event->set();
+          }
+        }
+        answerConsole();
+        for (TaskSlot& t : slots) t.event.reset();
+        leaving = true;
+      } else if (inUse) {
+        answer(s, kReplyAccepted);
+        resetDue = dropTask(s);  // the last one gone: the installation is reset
+      }
+      break;
+    default:
+      changed = false;
+      break;
+  }
+  // Whatever else came is refused, so that its sender never waits for ever.
+  if (!answered_) {
+    if (s == kMasterIndex) {
+      box[0] = kMasterIndex;
+      box[2] = kReplyRefused;
+      MailboxState(view).set(BoxState::kAnswered);
+      ownEvent->set();
+    } else {
+      answer(s, kReplyRefused);
+    }
+    changed = false;
+  }
+  if (changed) refresh = 1;
+  if (running != wasRunning) Console::setTitle(running ? "QS_M" : "QS_M(stop)");
+  if (ending.value != 0) platform::terminateProcess(ending);
+  if (resetDue) resetInstallation();
+  if (leaving) {
+    attached = 0;
+    return true;
+  }
+  reapLostTasks();
+  schedule();
+  return false;
+}
+
+}  // namespace qs

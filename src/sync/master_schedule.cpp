@@ -1,0 +1,200 @@
+// The master's decisions: after each message, whether every active task now
+// wants the same programme, the same step or a reset, and then driving the
+// installation and letting the tasks go.
+#include "app/settings.h"
+#include "console/console.h"
+#include "console/text_file.h"
+#include "platform/time.h"
+#include "sync/master_common.h"
+
+namespace qs {
+
+using master::kStepLockMs;
+using master::programmeTag;
+using master::ScreenLock;
+
+namespace {
+
+constexpr const char* kNoProgramme = "\n\nОшибка данных нет, калибровка/поверка невозможна.";
+
+// The master's thread works on the installation: an Esc at the master's
+// keyboard is then meant for that work.
+class Busy {
+ public:
+  explicit Busy(KeyHandoff& keys) : keys_(keys) { keys_.setBusy(true); }
+  ~Busy() { keys_.setBusy(false); }
+
+ private:
+  KeyHandoff& keys_;
+};
+
+}  // namespace
+
+void SyncLink::releaseWaiting(int state, int step, bool abort) {
+  for (TaskSlot& t : slots) {
+    if (!t.inUse || !t.waiting || t.state != state) continue;
+    if (state == kTaskWaitStep && step >= 0 && t.step != step) continue;
+    int i = static_cast<int>(&t - slots.data());
+    t.state = kTaskIdle;
+    t.waiting = 0;
+    if (abort) abortByte(i) = 27;
+    releaseByte(i) = 1;
+    if (t.event) t.event->set();
+  }
+}
+
+void SyncLink::resetInstallation() {
+  currentStep = -1;
+  ScreenLock lock(screenMutex, kStepLockMs);
+  if (zu != nullptr) zu->reset();
+}
+
+int SyncLink::loadForSlot(const TaskSlot& t) {
+  if (zu == nullptr) return -1;
+  return zu->loadProgramme(settingsPath("common1.sch"), t.programmeName, t.programmeId, t.T, t.A);
+}
+
+int SyncLink::operatorKey() { return keys.waitKey(); }
+
+bool SyncLink::pulseOnAt(int number) {
+  TestPoint* point = zu->findTestPoint(number);
+  if (point == nullptr) return false;  // not a point of the loaded programme
+  for (;;) {
+    // The installation may have lost the point meanwhile (a reset): it is
+    // set again first, so that the pulse error is measured at this point.
+    if (zu->established != 1 || zu->currentTestPoint != point) {
+      if (zu->setTestPoint(number, point->phases) != 0) return false;
+    }
+    int r = zu->pulseErrorOn(number);
+    if (r == 0) return true;
+    // Not confirmed: tried again every 3 seconds, as a test point is, until
+    // it is or the operator stops it.
+    Console::print("\nError ZU: %i (ESC exit)", r);
+    for (int i = 0; i < 30; ++i) {
+      if (keys.escPressed()) return false;
+      platform::sleepMs(100);
+    }
+    Console::print("\r                             ");
+    zu->reset();
+  }
+}
+
+bool SyncLink::executeStep(const TaskSlot& t) {
+  if (zu == nullptr) return true;  // a master without an installation (tests)
+  Busy busy(keys);
+  {
+    ScreenLock lock(screenMutex, kStepLockMs);
+    bool loaded = true;
+    if (!t.programmeName.empty() && (t.programmeName != programmeName || programmeTag(t) != programmeId)) {
+      loaded = loadForSlot(t) == 0;
+      if (loaded) {
+        programmeName = t.programmeName;
+        programmeId = programmeTag(t);
+      } else {
+        Console::print("%s", kNoProgramme);
+      }
+    }
+    if (loaded) {
+      switch (t.P) {
+        case kStepPulseOn:
+          return pulseOnAt(t.S + 1);
+        case kStepPulseOff:
+          zu->pulseErrorOff(t.S + 1);  // nothing to switch off is done as well
+          return true;
+        case kStepActive: case kStepReactive:
+          return zu->switchMode(t.P == kStepReactive ? 1 : 0) == 0;
+        default: {
+          int phases = phasesForStep(t.P);
+          if (phases < 0) return false;  // a step this master does not know
+          if ((t.T == 0 || t.T == 2) && phases < kPhaseABC) {
+            TestPoint* p = zu->findTestPoint(t.S + 1);
+            if (p != nullptr) p->fictPow = 1;
+          }
+          return zu->setTestPoint(t.S + 1, phases) == 0;
+        }
+      }
+    }
+  }
+  operatorKey();  // the programme did not load: the operator has seen it
+  return false;
+}
+
+int SyncLink::schedule() {
+  if (taskCount == 0 || running == 0) return 0;
+  showTasks();
+  int count[7] = {};
+  int loadSlot = -1, stepSlot = -1;
+  bool sameNames = true;
+  std::string firstName;
+  for (int i = 0; i < kMaxTasks; ++i) {
+    TaskSlot& t = slots[static_cast<size_t>(i)];
+    if (!t.inUse) continue;
+    if (t.state >= 0 && t.state <= 6) ++count[t.state];
+    if (!t.waiting) continue;
+    if (t.state == kTaskWaitLoad) {
+      if (loadSlot < 0) firstName = t.programmeName;
+      else if (!sameKey(firstName, t.programmeName)) sameNames = false;
+      loadSlot = i;
+    } else if (t.state == kTaskWaitStep) {
+      if (stepSlot < 0 || slots[static_cast<size_t>(stepSlot)].step == 0 || t.step < slots[static_cast<size_t>(stepSlot)].step)
+        stepSlot = i;
+    }
+  }
+  int active = taskCount - count[kTaskExit];
+  if (loadSlot >= 0 && count[kTaskWaitLoad] == active) {
+    if (!sameNames) {
+      {
+        ScreenLock lock(screenMutex, kStepLockMs);
+        Console::clearLines(18, 2);
+        Console::print("Ошибка указанны разные файлы для поверки");
+        Console::print("\nнажмите любую клавишу.");
+      }
+      operatorKey();
+      ScreenLock lock(screenMutex, kStepLockMs);
+      Console::clearLines(18, 2);
+      running = 0;
+      return 1;
+    }
+    TaskSlot& t = slots[static_cast<size_t>(loadSlot)];
+    if (loadForSlot(t) != 0) {
+      {
+        ScreenLock lock(screenMutex, kStepLockMs);
+        Console::print("%s", kNoProgramme);
+      }
+      operatorKey();
+      return 0;
+    }
+    programmeName = t.programmeName;
+    programmeId = programmeTag(t);
+    releaseWaiting(kTaskWaitLoad, -1);
+  }
+  if (stepSlot >= 0 && count[kTaskWaitStep] == active && count[kTaskIdle] == 0) {
+    TaskSlot chosen = TaskSlot{};
+    const TaskSlot& t = slots[static_cast<size_t>(stepSlot)];
+    chosen.programmeName = t.programmeName;
+    chosen.programmeId = t.programmeId;
+    chosen.T = t.T;
+    chosen.A = t.A;
+    chosen.S = t.S;
+    chosen.P = t.P;
+    chosen.step = t.step;
+    currentStep = chosen.step;
+    refresh = 1;
+    showTasks();
+    bool done = executeStep(chosen);
+    // A step that was not done is not reported as done: its tasks are let
+    // go with an abort, and the installation holds no known step.
+    if (!done) resetInstallation();
+    releaseWaiting(kTaskWaitStep, chosen.step, !done);
+    refresh = 1;
+    return 1;
+  }
+  if (count[kTaskWaitReset] != 0 && count[kTaskWaitReset] == active - count[kTaskWaitStep]) {
+    resetInstallation();
+    releaseWaiting(kTaskWaitReset, -1);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace qs
