@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 20
 JOBS     ?= 2
 CMAKE_BUILD_TYPE ?= RelWithDebInfo
 
-.PHONY: all deps build build-native build-win test test-native test-win test-asan fuzz bench demo install dist clean
+.PHONY: all deps build build-native build-win test test-native test-win test-asan fuzz bench soak demo install dist clean
 
 all: build
 
@@ -41,6 +41,12 @@ test-native: build-native
 
 test-win: build-win
 	@bash scripts/run-tests.sh "" $(WINBUILD)
+
+# The stand under seeded operator actions for minutes (SOAK_SECONDS; SEED
+# repeats a run whose seed a failure printed).
+SOAK_SECONDS ?= 600
+soak: build-native
+	@python3 tests/stress/stand_stress.py $(BUILD)/qs $(BUILD)/qs-devsim $(BUILD)/qs-zusim --seconds $(SOAK_SECONDS) $(if $(SEED),--seed $(SEED))
 
 # The performance table: ratios against the protocol's own limits.
 bench: build-native

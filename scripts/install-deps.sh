@@ -8,6 +8,7 @@ packages=(
   googletest            # sources in /usr/src/googletest, built for both targets
   libgtest-dev libgmock-dev
   tmux                  # end-to-end tests and slave windows
+  python3               # the stand's stress harness
   g++-mingw-w64-x86-64  # the Windows target
   wine64                # runs the Windows test binary
   clang                 # fuzz targets (libFuzzer) and sanitizer builds

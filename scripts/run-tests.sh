@@ -13,10 +13,11 @@ trap 'rm -f "$log"' EXIT
 
 if [ -n "$native" ]; then
   echo "== native tests (ctest) =="
-  # A journey across several processes may meet a slow moment on a loaded
-  # machine: a failing test gets one more run, and both show in the log.
+  # A failing test gets one more run, and a test that needed it is named at
+  # the end: passing the second time hides nothing.
   ctest --test-dir "$native" --output-on-failure -j2 --repeat until-pass:2 2>&1 | tee "$log"
   [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+  retried=$(grep -E 'Test +#[0-9]+: .*\*\*\*(Failed|Timeout|Exception)' "$log" | sed -E 's/.*Test +#[0-9]+: ([^ ]+) .*/\1/' | sort -u)
   line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
   if [ -n "$line" ]; then
     f=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
@@ -69,5 +70,9 @@ if [ -n "$win" ]; then
 fi
 
 echo
+if [ -n "${retried:-}" ]; then
+  echo "tests that failed once (a fault to find, even when the second run passed):"
+  echo "$retried" | sed 's/^/  /'
+fi
 echo "tests: $passed passed, $failed failed"
 exit $status

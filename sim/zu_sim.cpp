@@ -44,7 +44,7 @@ std::string encodeZuDisplay(const std::string& text) {
 
 void ZuSim::show(const std::string& text, uint32_t now) {
   std::string shown = text;
-  if (!neverShow.empty() && text == neverShow) {
+  if (!neverShow.empty() && text == neverShow && (!faultActive || faultActive())) {
     if (showInstead.empty()) return;
     shown = showInstead;
   }
@@ -63,6 +63,17 @@ double ZuSim::value(const std::string& typed) const {
   return std::atof(t.c_str());
 }
 
+void ZuSim::event(const std::string& text) {
+  if (onEvent) onEvent(text);
+}
+
+void ZuSim::pointEvent(const char* what) {
+  char text[200];
+  std::snprintf(text, sizeof text, "%s %02X %.2f %.2f %.3f %.2f %.2f %c %.3f %.3f %.3f %.3f", what, phaseByte, U, Upct, I,
+                Ipct, PF, loadKey != 0 ? loadKey : 'N', power(), channelValue(0), channelValue(1), channelValue(2));
+  event(text);
+}
+
 void ZuSim::enterMeasuring(uint32_t now) {
   screen_ = Screen::Measuring;
   measuring = true;
@@ -70,19 +81,39 @@ void ZuSim::enterMeasuring(uint32_t now) {
   recent_.clear();
   show("8--CP--", now);
   nextReport_ = now + reportMs;
+  pointEvent("set");
+}
+
+namespace {
+
+// The phase code of a phase byte (0 A ... 6 B,C).
+int phaseCodeOf(uint8_t b) {
+  static const uint8_t kBytes[7] = {0xB0, 0xA8, 0x98, 0x80, 0x90, 0xA0, 0x88};
+  for (int i = 0; i < 7; ++i)
+    if (kBytes[i] == b) return i;
+  return 3;
+}
+
+}  // namespace
+
+double ZuSim::power() const {
+  int phases = phaseByte == 0x80 ? 3 : (phaseByte == 0xB0 || phaseByte == 0xA8 || phaseByte == 0x98) ? 1 : 2;
+  return U * Upct / 100.0 * I * Ipct / 100.0 * PF * phases;
+}
+
+double ZuSim::channelValue(int c) const {
+  return channelErrors[c] + phaseCodeOf(phaseByte) * 0.1 + static_cast<int>(Ipct) % 100 * 0.001;
 }
 
 void ZuSim::report(uint32_t now) {
-  int phases = phaseByte == 0x80 ? 3 : (phaseByte == 0xB0 || phaseByte == 0xA8 || phaseByte == 0x98) ? 1 : 2;
-  double power = U * Upct / 100.0 * I * Ipct / 100.0 * PF * phases;
   static unsigned wobble = 0;
   wobble = (wobble + 7) % 11;
   char text[48];
-  std::snprintf(text, sizeof text, "8%.3f", power + (static_cast<double>(wobble) - 5) * 0.01);
+  std::snprintf(text, sizeof text, "8%.3f", power() + (static_cast<double>(wobble) - 5) * 0.01);
   show(text, now);
   if (pulseError) {
     for (int c = 0; c < 3; ++c) {
-      std::snprintf(text, sizeof text, "8C%d%.3f", c + 1, channelErrors[c]);
+      std::snprintf(text, sizeof text, "8C%d%.3f", c + 1, channelValue(c));
       show(text, now);
     }
   }
@@ -94,6 +125,7 @@ void ZuSim::key(uint8_t k, uint32_t now) {
   last_ = k;
   if (k == '>') {  // back to the start display
     ++resets;
+    event("reset");
     screen_ = Screen::Home;
     measuring = pulseError = changing_ = false;
     typed_.clear();
@@ -102,7 +134,10 @@ void ZuSim::key(uint8_t k, uint32_t now) {
   }
   if (k >= 0x80 && k <= 0xB0) {  // phases
     phaseByte = k;
-    if (screen_ == Screen::Measuring) show("8--CP--", now);
+    if (screen_ == Screen::Measuring) {
+      show("8--CP--", now);
+      pointEvent("set");
+    }
     return;
   }
   bool number = (k >= '0' && k <= '9') || k == ':' || k == ';';
@@ -253,10 +288,12 @@ void ZuSim::key(uint8_t k, uint32_t now) {
         pulseError = true;
         recent_.clear();
         show("8--CP--", now);
+        pointEvent("pulse-on");
       } else if (recent_ == "===") {
         pulseError = false;
         recent_.clear();
         show("8--CP--", now);
+        event("pulse-off");
       } else if (recent_.size() > 5 || (recent_ != "=" && recent_ != "=5" && recent_ != "=5=" && recent_ != "=5=1" &&
                                         recent_ != "==" && recent_ != "@" && recent_ != "C")) {
         recent_.clear();

@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,15 +36,33 @@ class ZuSim : public Peer {
   uint32_t reportMs = 250;  // how often measuring values come
   double channelErrors[3] = {0.12, -0.08, 0.05};
 
-  // Faults: a screen text that is never shown, or shown as another text.
+  // Faults: a screen text that is never shown, or shown as another text;
+  // with `faultActive` set, only while it says so.
   std::string neverShow;
   std::string showInstead;
+  std::function<bool()> faultActive;
+
+  // What the installation does, one line each: "set <phase byte> U Upct I
+  // Ipct PF <load> <power> <channel 1> <channel 2> <channel 3>" when it
+  // starts measuring after a block of keys (with the values it reports
+  // there; a change of several fields passes through several), the same
+  // fields after "pulse-on" when pulse-error measurement starts at the
+  // point held, "pulse-off", "reset".
+  std::function<void(const std::string&)> onEvent;
+
+  // The channel values reported at the test point held: the channel's own
+  // error plus a part that tells the points apart (phases and current).
+  double channelValue(int channel) const;
+  // The power reported at the test point held (before its small wobble).
+  double power() const;
 
  private:
   enum class Screen { Home, U, UP, UPdone, I, IP, IPdone, PF, Load, Time, Measuring };
   void key(uint8_t k, uint32_t now);
   void show(const std::string& text, uint32_t now);
   void enterMeasuring(uint32_t now);
+  void event(const std::string& text);
+  void pointEvent(const char* what);
   void report(uint32_t now);
   double value(const std::string& typed) const;
 

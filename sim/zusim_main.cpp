@@ -26,7 +26,13 @@ void usage() {
       "  --report-ms N      measured values every N ms in measuring state (default 250)\n"
       "  --never SCREEN     never show this screen (e.g. 8IP): the sequence fails there\n"
       "  --instead TEXT     with --never: show TEXT in its place\n"
+      "  --never-while F    with --never: only while the file F exists\n"
       "  --keys FILE        append every key received to FILE\n"
+      "  --events FILE      append what the installation does to FILE, a line each:\n"
+      "                     set (phase byte, U, U%%, I, I%%, PF, load, then the power\n"
+      "                     and channel values it reports there), pulse-on (the\n"
+      "                     same for the point it measures pulse errors at),\n"
+      "                     pulse-off, reset\n"
       "  --ready-file F     write the pseudo-terminal path or TCP port to F when ready\n"
       "  --help             this text\n");
 }
@@ -34,7 +40,7 @@ void usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string link, readyFile, keysFile;
+  std::string link, readyFile, keysFile, eventsFile, faultFile;
   int tcpPort = -1;
   qs::sim::ZuSim zu;
   for (int i = 1; i < argc; ++i) {
@@ -59,6 +65,10 @@ int main(int argc, char** argv) {
       zu.neverShow = value();
     } else if (a == "--instead") {
       zu.showInstead = value();
+    } else if (a == "--never-while") {
+      faultFile = value();
+    } else if (a == "--events") {
+      eventsFile = value();
     } else if (a == "--keys") {
       keysFile = value();
     } else if (a == "--ready-file") {
@@ -67,6 +77,18 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "qs-zusim: unknown option %s (see --help)\n", a.c_str());
       return 2;
     }
+  }
+  if (!faultFile.empty()) {
+    zu.faultActive = [faultFile] {
+      std::ifstream f(faultFile);
+      return f.good();
+    };
+  }
+  if (!eventsFile.empty()) {
+    zu.onEvent = [eventsFile](const std::string& line) {
+      std::ofstream out(eventsFile, std::ios::app);
+      out << line << '\n';
+    };
   }
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);

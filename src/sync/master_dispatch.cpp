@@ -35,12 +35,9 @@ void SyncLink::answerConsole() {
   ownEvent->set();
 }
 
-void SyncLink::freeSlot(int i, platform::ProcessId* ending) {
+void SyncLink::freeSlot(int i) {
   TaskSlot& t = slots[static_cast<size_t>(i)];
-  if (t.process.value != 0) {
-    if (ending != nullptr) *ending = t.process;
-    else platform::terminateProcess(t.process);
-  }
+  if (t.process.value != 0) platform::terminateProcess(t.process);
   t = TaskSlot{};
   setTaskPid(i, 0);
 }
@@ -95,7 +92,7 @@ bool SyncLink::takeMessage() {
   bool leaving = false;
   // Work that takes long is done once the sender has its answer.
   bool resetDue = false;
-  platform::ProcessId ending;
+  int stopping = -1;
   answered_ = false;
   // A request of a task whose slot is not in use.
   auto refuse = [&] {
@@ -232,15 +229,12 @@ bool SyncLink::takeMessage() {
       accept(slot->programmeName == programmeName && master::programmeTag(*slot) == programmeId);
       break;
     }
-    case kMsgStopTask: {
-      int d = box[2];
-      if (d < kMaxTasks) {
-        if (slots[static_cast<size_t>(d)].inUse) --taskCount;
-        freeSlot(d, &ending);
-      }
+    case kMsgStopTask:
+      // The slot is freed once its process has ended (below), so that a
+      // bench started again in it finds its port free.
+      if (box[2] < kMaxTasks) stopping = box[2];
       answerConsole();
       break;
-    }
     case kMsgUnblockTask: {
       int d = box[2];
       changed = false;
@@ -313,7 +307,10 @@ bool SyncLink::takeMessage() {
   }
   if (changed) refresh = 1;
   if (running != wasRunning) Console::setTitle(running ? "QS_M" : "QS_M(stop)");
-  if (ending.value != 0) platform::terminateProcess(ending);
+  if (stopping >= 0) {
+    if (slots[static_cast<size_t>(stopping)].inUse) --taskCount;
+    freeSlot(stopping);  // ends the process the master started for it, and waits for that
+  }
   if (resetDue) resetInstallation();
   if (leaving) {
     attached = 0;

@@ -69,12 +69,7 @@ bool SyncLink::pulseOnAt(int number) {
     if (r == 0) return true;
     // Not confirmed: tried again every 3 seconds, as a test point is, until
     // it is or the operator stops it.
-    Console::print("\nError ZU: %i (ESC exit)", r);
-    for (int i = 0; i < 30; ++i) {
-      if (keys.escPressed()) return false;
-      platform::sleepMs(100);
-    }
-    Console::print("\r                             ");
+    if (zu->failurePause(r)) return false;
     zu->reset();
   }
 }

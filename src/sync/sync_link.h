@@ -195,9 +195,8 @@ class SyncLink : public ZuMaster {
   // The answer to the message being taken: reply bytes, the state, the signal.
   void answer(int slot, uint8_t code);
   void answerConsole();
-  // Frees a slot; the process the master started for it is ended later
-  // (`ending`), or not at all.
-  void freeSlot(int slot, platform::ProcessId* ending = nullptr);
+  // Frees a slot, ending the process the master started for it.
+  void freeSlot(int slot);
   // A task that left or is gone: its slot freed; true when it was the last
   // one (the installation is then reset).
   bool dropTask(int slot);

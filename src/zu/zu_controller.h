@@ -139,6 +139,9 @@ class ZuController {
   int applyTestPoint(TestPoint& point);
   int changeTestPoint(TestPoint& point);
   int pulseErrorOn(int number);
+  // A step that failed with `code`: shown for 3 seconds before it is tried
+  // again; true when the operator stopped it with Esc meanwhile.
+  bool failurePause(int code);
   int pulseErrorOff(int number);
   int getMode();
   int switchMode(int m);

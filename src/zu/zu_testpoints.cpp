@@ -94,14 +94,20 @@ int ZuController::setTestPoint(int number, int code) {
   for (;;) {
     int r = applyTestPoint(*point);
     if (r == 0 || r == kKeyEsc) return r;
-    Console::print("\nError ZU: %i (ESC exit)", r);
-    for (int i = 0; i < 30; ++i) {
-      if (escPressed()) return kKeyEsc;
-      platform::sleepMs(100);
-    }
-    Console::print("\r                             ");
+    if (failurePause(r)) return kKeyEsc;
     reset();
   }
+}
+
+bool ZuController::failurePause(int code) {
+  Console::print("\nError ZU: %i (ESC exit)", code);
+  bool esc = false;
+  for (int i = 0; i < 30 && !esc; ++i) {
+    esc = escPressed();
+    if (!esc) platform::sleepMs(100);
+  }
+  Console::print("\r                             ");  // the message has been seen
+  return esc;
 }
 
 int ZuController::applyTestPoint(TestPoint& p) {

@@ -23,7 +23,9 @@ sleep 1
 row 6 | grep -qE '^ +[0-9]+\.[0-9]{2} ' || fail "no scaled values: '$(row 6)'"
 
 keys F6
-wait_for "<Enter> - Отправить команду."
+# The outputs' states are drawn right before the view reads a key; a key
+# typed before that goes to the service menu.
+wait_row '^Тек\.сост:  0   0   0 *$' 10 5
 keys 2
 wait_for "Тек.сост:  0   1   0"
 keys Enter

@@ -38,7 +38,12 @@ int ptyRead(const PseudoTerminal& pty, uint8_t* buffer, size_t max, int timeoutM
   do r = ::poll(&p, 1, timeoutMs);
   while (r < 0 && errno == EINTR);
   if (r <= 0) return r;
-  if (!(p.revents & POLLIN)) return 0;  // the program's end is not open
+  if (!(p.revents & POLLIN)) {
+    // The program's end is not open (yet, or any more): poll says so at
+    // once, so the wait is made here instead.
+    if (timeoutMs > 0) ::poll(nullptr, 0, timeoutMs);
+    return 0;
+  }
   ssize_t n = ::read(static_cast<int>(pty.master), buffer, max);
   if (n < 0) return errno == EIO ? 0 : -1;
   return static_cast<int>(n);
