@@ -41,8 +41,11 @@ class StandFaults : public ::testing::Test {
     master->ownIndex = kMasterIndex;
     master->attached = 1;
     master->running = 1;
-    masterThread = std::thread([this] { master->dispatch(); });
     other = std::make_unique<SyncLink>("qs", nullptr, nullptr, stand);
+    if (serve) serveMailbox();
+  }
+  void serveMailbox() {
+    masterThread = std::thread([this] { master->dispatch(); });
   }
   void TearDown() override {
     if (child > 0) {
@@ -99,6 +102,7 @@ class StandFaults : public ::testing::Test {
   }
 
   VirtualConsole vc;
+  bool serve = true;  // the master's thread serves from the start
   std::string stand;
   std::unique_ptr<SyncLink> master;
   std::unique_ptr<SyncLink> other;
@@ -192,6 +196,74 @@ TEST_F(StandFaults, ASlaveKilledHoldingTheMailboxDoesNotLockItForEver) {
   killDoomedSlave();
   EXPECT_EQ(otherStep(4), 0);
   EXPECT_EQ(master->slots[0].inUse, 0);
+}
+
+// The master's console is a sender like any other: its message has been
+// acted on when its post returns, and a stop of a waiting task, an unblock
+// and a run switch each wait for their own answer.
+TEST_F(StandFaults, AConsoleMessageReturnsOnlyOnceTheMasterHasActedOnIt) {
+  ASSERT_EQ(other->joinMaster(nullptr, 2), 0);
+  startDoomedSlave([](SyncLink&) {});  // task 1 stays idle: task 2's step waits
+  ASSERT_TRUE(eventually([&] { return master->slots[0].inUse == 1; }));
+  auto step = std::async(std::launch::async, [this] { return other->postStep(0, 0, 1, kPhaseABC); });
+  ASSERT_TRUE(eventually([&] { return master->slots[1].waiting == 1; }));
+  for (int i = 0; i < 50; ++i) {
+    master->post(byteMessage(kMsgRunControl, static_cast<uint8_t>(i % 2)));
+    ASSERT_EQ(master->running, i % 2) << i;
+  }
+  EXPECT_EQ(master->post(byteMessage(kMsgUnblockTask, 1)), 0);
+  EXPECT_EQ(master->slots[1].waiting, 0);
+  EXPECT_EQ(step.get(), 27);
+}
+
+// A bench that gives up a wait with Esc tells the master, so that nothing
+// the master does for that wait reaches a later request.
+TEST_F(StandFaults, ABenchThatGivesUpAWaitIsNoLongerWaitedFor) {
+  ASSERT_EQ(other->joinMaster(nullptr, 2), 0);
+  startDoomedSlave([](SyncLink&) {});
+  ASSERT_TRUE(eventually([&] { return master->slots[0].inUse == 1; }));
+  bool pressed = false;
+  vc.onPoll = [&] {
+    if (!pressed && master->slots[1].waiting == 1) {
+      vc.pressKey(keys::kEsc);
+      pressed = true;
+    }
+  };
+  EXPECT_EQ(other->postStep(0, 0, 1, kPhaseABC), 27);
+  vc.onPoll = nullptr;
+  ASSERT_TRUE(eventually([&] { return master->slots[1].waiting == 0; }));
+  EXPECT_EQ(master->slots[1].state, kTaskIdle);
+  master->post(byteMessage(kMsgUnblockTask, 1));  // nothing to unblock
+  EXPECT_EQ(master->abortByte(1), 0);
+  killDoomedSlave();  // task 2 alone: its next request is served, not aborted
+  EXPECT_EQ(otherStep(2), 0);
+}
+
+// A wake-up that is lost (a bench that starts used to erase it) does not
+// leave a message unanswered: the master looks at the mailbox itself.
+class QuietMaster : public StandFaults {
+ protected:
+  void SetUp() override {
+    serve = false;
+    StandFaults::SetUp();
+  }
+};
+
+TEST_F(QuietMaster, APendingMessageIsServedWhateverBecameOfItsWakeUp) {
+  other->attached = 1;
+  auto registration = std::async(std::launch::async, [this] { return other->post(registerMessage(3, 0, 0x21, 1)); });
+  MailboxState box(master->block());
+  ASSERT_TRUE(eventually([&] { return box.get() == BoxState::kPosted; }));
+  SyncLink starting("qs", nullptr, nullptr, stand);  // another bench starts meanwhile
+  master->masterEvent->reset();
+  serveMailbox();
+  if (registration.wait_for(10s) == std::future_status::timeout) {
+    ADD_FAILURE() << "the message was never served";
+    master->block()[kMailboxOffset] = kMasterIndex;
+    box.set(BoxState::kAnswered);
+  }
+  EXPECT_EQ(registration.get(), 0);
+  EXPECT_EQ(master->taskCount, 1);
 }
 
 }  // namespace
