@@ -36,9 +36,12 @@
 #include "platform/shared_objects.h"
 #include "platform/time.h"
 #include "sim/device_sim.h"
+#include "sim/loopback_channel.h"
 #include "sim/serve.h"
+#include "sim/zu_sim.h"
 #include "sync/sync_link.h"
 #include "uso/uso_screen.h"
+#include "zu/zu_controller.h"
 
 namespace fs = std::filesystem;
 namespace sim = qs::sim;
@@ -333,6 +336,155 @@ void mailbox() {
          "");
 }
 
+// ---- a stand of nine benches ------------------------------------------------------------------
+
+// A master process as the program runs one: its console loop and its
+// thread, a controller on a simulated installation with its reader. A line
+// on `commands` stops the run (as the operator's 's').
+pid_t startStandMaster(const std::string& stand, int commands) {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  qs::VirtualConsole vc;
+  qs::Console::init(&vc);
+  sim::ZuSim installation;
+  qs::ZuController zu;
+  if (zu.open(std::make_unique<sim::LoopbackChannel>(installation)) != 0 || !zu.startReader()) _exit(2);
+  qs::TestPoint p;
+  p.number = 1;
+  p.U = 220;
+  p.Upct = 100;
+  p.I = 5;
+  p.Ipct = 100;
+  p.PF = 1.0;
+  zu.testPoints = {p};
+  qs::SyncLink link("qs", nullptr, &zu, stand);
+  link.clearBlock();
+  link.role = 0;
+  link.ownIndex = qs::kMasterIndex;
+  link.attached = 1;
+  link.running = 1;
+  zu.sync = &link;
+  zu.keys = &link.keys;
+  zu.publishInto(link.block() + qs::kAverageOffset, link.block() + qs::kChannelValuesOffset,
+                 link.block() + qs::kAverageCountOffset, link.block() + qs::kChannelCountOffset);
+  std::thread([&link, commands] {
+    char c;
+    while (read(commands, &c, 1) == 1) link.post(qs::byteMessage(qs::kMsgRunControl, 0));
+  }).detach();
+  link.console();
+  _exit(0);
+}
+
+// A bench process: it joins as task `n`, then for each line on `go` asks
+// for test point `point` and reports when it asked and when it was let go.
+pid_t startStandBench(const std::string& stand, int n, int go, int report) {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  qs::VirtualConsole vc;
+  qs::Console::init(&vc);
+  qs::SyncLink link("qs", nullptr, nullptr, stand);
+  if (link.joinMaster(nullptr, n) != 0) _exit(3);
+  char point;
+  while (read(go, &point, 1) == 1) {
+    double times[2];
+    times[0] = std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count();
+    link.postStep(0, 0, point - 1, qs::kPhaseABC);
+    times[1] = std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count();
+    if (write(report, times, sizeof times) != static_cast<ssize_t>(sizeof times)) _exit(4);
+  }
+  _exit(0);
+}
+
+double processCpuMs(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t close = text.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::vector<std::string> f;
+  size_t at = close + 2;
+  while (at < text.size()) {
+    size_t sp = text.find(' ', at);
+    f.push_back(text.substr(at, sp - at));
+    if (sp == std::string::npos) break;
+    at = sp + 1;
+  }
+  if (f.size() < 13) return 0;  // utime and stime are fields 14 and 15 of the line
+  return (std::atof(f[11].c_str()) + std::atof(f[12].c_str())) * 1000.0 / sysconf(_SC_CLK_TCK);
+}
+
+void stand() {
+  // The installation's own time for the step: the same test point set on a
+  // controller of its own, from the start display.
+  double own;
+  {
+    sim::ZuSim installation;
+    qs::ZuController zu;
+    zu.open(std::make_unique<sim::LoopbackChannel>(installation));
+    zu.startReader();
+    qs::TestPoint p;
+    p.number = 1;
+    p.U = 220;
+    p.Upct = 100;
+    p.I = 5;
+    p.Ipct = 100;
+    p.PF = 1.0;
+    zu.testPoints = {p};
+    auto start = Clock::now();
+    zu.setTestPoint(1, qs::kPhaseABC);
+    own = msSince(start);
+    zu.close();
+  }
+  const std::string stand = ".benchstand" + std::to_string(getpid());
+  int commands[2], go[2], report[2];
+  if (pipe(commands) != 0 || pipe(go) != 0 || pipe(report) != 0) return;
+  pid_t master = startStandMaster(stand, commands[0]);
+  qs::SyncLink watcher("qs", nullptr, nullptr, stand);
+  // The master is serving once it answers a presence check.
+  watcher.attached = 1;
+  for (int i = 0; i < 100 && watcher.post(qs::simpleMessage(qs::kMsgPresence)) != 0; ++i) usleep(50000);
+  watcher.attached = 0;
+  std::vector<pid_t> benches;
+  for (int n = 1; n <= qs::kMaxTasks; ++n) benches.push_back(startStandBench(stand, n, go[0], report[1]));
+  auto registered = [&] {
+    for (int i = 0; i < qs::kMaxTasks; ++i)
+      if (watcher.taskPid(i) == 0) return false;
+    return true;
+  };
+  for (int i = 0; i < 200 && !registered(); ++i) usleep(50000);
+  // Nine benches ask for the step; the last request sets it going.
+  char point = 1;
+  for (int i = 0; i < qs::kMaxTasks; ++i) (void)!write(go[1], &point, 1);
+  double lastAsked = 0, lastLetGo = 0;
+  for (int i = 0; i < qs::kMaxTasks; ++i) {
+    double times[2] = {0, 0};
+    if (read(report[0], times, sizeof times) != static_cast<ssize_t>(sizeof times)) break;
+    lastAsked = std::max(lastAsked, times[0]);
+    lastLetGo = std::max(lastLetGo, times[1]);
+  }
+  double lockstep = lastLetGo - lastAsked;
+  addRow("nine benches in lockstep: step to release", fmt("%.0f ms", lockstep), fmt("%.0f ms own", own),
+         own > 0 ? lockstep / own : 0, "<= 1.05");
+  // The run stopped, nine benches wait for their next step: what the
+  // master spends meanwhile (its console, its thread, the reader).
+  char c = 's';
+  (void)!write(commands[1], &c, 1);
+  usleep(300000);
+  point = 2;
+  for (int i = 0; i < qs::kMaxTasks; ++i) (void)!write(go[1], &point, 1);
+  usleep(500000);
+  constexpr double kWatchMs = 10000;
+  double before = processCpuMs(master);
+  usleep(static_cast<useconds_t>(kWatchMs * 1000));
+  double cpu = (processCpuMs(master) - before) / kWatchMs * 100.0;
+  addRow("master's CPU while nine benches wait", fmt("%.2f %%", cpu), "2 % of a core", cpu / 2.0, "<= 1.00");
+  for (pid_t p : benches) kill(p, SIGKILL);
+  kill(master, SIGKILL);
+  for (pid_t p : benches) waitpid(p, nullptr, 0);
+  waitpid(master, nullptr, 0);
+  for (int fd : {commands[0], commands[1], go[0], go[1], report[0], report[1]}) close(fd);
+  qs::removeStandObjects(stand);
+}
+
 // ---- start-up and memory of the program ------------------------------------------------------
 
 void startup(const std::string& qsPath) {
@@ -392,7 +544,7 @@ void startup(const std::string& qsPath) {
 
 int main(int argc, char** argv) {
   // qs-bench [--only SECTION] [path of qs]; sections: exchange views eeprom
-  // scan mailbox startup.
+  // scan mailbox stand startup.
   std::string only, qsPath = (fs::path(argv[0]).parent_path().parent_path() / "qs").string();
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -415,6 +567,7 @@ int main(int argc, char** argv) {
   if (wanted("eeprom")) eepromSave(vc);
   if (wanted("scan")) lineScan();
   if (wanted("mailbox")) mailbox();
+  if (wanted("stand")) stand();
   fs::current_path(saved);
   fs::remove_all(work);
   if (wanted("startup")) startup(fs::absolute(qsPath).string());
