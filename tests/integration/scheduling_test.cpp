@@ -172,6 +172,16 @@ TEST_F(Scheduling, TheTaskTableShowsSlotsAndSteps) {
   EXPECT_EQ(vc.rowText(4), "   1.(0x21,COM3): Wait_Set_Param_ZU(1,2,AC(Q))");
   EXPECT_EQ(vc.attrAt(3, 4), kAttrSelected);
   EXPECT_EQ(vc.rowText(5), "   2.Disable");
+  // The ninth slot has its row like the others: what a task showed there
+  // goes with it.
+  task(8, kTaskWaitStep, true, 1, kStepPhasesBC);
+  link->refresh = 1;
+  link->showTasks();
+  EXPECT_EQ(vc.rowText(12), "   9.(0x00,COM0): Wait_Set_Param_ZU(0,2,BC)");
+  link->slots[8] = TaskSlot{};
+  link->refresh = 1;
+  link->showTasks();
+  EXPECT_EQ(vc.rowText(12), "   9.Disable");
 }
 
 // Messages written into the mailbox as slaves write them, taken by the

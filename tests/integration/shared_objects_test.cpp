@@ -7,6 +7,9 @@
 #include "platform/named_event.h"
 #include "platform/process.h"
 #include "platform/shared_objects.h"
+#ifndef _WIN32
+#include "platform/posix/object_names.h"
+#endif
 
 #ifdef _WIN32
 #include <windows.h>
@@ -141,9 +144,9 @@ TEST(SharedObjects, EveryObjectOfAStandIsPrivateToItsUser) {
   auto block = openSharedBlock(blockName, 256);
   umask(saved);
   ASSERT_TRUE(mutex && sem && event && block);
-  const std::string prefix = "/dev/shm/qs." + std::to_string(getuid()) + ".";
+  const std::string prefix = "/dev/shm/qs." + standOwner() + ".";
   for (const std::string& path : {prefix + static_cast<const std::string&>(mutexName),
-                                  "/dev/shm/sem.qs." + std::to_string(getuid()) + "." + static_cast<const std::string&>(semName),
+                                  "/dev/shm/sem.qs." + standOwner() + "." + static_cast<const std::string&>(semName),
                                   prefix + static_cast<const std::string&>(eventName), sharedBlockPath(blockName)}) {
     struct stat st{};
     ASSERT_EQ(stat(path.c_str(), &st), 0) << path;

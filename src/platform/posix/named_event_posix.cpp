@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "platform/named_event.h"
+#include "platform/posix/object_names.h"
 
 namespace qs::platform {
 namespace {
@@ -81,7 +82,7 @@ class SharedEvent final : public Event {
 }  // namespace
 
 std::unique_ptr<Event> openNamedEvent(const std::string& name, bool manualReset, bool initiallySet) {
-  std::string path = "/qs." + std::to_string(getuid()) + "." + name;
+  std::string path = objectName(name);
   int fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   bool created = fd >= 0;
   if (!created) fd = shm_open(path.c_str(), O_RDWR | O_CLOEXEC, 0600);

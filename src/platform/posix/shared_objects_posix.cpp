@@ -1,4 +1,5 @@
 #include "platform/shared_objects.h"
+#include "platform/posix/object_names.h"
 #include "platform/posix/pid_alive.h"
 
 #include <fcntl.h>
@@ -19,7 +20,6 @@
 namespace qs::platform {
 namespace {
 
-std::string objectName(const std::string& name) { return "/qs." + std::to_string(getuid()) + "." + name; }
 
 class MappedBlock final : public SharedBlock {
  public:
@@ -93,7 +93,7 @@ std::string sharedBlockPath(const std::string& name) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   std::string dir = runtime != nullptr && runtime[0] == '/' ? runtime : "/tmp";
   std::string extra = name == "ZU_SYNCHRONIZATON" ? "" : "." + name;
-  return dir + "/qs2synhro." + std::to_string(getuid()) + extra + ".tmp";
+  return dir + "/qs2synhro." + standOwner() + extra + ".tmp";
 }
 
 std::unique_ptr<SharedBlock> openSharedBlock(const std::string& name, size_t size, int* stage) {
