@@ -338,6 +338,18 @@ void mailbox() {
 
 // ---- a stand of nine benches ------------------------------------------------------------------
 
+// The step the benches ask for: test point 1, 220 V, 5 A, PF 1 on three phases.
+qs::TestPoint standPoint() {
+  qs::TestPoint p;
+  p.number = 1;
+  p.U = 220;
+  p.Upct = 100;
+  p.I = 5;
+  p.Ipct = 100;
+  p.PF = 1.0;
+  return p;
+}
+
 // A master process as the program runs one: its console loop and its
 // thread, a controller on a simulated installation with its reader. A line
 // on `commands` stops the run (as the operator's 's').
@@ -349,14 +361,7 @@ pid_t startStandMaster(const std::string& stand, int commands) {
   sim::ZuSim installation;
   qs::ZuController zu;
   if (zu.open(std::make_unique<sim::LoopbackChannel>(installation)) != 0 || !zu.startReader()) _exit(2);
-  qs::TestPoint p;
-  p.number = 1;
-  p.U = 220;
-  p.Upct = 100;
-  p.I = 5;
-  p.Ipct = 100;
-  p.PF = 1.0;
-  zu.testPoints = {p};
+  zu.testPoints = {standPoint()};
   qs::SyncLink link("qs", nullptr, &zu, stand);
   link.clearBlock();
   link.role = 0;
@@ -421,14 +426,7 @@ void stand() {
     qs::ZuController zu;
     zu.open(std::make_unique<sim::LoopbackChannel>(installation));
     zu.startReader();
-    qs::TestPoint p;
-    p.number = 1;
-    p.U = 220;
-    p.Upct = 100;
-    p.I = 5;
-    p.Ipct = 100;
-    p.PF = 1.0;
-    zu.testPoints = {p};
+    zu.testPoints = {standPoint()};
     auto start = Clock::now();
     zu.setTestPoint(1, qs::kPhaseABC);
     own = msSince(start);
