@@ -23,12 +23,13 @@ namespace {
 std::mutex gSyncLinkLock;
 SyncLink* gSyncLink = nullptr;
 
-// Tells the master that this task leaves; waits at most 2 s for the mailbox
-// (another thread of this process may hold it while the program ends).
+// Tells the master that this task leaves; waits at most 1 s for the mailbox
+// (another thread of this process may hold it while the program ends, and a
+// closing console window leaves little time).
 void postLeave() {
   std::lock_guard<std::mutex> lock(gSyncLinkLock);
   if (gSyncLink != nullptr && gSyncLink->attached == 1 && gSyncLink->role == 1) {
-    gSyncLink->post(simpleMessage(kMsgLeave), 2000);
+    gSyncLink->post(simpleMessage(kMsgLeave), 1000);
     gSyncLink->attached = 0;  // left: said once
   }
 }

@@ -21,6 +21,10 @@ bool processAlive(ProcessId id);
 // gone, however it was started).
 uint32_t ownProcessId();
 bool pidRunning(uint32_t pid);
+// When the process of an id started, as a number that tells it from a later
+// process given the same id; 0 when there is no such process or it cannot
+// be told.
+uint64_t processStartMark(uint32_t pid);
 // Ends a process started so and waits for it.
 void terminateProcess(ProcessId id);
 // The program's own path as the system knows it (for starting copies of it).

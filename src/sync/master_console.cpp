@@ -2,6 +2,7 @@
 // the slave processes it starts, and the handing of keys to the master's
 // thread.
 #include <cstdio>
+#include <chrono>
 #include <cstring>
 
 #include "console/console.h"
@@ -35,8 +36,11 @@ bool KeyHandoff::offer(int key) {
     cv_.notify_all();
     return true;
   }
-  if (busy_ && key == kKeyEsc) {
-    esc_ = true;
+  if (key == kKeyEsc && (busy_ || std::chrono::steady_clock::now() < quietUntil_)) {
+    // Meant for the work in progress, or for work that an Esc has just
+    // stopped (an operator who presses Esc twice to stop a step that keeps
+    // failing does not end the master with the second one).
+    if (busy_) esc_ = stoppedByEsc_ = true;
     return true;
   }
   return false;
@@ -76,6 +80,8 @@ int KeyHandoff::waitKey() {
 
 void KeyHandoff::setBusy(bool busy) {
   std::lock_guard<std::mutex> lock(m_);
+  if (busy_ && !busy && stoppedByEsc_) quietUntil_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kQuietMs);
+  if (busy != busy_) stoppedByEsc_ = false;
   busy_ = busy;
   esc_ = false;
 }
@@ -109,18 +115,32 @@ int SyncLink::showTasks(bool wait) {
   int p = static_cast<int>(step & 0xFF);
   if (phasesForStep(p) >= 0 || p == kStepPulseOn || p == kStepPulseOff) Console::print(" P=%s    ", stepName(p));
   else Console::print(" P=     ");
+  // The rows as the slots stand now (the master's thread may change them
+  // while they are drawn).
+  std::string rows[kMaxTasks];
+  {
+    std::lock_guard<std::recursive_mutex> held(slotsLock);
+    for (int i = 1; i <= kMaxTasks; ++i) {
+      const TaskSlot& t = slots[static_cast<size_t>(i - 1)];
+      char text[160];
+      if (!t.inUse) {
+        std::snprintf(text, sizeof text, "%u.Disable ", static_cast<unsigned>(i));
+      } else {
+        int n = std::snprintf(text, sizeof text, "%u.(0x%02X,COM%u): %s", static_cast<unsigned>(i), t.address,
+                              static_cast<unsigned>(t.port), taskStateName(t.state));
+        if (t.state == kTaskWaitStep)
+          std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "(%u,%u,%s)", static_cast<unsigned>(t.A),
+                        static_cast<unsigned>(t.S + 1), stepName(t.P));
+        if (t.state == kTaskWaitLoad)
+          std::snprintf(text + n, sizeof text - static_cast<size_t>(n), " %s", t.programmeName.c_str());
+      }
+      rows[i - 1] = text;
+    }
+  }
   for (int i = 1; i <= kMaxTasks; ++i) {
-    const TaskSlot& t = slots[static_cast<size_t>(i - 1)];
     Console::gotoXY(3, i + 3);
     if (i - 1 == cursor) Console::setColor(kAttrSelected);
-    if (t.inUse) {
-      Console::print("%u.(0x%02X,COM%u): %s", static_cast<unsigned>(i), t.address, static_cast<unsigned>(t.port),
-                     taskStateName(t.state));
-      if (t.state == kTaskWaitStep) Console::print("(%u,%u,%s)", static_cast<unsigned>(t.A), static_cast<unsigned>(t.S + 1), stepName(t.P));
-      if (t.state == kTaskWaitLoad) Console::print(" %s", t.programmeName.c_str());
-    } else {
-      Console::print("%u.Disable ", static_cast<unsigned>(i));
-    }
+    Console::print("%s", rows[i - 1].c_str());
     if (i - 1 == cursor) Console::setColor(kAttrNormal);
   }
   Console::setCursor(saved);
@@ -130,6 +150,7 @@ int SyncLink::showTasks(bool wait) {
 // ---- slave processes ----------------------------------------------------------------------
 
 int SyncLink::startSlaves(int first, int count) {
+  std::lock_guard<std::recursive_mutex> held(slotsLock);
   for (int i = first; i < first + count && i < kMaxTasks; ++i) {
     TaskSlot& t = slots[static_cast<size_t>(i)];
     if (t.process.value != 0) t.process = platform::ProcessId{};
@@ -195,6 +216,11 @@ int SyncLink::console() {
     int key = consoleKeys_.front();
     consoleKeys_.pop_front();
     if (key == kKeyEsc) break;
+    bool cursorInUse;
+    {
+      std::lock_guard<std::recursive_mutex> held(slotsLock);
+      cursorInUse = slots[static_cast<size_t>(cursor)].inUse != 0;
+    }
     switch (key) {
       case 'a': post(byteMessage(kMsgRunControl, 1)); break;
       case 's': post(byteMessage(kMsgRunControl, 0)); break;
@@ -207,20 +233,21 @@ int SyncLink::console() {
         refresh = 1;
         break;
       case 'R':  // Ins
-        if (!slots[static_cast<size_t>(cursor)].inUse) startSlaves(cursor, 1);
+        if (!cursorInUse) startSlaves(cursor, 1);
         refresh = 1;
         break;
       case 'S':  // Del
         post(byteMessage(kMsgStopTask, static_cast<uint8_t>(cursor)));
         break;
       case 'U': case 'u':
-        if (slots[static_cast<size_t>(cursor)].inUse) post(byteMessage(kMsgUnblockTask, static_cast<uint8_t>(cursor)));
+        if (cursorInUse) post(byteMessage(kMsgUnblockTask, static_cast<uint8_t>(cursor)));
         break;
       case '?': post(simpleMessage(kMsgZuReset)); break;
       default:
         if (key >= '1' && key <= '9') {
           cursor = key - '1';
           refresh = 1;
+          std::lock_guard<std::recursive_mutex> held(slotsLock);
           if (!slots[static_cast<size_t>(cursor)].inUse) startSlaves(cursor, 1);
         }
         break;
@@ -233,6 +260,7 @@ int SyncLink::console() {
     // not taken yet: the master's thread is still stopping what it did
   }
   if (masterThread_.joinable()) masterThread_.join();
+  publishMaster(false);
   giveUp = nullptr;
   Console::gotoXY(0, 18);
   Console::print("Exit_master");
@@ -244,7 +272,9 @@ int SyncLink::runMaster(DevLink*) {
   refresh = 1;
   Console::clearLines(0, 15);
   attached = 1;
-  if (post(simpleMessage(kMsgPresence)) == 0) {
+  // Another master: one that published itself and runs (it may be busy with
+  // a step and answer nothing for a while), or one that answers.
+  if (masterRunning() == 1 || post(simpleMessage(kMsgPresence)) == 0) {
     Console::clearLines(15, 1);
     Console::print("Ошибка! программа QS_Master уже запущена");
     Console::readKey();
@@ -266,6 +296,7 @@ int SyncLink::runMaster(DevLink*) {
     return 1;
   }
   clearBlock();
+  publishMaster(true);
   for (TaskSlot& t : slots) t = TaskSlot{};
   startSlaves(0, key - '0');
   taskCount = 0;

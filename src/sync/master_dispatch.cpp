@@ -10,12 +10,28 @@ namespace qs {
 
 using master::kReapIntervalMs;
 
+bool SyncLink::claimAnswer() {
+  answered_ = true;
+  MailboxState state(view);
+  BoxState b = state.get();
+  if (b == BoxState::kTaken) return state.change(BoxState::kTaken, BoxState::kAnswering);
+  return b != BoxState::kWithdrawn;  // (a message handed in directly, as tests do, is answered)
+}
+
 void SyncLink::answer(int s, uint8_t code) {
+  if (!claimAnswer()) {
+    // Its sender gave up before the answer was written: what it asked for
+    // is not waited for.
+    if (s >= 0 && s < kMaxTasks && slots[static_cast<size_t>(s)].inUse) {
+      slots[static_cast<size_t>(s)].waiting = 0;
+      slots[static_cast<size_t>(s)].state = kTaskIdle;
+    }
+    return;
+  }
   uint8_t* box = view + mailboxOffset;
   box[0] = kMasterIndex;
   box[2] = code;
   MailboxState(view).set(BoxState::kAnswered);
-  answered_ = true;
   if (s >= 0 && s < kMaxTasks && slots[static_cast<size_t>(s)].event) {
     slots[static_cast<size_t>(s)].event->set();
     return;
@@ -26,13 +42,28 @@ void SyncLink::answer(int s, uint8_t code) {
   if (reply) reply->set();
 }
 
-void SyncLink::answerConsole() {
+void SyncLink::answerConsole(uint8_t code) {
+  if (!claimAnswer()) return;
   uint8_t* box = view + mailboxOffset;
   box[0] = kMasterIndex;
-  box[2] = kReplyAccepted;
+  box[2] = code;
   MailboxState(view).set(BoxState::kAnswered);
-  answered_ = true;
   ownEvent->set();
+}
+
+bool SyncLink::takeCancels() {
+  std::lock_guard<std::recursive_mutex> held(slotsLock);
+  bool any = false;
+  for (int i = 0; i < kMaxTasks; ++i) {
+    if (!takeCancel(i)) continue;
+    TaskSlot& t = slots[static_cast<size_t>(i)];
+    if (!t.inUse || !t.waiting) continue;  // let go already
+    t.waiting = 0;
+    t.state = kTaskIdle;
+    any = true;
+  }
+  if (any) refresh = 1;
+  return any;
 }
 
 void SyncLink::freeSlot(int i) {
@@ -51,15 +82,19 @@ bool SyncLink::dropTask(int i) {
 int SyncLink::reapLostTasks() {
   int lost = 0;
   bool last = false;
+  std::unique_lock<std::recursive_mutex> held(slotsLock);
   for (int i = 0; i < kMaxTasks; ++i) {
     TaskSlot& t = slots[static_cast<size_t>(i)];
     if (!t.inUse) continue;
     uint32_t pid = taskPid(i);
-    bool running = pid != 0 ? platform::pidRunning(pid) : t.process.value == 0 || platform::processAlive(t.process);
+    bool running = pid != 0 ? platform::pidRunning(pid) &&
+                                  (t.startMark == 0 || platform::processStartMark(pid) == t.startMark)
+                            : t.process.value == 0 || platform::processAlive(t.process);
     if (running) continue;
     last = dropTask(i) || last;
     ++lost;
   }
+  held.unlock();
   if (last) resetInstallation();  // the last task is gone
   if (lost != 0) refresh = 1;
   return lost;
@@ -77,7 +112,11 @@ int SyncLink::dispatch() {
       if (takeMessage()) return 0;
       continue;
     }
-    if (!woken && reapLostTasks() != 0) schedule();
+    // No message: a task that gave up its wait, or (once a second) one
+    // whose process is gone, may make a step due for the others.
+    bool changed = takeCancels();
+    if (!woken && reapLostTasks() != 0) changed = true;
+    if (changed) schedule();
   }
 }
 
@@ -86,6 +125,7 @@ bool SyncLink::takeMessage() {
   uint8_t* box = view + mailboxOffset;
   int s = box[0];
   int type = box[1];
+  std::unique_lock<std::recursive_mutex> slotsHeld(slotsLock);  // not across the long work below
   bool inUse = s < kMaxTasks && slots[static_cast<size_t>(s)].inUse;
   TaskSlot* slot = s < kMaxTasks ? &slots[static_cast<size_t>(s)] : nullptr;
   bool changed = true;
@@ -94,6 +134,7 @@ bool SyncLink::takeMessage() {
   bool resetDue = false;
   int stopping = -1;
   answered_ = false;
+  takeCancels();  // a task that gave up a wait is not waited for
   // A request of a task whose slot is not in use.
   auto refuse = [&] {
     answer(s, kReplyRefused);
@@ -104,6 +145,7 @@ bool SyncLink::takeMessage() {
   auto accept = [&](bool satisfied) {
     if (satisfied) slot->state = kTaskIdle;
     slot->waiting = satisfied ? 0 : 1;
+    if (!satisfied) clearLetGo(s);  // this wait starts afresh
     box[3] = satisfied ? 0 : 1;
     answer(s, kReplyAccepted);
   };
@@ -119,11 +161,7 @@ bool SyncLink::takeMessage() {
           }
       }
       if (index < 0 || index >= kMaxTasks) {
-        box[0] = kMasterIndex;
-        box[2] = kReplyRefused;
-        MailboxState(view).set(BoxState::kAnswered);
-        answered_ = true;
-        ownEvent->set();
+        answerConsole(kReplyRefused);  // it waits on the event of index 255
         changed = false;
         break;
       }
@@ -146,6 +184,7 @@ bool SyncLink::takeMessage() {
       uint32_t pid = static_cast<uint32_t>(box[5]) | static_cast<uint32_t>(box[6]) << 8 |
                      static_cast<uint32_t>(box[7]) << 16 | static_cast<uint32_t>(box[8]) << 24;
       setTaskPid(index, pid);
+      t.startMark = pid != 0 ? platform::processStartMark(pid) : 0;
       box[3] = static_cast<uint8_t>(index);
       box[4] = variant;
       if (s == kNoIndex) answerConsole();  // it waits on the event of index 255
@@ -240,8 +279,7 @@ bool SyncLink::takeMessage() {
       changed = false;
       if (d < kMaxTasks && slots[static_cast<size_t>(d)].inUse && slots[static_cast<size_t>(d)].waiting) {
         TaskSlot& t = slots[static_cast<size_t>(d)];
-        abortByte(d) = 27;
-        releaseByte(d) = 1;
+        letGo(d, true);
         t.state = kTaskIdle;
         t.waiting = 0;
         t.event->set();
@@ -262,7 +300,7 @@ bool SyncLink::takeMessage() {
           if (!t.inUse || t.state != kTaskWaitStep || t.P != p || !t.waiting) continue;
           t.state = kTaskIdle;
           t.waiting = 0;
-          releaseByte(static_cast<int>(&t - slots.data())) = 1;
+          letGo(static_cast<int>(&t - slots.data()), false);
           t.event->set();
         }
         answerConsole();
@@ -275,8 +313,7 @@ bool SyncLink::takeMessage() {
         for (TaskSlot& t : slots) {
           int i = static_cast<int>(&t - slots.data());
           if (t.inUse && t.waiting && t.event) {
-            abortByte(i) = 27;
-            releaseByte(i) = 1;
+            letGo(i, true);
             t.waiting = 0;
             t.event->set();
           }
@@ -295,21 +332,26 @@ bool SyncLink::takeMessage() {
   }
   // Whatever else came is refused, so that its sender never waits for ever.
   if (!answered_) {
-    if (s == kMasterIndex) {
-      box[0] = kMasterIndex;
-      box[2] = kReplyRefused;
-      MailboxState(view).set(BoxState::kAnswered);
-      ownEvent->set();
-    } else {
-      answer(s, kReplyRefused);
-    }
+    if (s == kMasterIndex) answerConsole(kReplyRefused);
+    else answer(s, kReplyRefused);
     changed = false;
   }
   if (changed) refresh = 1;
+  slotsHeld.unlock();
   if (running != wasRunning) Console::setTitle(running ? "QS_M" : "QS_M(stop)");
   if (stopping >= 0) {
+    // The process the master started for the slot is ended (and waited
+    // for) while the slot still shows it; then the slot is freed.
+    platform::ProcessId process;
+    {
+      std::lock_guard<std::recursive_mutex> held(slotsLock);
+      process = slots[static_cast<size_t>(stopping)].process;
+      slots[static_cast<size_t>(stopping)].process = platform::ProcessId{};
+    }
+    if (process.value != 0) platform::terminateProcess(process);
+    std::lock_guard<std::recursive_mutex> held(slotsLock);
     if (slots[static_cast<size_t>(stopping)].inUse) --taskCount;
-    freeSlot(stopping);  // ends the process the master started for it, and waits for that
+    freeSlot(stopping);
   }
   if (resetDue) resetInstallation();
   if (leaving) {

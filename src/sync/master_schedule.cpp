@@ -31,14 +31,14 @@ class Busy {
 }  // namespace
 
 void SyncLink::releaseWaiting(int state, int step, bool abort) {
+  std::lock_guard<std::recursive_mutex> held(slotsLock);
   for (TaskSlot& t : slots) {
     if (!t.inUse || !t.waiting || t.state != state) continue;
     if (state == kTaskWaitStep && step >= 0 && t.step != step) continue;
     int i = static_cast<int>(&t - slots.data());
     t.state = kTaskIdle;
     t.waiting = 0;
-    if (abort) abortByte(i) = 27;
-    releaseByte(i) = 1;
+    letGo(i, abort);
     if (t.event) t.event->set();
   }
 }
@@ -76,7 +76,6 @@ bool SyncLink::pulseOnAt(int number) {
 
 bool SyncLink::executeStep(const TaskSlot& t) {
   if (zu == nullptr) return true;  // a master without an installation (tests)
-  Busy busy(keys);
   {
     ScreenLock lock(screenMutex, kStepLockMs);
     bool loaded = true;
@@ -114,29 +113,59 @@ bool SyncLink::executeStep(const TaskSlot& t) {
   return false;
 }
 
+namespace {
+
+// What the master needs of a task's request once it lets go of the slots.
+TaskSlot requestOf(const TaskSlot& t) {
+  TaskSlot r;
+  r.programmeName = t.programmeName;
+  r.programmeId = t.programmeId;
+  r.T = t.T;
+  r.A = t.A;
+  r.S = t.S;
+  r.P = t.P;
+  r.step = t.step;
+  return r;
+}
+
+}  // namespace
+
 int SyncLink::schedule() {
   if (taskCount == 0 || running == 0) return 0;
   showTasks();
   int count[7] = {};
-  int loadSlot = -1, stepSlot = -1;
   bool sameNames = true;
-  std::string firstName;
-  for (int i = 0; i < kMaxTasks; ++i) {
-    TaskSlot& t = slots[static_cast<size_t>(i)];
-    if (!t.inUse) continue;
-    if (t.state >= 0 && t.state <= 6) ++count[t.state];
-    if (!t.waiting) continue;
-    if (t.state == kTaskWaitLoad) {
-      if (loadSlot < 0) firstName = t.programmeName;
-      else if (!sameKey(firstName, t.programmeName)) sameNames = false;
-      loadSlot = i;
-    } else if (t.state == kTaskWaitStep) {
-      if (stepSlot < 0 || slots[static_cast<size_t>(stepSlot)].step == 0 || t.step < slots[static_cast<size_t>(stepSlot)].step)
-        stepSlot = i;
+  bool loadDue = false, stepDue = false;
+  TaskSlot load, step;
+  {
+    std::lock_guard<std::recursive_mutex> held(slotsLock);
+    int loadSlot = -1, stepSlot = -1;
+    std::string firstName;
+    for (int i = 0; i < kMaxTasks; ++i) {
+      TaskSlot& t = slots[static_cast<size_t>(i)];
+      if (!t.inUse) continue;
+      if (t.state >= 0 && t.state <= 6) ++count[t.state];
+      if (!t.waiting) continue;
+      if (t.state == kTaskWaitLoad) {
+        if (loadSlot < 0) firstName = t.programmeName;
+        else if (!sameKey(firstName, t.programmeName)) sameNames = false;
+        loadSlot = i;
+      } else if (t.state == kTaskWaitStep) {
+        if (stepSlot < 0 || slots[static_cast<size_t>(stepSlot)].step == 0 ||
+            t.step < slots[static_cast<size_t>(stepSlot)].step)
+          stepSlot = i;
+      }
     }
+    int active = taskCount - count[kTaskExit];
+    loadDue = loadSlot >= 0 && count[kTaskWaitLoad] == active;
+    if (loadSlot >= 0) load = requestOf(slots[static_cast<size_t>(loadSlot)]);
+    // (A load that is due makes no task wait for a step meanwhile.)
+    stepDue = !loadDue && stepSlot >= 0 && count[kTaskWaitStep] == active && count[kTaskIdle] == 0;
+    if (stepSlot >= 0) step = requestOf(slots[static_cast<size_t>(stepSlot)]);
+    count[kTaskExit] = active;  // from here: the active tasks
   }
-  int active = taskCount - count[kTaskExit];
-  if (loadSlot >= 0 && count[kTaskWaitLoad] == active) {
+  int active = count[kTaskExit];
+  if (loadDue) {
     if (!sameNames) {
       {
         ScreenLock lock(screenMutex, kStepLockMs);
@@ -150,8 +179,7 @@ int SyncLink::schedule() {
       running = 0;
       return 1;
     }
-    TaskSlot& t = slots[static_cast<size_t>(loadSlot)];
-    if (loadForSlot(t) != 0) {
+    if (loadForSlot(load) != 0) {
       {
         ScreenLock lock(screenMutex, kStepLockMs);
         Console::print("%s", kNoProgramme);
@@ -159,28 +187,22 @@ int SyncLink::schedule() {
       operatorKey();
       return 0;
     }
-    programmeName = t.programmeName;
-    programmeId = programmeTag(t);
+    programmeName = load.programmeName;
+    programmeId = programmeTag(load);
     releaseWaiting(kTaskWaitLoad, -1);
+    return 1;
   }
-  if (stepSlot >= 0 && count[kTaskWaitStep] == active && count[kTaskIdle] == 0) {
-    TaskSlot chosen = TaskSlot{};
-    const TaskSlot& t = slots[static_cast<size_t>(stepSlot)];
-    chosen.programmeName = t.programmeName;
-    chosen.programmeId = t.programmeId;
-    chosen.T = t.T;
-    chosen.A = t.A;
-    chosen.S = t.S;
-    chosen.P = t.P;
-    chosen.step = t.step;
-    currentStep = chosen.step;
+  if (stepDue) {
+    currentStep = step.step;
     refresh = 1;
     showTasks();
-    bool done = executeStep(chosen);
+    // An Esc at the master until the tasks are let go is meant for this step.
+    Busy busy(keys);
+    bool done = executeStep(step);
     // A step that was not done is not reported as done: its tasks are let
     // go with an abort, and the installation holds no known step.
     if (!done) resetInstallation();
-    releaseWaiting(kTaskWaitStep, chosen.step, !done);
+    releaseWaiting(kTaskWaitStep, step.step, !done);
     refresh = 1;
     return 1;
   }
@@ -191,5 +213,4 @@ int SyncLink::schedule() {
   }
   return 0;
 }
-
 }  // namespace qs

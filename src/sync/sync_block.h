@@ -19,6 +19,11 @@ inline constexpr size_t kMailboxStateOffset = 0;
 // value measured now from one it has seen before),
 inline constexpr size_t kAverageCountOffset = 8;
 inline constexpr size_t kChannelCountOffset = 12;  // three words
+// and the master's process id and the low word of its start mark (see
+// platform::processStartMark), so that every process can tell whether the
+// master of the block is running, also while it is busy with a step.
+inline constexpr size_t kMasterPidOffset = 24;
+inline constexpr size_t kMasterMarkOffset = 28;
 inline constexpr size_t kMailboxOffset = 100;
 inline constexpr size_t kMailboxBytes = 20;
 // The abort byte of task index i. They sit in the unused head of the block,
@@ -27,6 +32,11 @@ inline constexpr size_t kAbortOffset = 32;
 // The release byte of task index i: the master sets it to 1 when it lets a
 // waiting request go, so that a release is never lost between two signals.
 inline constexpr size_t kReleaseOffset = 48;
+// The cancel byte of task index i: the task sets it to 1 when its operator
+// gives up a wait the master accepted (no mutex needed, so the task leaves
+// at once even while the master is busy); the master then no longer counts
+// the task as waiting.
+inline constexpr size_t kCancelOffset = 57;
 inline constexpr size_t kChannelValuesOffset = 68;  // three doubles
 inline constexpr size_t kAverageOffset = 92;        // one double
 inline constexpr size_t kMaxKeyText = 99;           // a programme key, as a task slot holds it
@@ -60,13 +70,14 @@ enum SyncMessageType : uint8_t {
 
 // Where the mailbox's exchange stands. A sender holds the stand's mutex for
 // its whole exchange: it writes its message and posts it; the master takes
-// it (only a posted message, and only once), writes the answer over it and
-// marks it answered; the sender reads the answer. A sender that gives up
-// waiting withdraws its message, which the master then never answers; once
-// the master has taken it, the sender waits for the answer instead (the
-// master answers before it does any long work). A sender that died leaves a
-// state the next holder of the mutex settles before it writes.
-enum class BoxState : uint32_t { kFree = 0, kPosted = 1, kTaken = 2, kAnswered = 3, kWithdrawn = 4 };
+// it (only a posted message, and only once), claims the answer (only a
+// message still taken), writes it over the message and marks it answered;
+// the sender reads the answer. A sender that gives up waiting withdraws its
+// message, which the master then never answers; once the master has taken
+// it, the sender waits for the answer instead (the master answers before it
+// does any long work), unless the master is gone. A sender that died leaves
+// a state the next holder of the mutex settles before it writes.
+enum class BoxState : uint32_t { kFree = 0, kPosted = 1, kTaken = 2, kAnswered = 3, kWithdrawn = 4, kAnswering = 5 };
 
 class MailboxState {
  public:

@@ -5,6 +5,7 @@
 
 #include "console/console.h"
 #include "devlink/dev_link.h"
+#include "platform/process.h"
 #include "platform/time.h"
 
 namespace qs {
@@ -20,6 +21,8 @@ constexpr uint32_t kNoReplyWaitMs = 500;
 // The master answers a message it took at once; a message taken and not
 // answered within this time was taken by a master that is gone.
 constexpr uint32_t kTakenWaitMs = 2000;
+// How often a waiting task looks whether its master is still running.
+constexpr uint32_t kMasterLookMs = 1000;
 
 // A task waiting for its master can give up with Esc (the master may be gone).
 bool operatorGaveUp() { return Console::keyPending() && Console::readKey() == kKeyEsc; }
@@ -89,6 +92,77 @@ void SyncLink::setTaskPid(int i, uint32_t pid) {
   for (int b = 0; b < 4; ++b) p[b] = static_cast<uint8_t>(pid >> (8 * b));
 }
 
+namespace {
+
+uint32_t loadWord(uint8_t* view, size_t offset) {
+  return std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(view + offset)).load(std::memory_order_acquire);
+}
+
+void storeWord(uint8_t* view, size_t offset, uint32_t value) {
+  std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(view + offset)).store(value, std::memory_order_release);
+}
+
+}  // namespace
+
+bool SyncLink::masterGone() const { return role == 1 && masterRunning() == -1; }
+
+uint8_t SyncLink::loadByte(size_t offset) const {
+  if (view == nullptr) return 0;
+  return std::atomic_ref<uint8_t>(view[offset]).load(std::memory_order_acquire);
+}
+
+void SyncLink::storeByte(size_t offset, uint8_t value, bool release) {
+  if (view == nullptr) return;
+  std::atomic_ref<uint8_t>(view[offset]).store(value, release ? std::memory_order_release : std::memory_order_relaxed);
+}
+
+void SyncLink::letGo(int i, bool abort) {
+  if (abort) storeByte(kAbortOffset + static_cast<size_t>(i), 27);
+  storeByte(kReleaseOffset + static_cast<size_t>(i), 1, true);
+}
+
+void SyncLink::clearLetGo(int i) {
+  storeByte(kAbortOffset + static_cast<size_t>(i), 0);
+  storeByte(kReleaseOffset + static_cast<size_t>(i), 0, true);
+}
+
+bool SyncLink::takeLetGo(int i, bool* aborted) {
+  bool released = releaseByte(i) != 0;
+  bool abort = abortByte(i) == 27;
+  if (!released && !abort) return false;
+  if (aborted != nullptr) *aborted = abort;
+  storeByte(kReleaseOffset + static_cast<size_t>(i), 0);
+  storeByte(kAbortOffset + static_cast<size_t>(i), 0, true);
+  return true;
+}
+
+void SyncLink::cancelWait(int i) {
+  storeByte(kCancelOffset + static_cast<size_t>(i), 1, true);
+  if (masterEvent) masterEvent->set();  // the master looks at once
+}
+
+bool SyncLink::takeCancel(int i) {
+  if (loadByte(kCancelOffset + static_cast<size_t>(i)) == 0) return false;
+  storeByte(kCancelOffset + static_cast<size_t>(i), 0);
+  return true;
+}
+
+int SyncLink::masterRunning() const {
+  if (view == nullptr) return 0;
+  uint32_t pid = loadWord(view, kMasterPidOffset);
+  if (pid == 0) return 0;
+  bool same = platform::pidRunning(pid) &&
+              static_cast<uint32_t>(platform::processStartMark(pid)) == loadWord(view, kMasterMarkOffset);
+  return same ? 1 : -1;
+}
+
+void SyncLink::publishMaster(bool present) {
+  if (view == nullptr) return;
+  uint32_t pid = present ? platform::ownProcessId() : 0;
+  storeWord(view, kMasterMarkOffset, present ? static_cast<uint32_t>(platform::processStartMark(pid)) : 0);
+  storeWord(view, kMasterPidOffset, pid);
+}
+
 void SyncLink::clearBlock() {
   if (view == nullptr) return;
   mutex->lock(platform::kWaitForever);
@@ -121,18 +195,32 @@ int SyncLink::checkReply(uint8_t type) {
 
 int SyncLink::post(const SyncMessage& message) { return post(message, platform::kWaitForever); }
 
-void SyncLink::settleMailbox() {
+bool SyncLink::awaitTakenAnswer(uint32_t since) {
+  MailboxState state(view);
+  for (;;) {
+    BoxState b = state.get();
+    if (b != BoxState::kTaken && b != BoxState::kAnswering) return true;
+    // A master that is gone never answers; one that never published itself
+    // (an older one) is given a while.
+    int master = masterRunning();
+    bool gone = master == -1 || (master == 0 && platform::tickCount() - since >= kTakenWaitMs);
+    if (gone && state.change(BoxState::kTaken, BoxState::kWithdrawn)) return false;
+    if (giveUp && giveUp()) return false;  // the operator leaves (the master may be stopped)
+    platform::sleepMs(1);
+  }
+}
+
+bool SyncLink::settleMailbox() {
   MailboxState state(view);
   // A message that nobody answered (its sender died) is withdrawn so that
   // the master never answers it over the next one; one the master is
-  // answering gets its answer first (or is dropped when the master is gone).
-  for (uint32_t start = platform::tickCount();;) {
-    if (state.change(BoxState::kPosted, BoxState::kWithdrawn)) break;
-    if (state.get() != BoxState::kTaken) break;
-    if (platform::tickCount() - start >= kTakenWaitMs) break;
-    platform::sleepMs(1);
+  // answering gets its answer first.
+  state.change(BoxState::kPosted, BoxState::kWithdrawn);
+  if (!awaitTakenAnswer(platform::tickCount())) {
+    if (state.get() == BoxState::kTaken || state.get() == BoxState::kAnswering) return false;
   }
   state.set(BoxState::kFree);
+  return true;
 }
 
 int SyncLink::exchange(const std::vector<uint8_t>& bytes, uint8_t type, uint32_t limitMs, bool* gaveUp) {
@@ -144,29 +232,30 @@ int SyncLink::exchange(const std::vector<uint8_t>& bytes, uint8_t type, uint32_t
   state.set(BoxState::kPosted);
   masterEvent->set();
   uint32_t start = platform::tickCount();
-  bool stop = false;
+  uint32_t looked = start;
   for (;;) {
-    if (state.get() == BoxState::kAnswered) break;
-    uint32_t spent = platform::tickCount() - start;
-    if (limitMs != platform::kWaitForever && spent >= limitMs) stop = true;
-    if (limitMs == platform::kWaitForever && giveUp && giveUp()) {
+    BoxState b = state.get();
+    if (b == BoxState::kAnswered) break;
+    uint32_t now = platform::tickCount();
+    bool stop = limitMs != platform::kWaitForever && now - start >= limitMs;
+    if (now - looked >= kMasterLookMs) {  // a master that is gone answers nothing
+      looked = now;
+      if (masterGone()) stop = true;
+    }
+    if (!stop && limitMs == platform::kWaitForever && giveUp && giveUp()) {
       if (gaveUp != nullptr) *gaveUp = true;
       stop = true;
     }
     if (stop) {
       // Not taken yet: withdrawn, nobody answers it. Taken: its answer is
-      // on its way (or the master died with it).
+      // on its way, unless the master is gone.
       if (state.change(BoxState::kPosted, BoxState::kWithdrawn)) return -2;
-      uint32_t taken = platform::tickCount();
-      while (state.get() != BoxState::kAnswered && platform::tickCount() - taken < kTakenWaitMs) platform::sleepMs(1);
-      if (state.get() != BoxState::kAnswered) {
-        state.set(BoxState::kWithdrawn);
-        return -2;
-      }
+      if (!awaitTakenAnswer(now)) return -2;
+      if (state.get() != BoxState::kAnswered) return -2;
       break;
     }
     uint32_t slice = 100;
-    if (limitMs != platform::kWaitForever && limitMs - spent < slice) slice = limitMs - spent;
+    if (limitMs != platform::kWaitForever && limitMs - (now - start) < slice) slice = limitMs - (now - start);
     if (ownEvent->wait(slice)) ownEvent->reset();
   }
   int result = checkReply(type);
@@ -186,43 +275,49 @@ int SyncLink::post(const SyncMessage& message, uint32_t mailboxWaitMs) {
   // hold it for long).
   uint32_t limit = wait == 0 ? kNoReplyWaitMs : wait == 0xFFFFFFFFll ? platform::kWaitForever : static_cast<uint32_t>(wait);
   bool waitsForStep = message.type == kMsgZuStep || message.type == kMsgZuReset || message.type == kMsgLoadProgramme;
-
   bool task = ownIndex < kMaxTasks;
-  if (!mutex->lock(mailboxWaitMs)) return -2;
-  settleMailbox();
-  if (task) {  // what the master left for an earlier request is over
-    releaseByte(ownIndex) = 0;
-    abortByte(ownIndex) = 0;
+
+  // The mailbox may be held by a sender the busy master has not answered
+  // yet: the wait for it goes on reading the operator's keys.
+  for (uint32_t start = platform::tickCount();;) {
+    uint32_t spent = platform::tickCount() - start;
+    if (mailboxWaitMs != platform::kWaitForever && spent >= mailboxWaitMs) return -2;
+    uint32_t slice = mailboxWaitMs == platform::kWaitForever || mailboxWaitMs - spent > 100 ? 100 : mailboxWaitMs - spent;
+    if (mutex->lock(slice)) break;
+    if (giveUp && giveUp()) return kKeyEsc;
+  }
+  if (!settleMailbox()) {
+    mutex->unlock();
+    return giveUp ? kKeyEsc : -2;
   }
   bool gaveUp = false;
   int result = exchange(bytes, message.type, limit, &gaveUp);
-  if (gaveUp && result == 1 && waitsForStep && task) {
+  mutex->unlock();
+  if (gaveUp) {
     // Accepted just as the operator gave up: the master is told that this
     // task no longer waits.
-    exchange(encodeMessage(ownIndex, simpleMessage(kMsgIdle)), kMsgIdle, kNoReplyWaitMs, nullptr);
+    if (result == 1 && waitsForStep && task) cancelWait(ownIndex);
+    return kKeyEsc;
   }
-  mutex->unlock();
-  if (gaveUp) return kKeyEsc;
 
   if (message.type == kMsgAskMode || result != 1) return result;
   if (waitsForStep) {
     // Accepted: wait until the master has done it for every task (its
     // release byte says so; the event only wakes this wait).
-    while (!(task && (releaseByte(ownIndex) != 0 || abortByte(ownIndex) == 27))) {
+    uint32_t looked = platform::tickCount();
+    bool aborted = false;
+    while (task && !takeLetGo(ownIndex, &aborted)) {
       if (ownEvent->wait(100)) ownEvent->reset();
-      if (!task) break;
+      if (platform::tickCount() - looked >= kMasterLookMs) {
+        looked = platform::tickCount();
+        if (masterGone()) return -2;  // nobody will let this wait go
+      }
       if (giveUp && giveUp()) {
-        // The master is told that this task no longer waits, so that its
-        // release or abort is not kept for a later request.
-        post(simpleMessage(kMsgIdle));
+        cancelWait(ownIndex);  // the master no longer waits for this task
         return kKeyEsc;
       }
     }
-    if (task) releaseByte(ownIndex) = 0;
-    if (task && abortByte(ownIndex) == 27) {
-      abortByte(ownIndex) = 0;
-      return 27;
-    }
+    if (aborted) return 27;
   }
   return 0;
 }

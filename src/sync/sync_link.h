@@ -4,6 +4,7 @@
 #pragma once
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -66,6 +67,10 @@ class KeyHandoff : public ZuKeys {
   bool closed_ = false;
   bool open_ = false;
   int key_ = -1;
+  bool stoppedByEsc_ = false;
+  // An Esc this soon after an Esc stopped the work is still the work's.
+  static constexpr int kQuietMs = 1000;
+  std::chrono::steady_clock::time_point quietUntil_{};
 };
 
 // The master's record of one slave task.
@@ -81,6 +86,9 @@ struct TaskSlot {
   int32_t T = 0, A = 0, S = 0, P = 0;
   int32_t step = 0;
   std::string programmeName;
+  // When the task's process started (0: unknown), so that a process that
+  // later gets the same id is not taken for it.
+  uint64_t startMark = 0;
 };
 
 class SyncLink : public ZuMaster {
@@ -110,9 +118,29 @@ class SyncLink : public ZuMaster {
   bool remakeOwnEvent(uint8_t index);
 
   uint8_t* block() { return view; }
-  // Task index `i`'s abort byte.
-  uint8_t& abortByte(int i) { return view[kAbortOffset + static_cast<size_t>(i)]; }
-  uint8_t& releaseByte(int i) { return view[kReleaseOffset + static_cast<size_t>(i)]; }
+  // Task index `i`'s abort and release bytes, as they stand.
+  uint8_t abortByte(int i) const { return loadByte(kAbortOffset + static_cast<size_t>(i)); }
+  uint8_t releaseByte(int i) const { return loadByte(kReleaseOffset + static_cast<size_t>(i)); }
+  // Master: lets task `i`'s waiting request go, done or aborted (27). The
+  // abort is in place before the release that the task looks for.
+  void letGo(int i, bool abort);
+  // Master, when it accepts a request of task `i` that waits: nothing left
+  // from an earlier wait counts.
+  void clearLetGo(int i);
+  // Task: whether its request has been let go (and whether aborted); what
+  // it has seen is cleared.
+  bool takeLetGo(int i, bool* aborted);
+  // Task: gives up its waiting request. Master: whether task `i` gave up
+  // (taken once).
+  void cancelWait(int i);
+  bool takeCancel(int i);
+  // Whether the master that published itself in the block is running; 0
+  // no master published, 1 running, -1 published and gone.
+  int masterRunning() const;
+  void publishMaster(bool present);
+  // A task whose master published itself and is gone.
+  bool masterGone() const;
+
   // The process id task index `i` published (0: none yet).
   uint32_t taskPid(int i) const;
   void setTaskPid(int i, uint32_t pid);
@@ -182,6 +210,10 @@ class SyncLink : public ZuMaster {
   std::array<TaskSlot, kMaxTasks> slots;
   // Serialises the master's console output between its two threads.
   std::timed_mutex screenMutex;
+  // The task slots, shared by the master's console (which shows them and
+  // starts slaves) and its thread (which keeps them); never held across
+  // work on the installation or a wait for the operator.
+  std::recursive_mutex slotsLock;
   KeyHandoff keys;
 
  private:
@@ -190,11 +222,20 @@ class SyncLink : public ZuMaster {
   // answer came. The caller holds the mutex.
   int exchange(const std::vector<uint8_t>& bytes, uint8_t type, uint32_t limitMs, bool* gaveUp);
   // Puts right what a sender that died or a master that is gone left in
-  // the mailbox; the caller holds the mutex.
-  void settleMailbox();
+  // the mailbox; the caller holds the mutex. False when the operator gave
+  // up waiting for the answer to a message the master took.
+  bool settleMailbox();
+  // Waits for the answer to a message the master took; false when the
+  // master is gone (the message is then withdrawn) or the operator gave up.
+  bool awaitTakenAnswer(uint32_t since);
   // The answer to the message being taken: reply bytes, the state, the signal.
   void answer(int slot, uint8_t code);
-  void answerConsole();
+  void answerConsole(uint8_t code = kReplyAccepted);
+  // Claims the answer to the message taken: false when its sender withdrew
+  // it meanwhile (nothing may then be written into the mailbox).
+  bool claimAnswer();
+  // Slots of tasks that gave up their wait no longer wait; true when any.
+  bool takeCancels();
   // Frees a slot, ending the process the master started for it.
   void freeSlot(int slot);
   // A task that left or is gone: its slot freed; true when it was the last
@@ -211,6 +252,8 @@ class SyncLink : public ZuMaster {
   int operatorKey();
   // Console thread: a key read while the console waits, or in its loop.
   void pumpKey(int key);
+  uint8_t loadByte(size_t offset) const;
+  void storeByte(size_t offset, uint8_t value, bool release = false);
   std::deque<int> consoleKeys_;
   bool answered_ = false;
   std::thread masterThread_;

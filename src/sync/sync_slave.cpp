@@ -20,7 +20,8 @@ int SyncLink::joinMaster(DevLink* device, int taskNumber) {
   for (int attempt = 0; attempt < 4 && answered != 0; ++attempt) {
     if (attempt > 0) platform::sleepMs(300);
     uint8_t keep = ownIndex;
-    answered = post(simpleMessage(kMsgPresence));
+    // A master that published itself and runs is there, busy or not.
+    answered = masterRunning() == 1 ? 0 : post(simpleMessage(kMsgPresence));
     ownIndex = keep;
   }
   if (answered != 0) {

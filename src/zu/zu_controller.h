@@ -184,8 +184,9 @@ class ZuController {
   std::unique_ptr<Channel> channel;
   // The operator's keys (null: the console).
   ZuKeys* keys = nullptr;
-  // How many averages and values of each channel were published (4-byte
-  // aligned words; in master and slave mode in the shared block).
+  // The counters of the average and of each channel value (4-byte aligned
+  // words; in master and slave mode in the shared block): odd while a value
+  // is being written, two more with each value published.
   uint32_t* averageCount;
   uint32_t* channelCounts;
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <thread>
 
 #include "console/console.h"
 #include "platform/time.h"
@@ -28,12 +29,35 @@ constexpr const char* kLine = "-----------------";
 // aligned for a double: they are stored byte by byte.
 void publish(double* where, double value) { std::memcpy(static_cast<void*>(where), &value, sizeof value); }
 
-// The counters beside the published values: raised after the value is in
-// place, so whoever sees the new count sees the value.
-void raise(uint32_t* counter) { std::atomic_ref<uint32_t>(*counter).fetch_add(1, std::memory_order_release); }
-uint32_t countOf(const uint32_t* counter) {
-  return std::atomic_ref<uint32_t>(*const_cast<uint32_t*>(counter)).load(std::memory_order_acquire);
+// A published value and its counter: the counter is odd while the value is
+// being written and rises by two with each value, so that a reader in
+// another process never takes half of an old value and half of a new one.
+std::atomic_ref<uint32_t> counterOf(const uint32_t* counter) {
+  return std::atomic_ref<uint32_t>(*const_cast<uint32_t*>(counter));
 }
+
+void publishCounted(double* where, uint32_t* counter, double value) {
+  counterOf(counter).fetch_add(1, std::memory_order_acq_rel);
+  std::atomic_thread_fence(std::memory_order_release);
+  publish(where, value);
+  counterOf(counter).fetch_add(1, std::memory_order_release);
+}
+
+double readCounted(const double* where, const uint32_t* counter) {
+  double v = 0;
+  for (int tries = 0;; ++tries) {
+    uint32_t before = counterOf(counter).load(std::memory_order_acquire);
+    std::memcpy(&v, static_cast<const void*>(where), sizeof v);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    // (A writer that died in the middle leaves the counter odd: after a
+    // while the value is taken as it stands.)
+    if (((before & 1) == 0 && counterOf(counter).load(std::memory_order_relaxed) == before) || tries > 1000) return v;
+    std::this_thread::yield();
+  }
+}
+
+// Values published so far, counted whole.
+uint32_t countOf(const uint32_t* counter) { return counterOf(counter).load(std::memory_order_acquire) & ~1u; }
 
 void panel(int row, const char* text) {
   Console::gotoXY(kPanelColumn, row);
@@ -200,17 +224,9 @@ void ZuController::drain() {
   }
 }
 
-double ZuController::average() const {
-  double v = 0;
-  if (avgValue != nullptr) std::memcpy(&v, static_cast<const void*>(avgValue), sizeof v);
-  return v;
-}
+double ZuController::average() const { return avgValue != nullptr ? readCounted(avgValue, averageCount) : 0.0; }
 
-double ZuController::channelValue(int n) const {
-  double v = 0;
-  std::memcpy(&v, static_cast<const void*>(channelValues + n), sizeof v);
-  return v;
-}
+double ZuController::channelValue(int n) const { return readCounted(channelValues + n, channelCounts + n); }
 
 ValueMark ZuController::valueMark() const {
   ValueMark m;
@@ -219,7 +235,7 @@ ValueMark ZuController::valueMark() const {
   return m;
 }
 
-uint32_t ZuController::averagesSince(const ValueMark& mark) const { return countOf(averageCount) - mark.averages; }
+uint32_t ZuController::averagesSince(const ValueMark& mark) const { return (countOf(averageCount) - mark.averages) / 2; }
 
 bool ZuController::channelFresh(const ValueMark& mark, int n) const {
   return countOf(channelCounts + n) != mark.channels[n];
@@ -293,15 +309,13 @@ void ZuController::takeFrame(bool& discard) {
   if (*r == 'C') {
     int ch = r[1] - '1';
     if (ch >= 0 && ch <= 2 && r[1] != 0) {
-      publish(channelValues + ch, std::atof(r + 2));
-      raise(channelCounts + ch);
+      publishCounted(channelValues + ch, channelCounts + ch, std::atof(r + 2));
       countErrEvent->pulse();
     }
   } else if (std::strncmp(f, "8YE", 3) == 0 && std::strlen(f) >= 8 && f[6] == 'C') {
     int ch = f[7] - '1';
     if (ch >= 0 && ch <= 2) {
-      publish(channelValues + ch, 0.0);
-      raise(channelCounts + ch);
+      publishCounted(channelValues + ch, channelCounts + ch, 0.0);
       countErrEvent->pulse();
     }
   } else {
@@ -315,8 +329,7 @@ void ZuController::takeFrame(bool& discard) {
       }
       avgSum += lastValue;
       avgCount += 1;
-      if (avgValue != nullptr) publish(avgValue, avgSum / avgCount);
-      raise(averageCount);
+      if (avgValue != nullptr) publishCounted(avgValue, averageCount, avgSum / avgCount);
     }
     powerEvent->pulse();
     newValue = 1;

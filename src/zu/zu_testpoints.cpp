@@ -11,6 +11,9 @@ namespace qs {
 namespace {
 
 constexpr int kPanelColumn = 80;
+// The row where a failed step is shown: below the menus and the task table,
+// above the verification table and the operator's prompts.
+constexpr int kFailureRow = 17;
 
 void panelf(int row, const char* format, double value) {
   Console::gotoXY(kPanelColumn, row);
@@ -89,6 +92,11 @@ int ZuController::setTestPoint(int number, int code) {
   TestPoint* point = findTestPoint(number);
   if (point == nullptr) return -3000;
   if (phaseByte(code) < 0) return -3000;  // no phase byte: refused before any key
+  // Pulse errors are measured only at the point they were switched on for:
+  // a new point is set with the measurement off (on a stand, a bench that
+  // catches up may move the installation while the others' measurement is
+  // on; theirs is switched on again at their point).
+  if (pulseMode == 1) pulseErrorOff(number);
   currentTestPoint = point;
   point->phases = static_cast<uint8_t>(code);
   for (;;) {
@@ -100,13 +108,21 @@ int ZuController::setTestPoint(int number, int code) {
 }
 
 bool ZuController::failurePause(int code) {
-  Console::print("\nError ZU: %i (ESC exit)", code);
+  // On a row of its own, so that it never lands on a row of results or of
+  // the task table (wherever the cursor happens to be).
+  ConsolePos saved = Console::getCursor();
+  Console::gotoXY(0, kFailureRow);
+  Console::print("Error ZU: %i (ESC exit)", code);
+  Console::setCursor(saved);
   bool esc = false;
   for (int i = 0; i < 30 && !esc; ++i) {
     esc = escPressed();
     if (!esc) platform::sleepMs(100);
   }
-  Console::print("\r                             ");  // the message has been seen
+  saved = Console::getCursor();
+  Console::gotoXY(0, kFailureRow);
+  Console::print("                             ");  // the message has been seen
+  Console::setCursor(saved);
   return esc;
 }
 

@@ -94,8 +94,7 @@ class StandFaults : public ::testing::Test {
   int otherStep(int point, std::chrono::seconds limit = 20s) {
     auto result = std::async(std::launch::async, [this, point] { return other->postStep(0, 0, point, kPhaseABC); });
     if (result.wait_for(limit) == std::future_status::timeout) {
-      master->abortByte(1) = 27;
-      master->releaseByte(1) = 1;
+      master->letGo(1, true);
       platform::openNamedEvent(replyEventName(1) + stand, true, false)->set();
     }
     return result.get();

@@ -100,7 +100,7 @@ class Stand:
         self.runs_ended = 0
         self.actions = {}
         self.bench = {n: {"state": "starting", "since": time.time(), "asked": 0.0, "run_start": None,
-                          "chose": False, "expected_gone": False}
+                          "chose": False, "fresh": False, "expected_gone": False}
                       for n in range(1, BENCHES + 1)}
         self.master_exit = os.path.join(self.work, "master.exit")
 
@@ -185,10 +185,18 @@ class Stand:
         return slots, screen
 
     def check_rows(self, n, screen):
-        for line in screen.splitlines()[21:36]:
+        lines = screen.splitlines()
+        if len(lines) < 21 or not lines[20].startswith(" N     U"):
+            return  # no table of results on the screen
+        status = lines[36] if len(lines) > 36 else ""
+        numbers = []
+        for line in (l[:77].rstrip() for l in lines[21:36]):
+            if not line:
+                continue
             m = ROW.match(line)
             if not m:
-                continue
+                raise Failure("bench %d shows a row that is not a row of results: %r" % (n, line))
+            numbers.append(int(m.group(1)))
             key = (n, line)
             if key in self.seen_rows:
                 continue
@@ -216,6 +224,12 @@ class Stand:
                                   % (n, c + 1, number, shown[c + 1], channels[c], line))
             self.rows_checked += 1
             self.rows_missing += shown.count("нет")
+        # A run shows its points in the programme's order, and a finished
+        # run shows every one of them.
+        if numbers != list(range(1, len(numbers) + 1)):
+            raise Failure("bench %d shows the points %s" % (n, numbers))
+        if "Поверка завершена." in status and len(numbers) != len(PROGRAMME):
+            raise Failure("bench %d finished its run showing the points %s" % (n, numbers))
 
     def point_values(self, point):
         """What the installation reported at a point (from its own log)."""
@@ -268,6 +282,7 @@ class Stand:
             if b["state"] in ("starting", "gone"):
                 if menu:
                     b["state"] = "menu"
+                    b["fresh"] = True
                     b["expected_gone"] = False
                     self.note("bench %d in its menu" % n)
                 continue
@@ -293,7 +308,11 @@ class Stand:
                 # The run ended and its last screen went by unseen (a key
                 # of the operator's took it).
                 b["run_start"] = None
-            if menu and b["run_start"] is None and acting and now - b["asked"] > 1.5:
+            # A bench that has just started and not run yet is idle in the
+            # stand and holds every step back: its operator starts a run
+            # even while the others wind down.
+            if menu and b["run_start"] is None and (acting or b["fresh"]) and now - b["asked"] > 1.5:
+                b["fresh"] = False
                 self.tmux.keys(self.bench_target(n), "8")
                 b["asked"] = now
                 b["run_start"] = now
@@ -429,10 +448,17 @@ class Stand:
         order = [p[0] for p in PROGRAMME]
         previous = None
         measured = 0
-        for line in self.read_events():
+        pulse = False
+        for index, line in enumerate(self.read_events(), 1):
             f = line.split()
+            if f[0] in ("pulse-off", "reset"):
+                pulse = False
+            if f[0] == "set" and pulse:
+                raise Failure("the installation was moved to another point while it measured pulse errors"
+                              " (installation event %d)" % index)
             if f[0] != "pulse-on":
                 continue
+            pulse = True
             point = next((p for p in PROGRAMME if PHASE_BYTES[p[7]] == int(f[1], 16)
                           and abs(p[1] - float(f[2])) < 0.01 and abs(p[3] - float(f[4])) < 0.001
                           and abs(p[4] - float(f[5])) < 0.01 and abs(p[5] - float(f[6])) < 0.01), None)
@@ -440,7 +466,8 @@ class Stand:
                 raise Failure("pulse errors measured at a point of no programme: %s" % line)
             number = point[0]
             if previous is not None and number not in (order[0], previous, previous + 1):
-                raise Failure("pulse errors measured at point %d after point %d" % (number, previous))
+                raise Failure("pulse errors measured at point %d after point %d (installation event %d)"
+                              % (number, previous, index))
             previous = number
             measured += 1
         if measured == 0:

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace qs::platform {
@@ -70,6 +71,22 @@ bool pidRunning(uint32_t pid) {
   if (pid == 0 || pid > 0x7FFFFFFFu) return false;
   waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG);  // reaps it when it was our own child
   return pidAlive(static_cast<pid_t>(pid));
+}
+
+uint64_t processStartMark(uint32_t pid) {
+  if (pid == 0 || pid > 0x7FFFFFFFu) return 0;
+  FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+  if (f == nullptr) return 0;
+  char line[1024];
+  size_t n = std::fread(line, 1, sizeof line - 1, f);
+  std::fclose(f);
+  line[n] = '\0';
+  // The fields after the command name (which may hold blanks and ')'):
+  // the start time is the 20th of them.
+  const char* p = std::strrchr(line, ')');
+  if (p == nullptr) return 0;
+  for (int field = 0; field < 20 && p != nullptr; ++field) p = std::strchr(p + 1, ' ');
+  return p != nullptr ? std::strtoull(p + 1, nullptr, 10) : 0;
 }
 
 bool processAlive(ProcessId id) {

@@ -53,6 +53,17 @@ bool pidRunning(uint32_t pid) {
   return running;
 }
 
+uint64_t processStartMark(uint32_t pid) {
+  if (pid == 0) return 0;
+  HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (h == nullptr) return 0;
+  FILETIME created{}, exited{}, kernel{}, user{};
+  BOOL ok = GetProcessTimes(h, &created, &exited, &kernel, &user);
+  CloseHandle(h);
+  if (!ok) return 0;
+  return (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
 bool processAlive(ProcessId id) {
   if (id.value == 0) return false;
   return WaitForSingleObject(reinterpret_cast<HANDLE>(id.value), 0) == WAIT_TIMEOUT;
