@@ -103,6 +103,7 @@ class Stand:
                           "chose": False, "fresh": False, "expected_gone": False}
                       for n in range(1, BENCHES + 1)}
         self.master_exit = os.path.join(self.work, "master.exit")
+        self.step_stopped = 0.0
 
     # ---- set-up ------------------------------------------------------------------------------
     def note(self, text):
@@ -387,6 +388,7 @@ class Stand:
                 if re.search(r"Error ZU: -?\d+ \(ESC exit\)", screen):
                     self.note("a step fails at the master: Esc")
                     self.master_keys("Escape")
+                    self.step_stopped = time.time()
                     return
                 time.sleep(0.05)
             self.note("no step ran while the installation failed")
@@ -482,6 +484,9 @@ class Stand:
                   "benches did not end on Esc")
         self.wait(lambda: len(self.table()[0]) == BENCHES and all(s is None for s in self.table()[0].values()),
                   10, "the master kept slots of benches that ended")
+        # An Esc within a second of one that stopped a step is still that
+        # step's: the operator ends the master after it.
+        time.sleep(max(0.0, self.step_stopped + 1.5 - time.time()))
         self.master_keys("Escape")
         self.wait(lambda: os.path.exists(self.master_exit), 30, "the master did not end on Esc")
         with open(self.master_exit) as f:
@@ -495,6 +500,7 @@ class Stand:
         self.tmux.kill_server()
 
     def next_stand(self):
+        self.tmux = Tmux(self.tmux.socket + "-next")  # a server of its own: the last one may still be going away
         self.start_master(1, session="next")
         self.wait(lambda: self.table()[0].get(1) == "State", 30, "the next stand's bench did not register")
         _, screen = self.table()
@@ -509,6 +515,7 @@ class Stand:
 
     def cleanup(self):
         self.tmux.kill_server()
+        Tmux(self.tmux.socket.replace("-next", "")).kill_server()
         for p in self.procs:
             p.terminate()
         for p in self.procs:
