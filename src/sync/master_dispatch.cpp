@@ -352,6 +352,7 @@ bool SyncLink::takeMessage() {
     std::lock_guard<std::recursive_mutex> held(slotsLock);
     if (slots[static_cast<size_t>(stopping)].inUse) --taskCount;
     freeSlot(stopping);
+    refresh = 1;  // the table shows the slot free only now
   }
   if (resetDue) resetInstallation();
   if (leaving) {

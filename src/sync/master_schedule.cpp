@@ -45,8 +45,11 @@ void SyncLink::releaseWaiting(int state, int step, bool abort) {
 
 void SyncLink::resetInstallation() {
   currentStep = -1;
-  ScreenLock lock(screenMutex, kStepLockMs);
-  if (zu != nullptr) zu->reset();
+  {
+    ScreenLock lock(screenMutex, kStepLockMs);
+    if (zu != nullptr) zu->reset();
+  }
+  refresh = 1;  // the table shows the installation holding no step
 }
 
 int SyncLink::loadForSlot(const TaskSlot& t) {
