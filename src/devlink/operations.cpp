@@ -276,10 +276,13 @@ int DevLink::readDeviceTime(int64_t* time) {
 }
 
 int DevLink::setDeviceTime(int64_t time) {
+  // Each attempt sends the time as it is then, so the retries' time does
+  // not leave the device behind.
+  uint32_t start = platform::tickCount();
   for (;;) {
     if (escPressed()) return -27;
     RequestArgs a;
-    a.a1 = static_cast<uint32_t>(time);
+    a.a1 = static_cast<uint32_t>(time + (platform::tickCount() - start + 500) / 1000);
     sendRequest(*this, nullptr, 0x80, a);
     if (receiveResponse(*this) == 0) return 0;
   }

@@ -19,6 +19,7 @@ namespace {
 constexpr int kListRows = 20;
 constexpr int kDetailRows = 20;
 constexpr int kScreenSlots = 48;
+constexpr int kMaxProfileDays = 255;
 
 int readScreenKey() {
   int key = Console::readKey();
@@ -111,8 +112,14 @@ int MeterMenu::profile() {
   Console::gotoXY(0, 10);
   double depth = 1.0;
   if (Console::readNumber("Введите глубину чтения (по умолч. 1): ", &depth) == kKeyEsc) return 0;
-  int days = static_cast<int>(static_cast<long long>(depth) & 0xFF);
-  if (!(depth > -1e18 && depth < 1e18)) days = 0;  // nothing sensible to truncate
+  // A depth past what a read can hold is refused, not cut to its low byte
+  // (256 would read nothing and 300 would read 44 days).
+  if (!(depth >= 0 && depth < kMaxProfileDays + 1)) {
+    Console::gotoXY(0, 11);
+    Console::print("Ошибка: глубина чтения от 0 до %d дней.", kMaxProfileDays);
+    return 0;
+  }
+  int days = static_cast<int>(depth);
   std::unique_ptr<ProfileRecord[]> records(new ProfileRecord[static_cast<size_t>(days > 0 ? days : 1)]);
 
   int64_t t = fromLocalTm(kept);
@@ -120,7 +127,9 @@ int MeterMenu::profile() {
     Console::gotoXY(0, 11);
     Console::print("Day(s): ");
     Console::print("%d", d);
-    link_.readDayProfile(t, &records[static_cast<size_t>(d - 1)]);
+    ProfileRecord& r = records[static_cast<size_t>(d - 1)];
+    link_.readDayProfile(t, &r);
+    if (r.blockStatus != kAck && r.blockStatus != kNak) r.time = t;  // not read (Esc): its day, marked so
     kept.tm_mday -= 1;
     t = fromLocalTm(kept);
   }
@@ -263,6 +272,10 @@ int MeterMenu::writeProfileFile(int days, const ProfileRecord* records, int64_t 
     }
     std::strftime(stamp, sizeof stamp, "\n\nData: %Y-%m-%d \n", &tm);
     text += stamp;
+    if (r.blockStatus != kAck && r.blockStatus != kNak) {
+      text += "#День не считан.\n";  // the reading of this day was cancelled
+      continue;
+    }
     text += "#Мощность[Вт*ч]:     P+         P-         Q+         Q-\n";
     for (int s = 1; s <= kProfileSlots; ++s) {
       const ProfileEntry& e = r.entries[s - 1];

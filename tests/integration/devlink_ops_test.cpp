@@ -2,6 +2,7 @@
 // clock: attempts, pauses, Esc, caches and results.
 #include <cstring>
 
+#include "console/bytes.h"
 #include "devlink/dev_link.h"
 #include "devlink/local_time.h"
 #include "sim/device_sim.h"
@@ -190,6 +191,21 @@ TEST_F(Operations, ClockSetAndRead) {
   int64_t t = 0;
   EXPECT_EQ(link->readDeviceTime(&t), 0);
   EXPECT_NEAR(static_cast<double>(t), static_cast<double>(wanted), 3.0);
+
+  // Each attempt sends the time as it is then: three lost answers, ten
+  // seconds before each attempt, and the device is set to the last one.
+  line.requests.clear();
+  line.dropAnswers = {line.answersMade, line.answersMade + 1, line.answersMade + 2};
+  vc.onPoll = [this] { clock.advance(10000); };
+  EXPECT_EQ(link->setDeviceTime(wanted), 0);
+  vc.onPoll = nullptr;
+  ASSERT_EQ(line.requests.size(), 4u);
+  auto seconds = [](const std::vector<uint8_t>& frame) {
+    return fromBcd(frame[7]) * 3600 + fromBcd(frame[8]) * 60 + fromBcd(frame[9]);
+  };
+  EXPECT_NEAR(seconds(line.requests[3]) - seconds(line.requests[0]), 30, 1);
+  EXPECT_EQ(link->readDeviceTime(&t), 0);
+  EXPECT_NEAR(static_cast<double>(t), static_cast<double>(wanted + 40), 3.0);
 }
 
 TEST_F(Operations, DayProfileOfYesterdayAndOfADayWithoutData) {

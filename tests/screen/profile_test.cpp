@@ -47,11 +47,15 @@ class ProfileScreen : public test::SimBench {
   std::unique_ptr<MeterMenu> menu;
 };
 
-TEST_F(ProfileScreen, DepthIsTruncatedToItsLowByte) {
+// A depth is taken whole; one past what a read can hold is refused with a
+// message instead of being cut to its low byte (256 read nothing, 300 read
+// 44 days).
+TEST_F(ProfileScreen, DepthIsTruncatedAndRefusedPastItsLimit) {
   struct Case {
     const char* depth;
     size_t days;
-  } cases[] = {{"", 1}, {"2.9", 2}, {"256", 0}, {"300", 44}};
+    bool refused;
+  } cases[] = {{"", 1, false}, {"2.9", 2, false}, {"256", 0, true}, {"300", 0, true}};
   for (const auto& c : cases) {
     line.requests.clear();
     vc.onIdle = nullptr;
@@ -64,8 +68,37 @@ TEST_F(ProfileScreen, DepthIsTruncatedToItsLowByte) {
     };
     EXPECT_EQ(menu->profile(), 0);
     EXPECT_EQ(dayRequests().size(), c.days) << c.depth;
+    EXPECT_EQ(vc.rowText(11).rfind("Ошибка: глубина чтения", 0) == 0, c.refused) << c.depth;
     EXPECT_EQ(vc.starvedReads(), 0) << c.depth;
   }
+}
+
+// A day whose reading the operator cancelled is listed with its own date
+// and marked, never as 1970-01-01, and the listing says it was not read.
+TEST_F(ProfileScreen, ACancelledDayKeepsItsDateAndIsMarkedNotRead) {
+  setDeviceTime(2025, 6, 10, 12);
+  std::string file = dir.file("cancelled.txt");
+  int polls = 0;
+  vc.onPoll = [&] {
+    line.silent = !line.requests.empty();  // the clock is read, then no day is answered
+    if (++polls % 50 == 0) vc.pressKey(keys::kEsc);
+  };
+  vc.onIdle = [&] {
+    vc.onPoll = nullptr;
+    line.silent = false;
+    EXPECT_EQ(vc.rowText(13), "  2025-06-10 -no-response- ------------- ------------- -------------");
+    EXPECT_EQ(vc.rowText(14), "  2025-06-09 -no-response- ------------- ------------- -------------");
+    vc.onIdle = nullptr;
+    vc.pushKey("S");
+    vc.type(file);
+    vc.pushKeys({keys::kEnter, keys::kEsc});
+  };
+  vc.type("2");
+  vc.pushKey(keys::kEnter);
+  EXPECT_EQ(menu->profile(), 0);
+  std::string text = cp1251ToUtf8(test::readFile(file));
+  EXPECT_NE(text.find("Data: 2025-06-09 \r\n#День не считан.\r\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("1970"), std::string::npos);
 }
 
 TEST_F(ProfileScreen, DaysGoBackAcrossTheMonthEnd) {
@@ -144,6 +177,7 @@ TEST_F(ProfileScreen, ListingFileIsExact) {
   days[0].entries[48].present = 1;  // slot 49: not on screen, but in the file
   days[0].entries[48].values[3] = 1234567.8;
   days[1].time = fromLocalTime(2024, 2, 28, 0, 0, 0);  // a day without slots
+  days[0].blockStatus = days[1].blockStatus = kAck;   // both read
   link->readVersion(1);
   ASSERT_EQ(link->readAllCoefficients(), 0);
   std::string file = dir.file("list.txt");
