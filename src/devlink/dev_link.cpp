@@ -131,6 +131,12 @@ DevLink::~DevLink() {
 
 int DevLink::setAddress(uint8_t address) {
   if (!state) return -1;
+  if (address != deviceAddress) {
+    // What was read of the device before belongs to it, not to this one.
+    cachedDeviceType = kNoDeviceType;
+    cachedSerial = kNoSerial;
+    coefficientsAddress = -1;
+  }
   state->address = address;
   deviceAddress = address;
   return 0;

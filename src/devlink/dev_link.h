@@ -38,6 +38,8 @@ int loadRegisterFile(const std::string& path, std::vector<RegisterInfo>& table);
 
 inline constexpr uint32_t kNoSerial = 0xFFFFFF;
 inline constexpr uint8_t kNoDeviceType = 3;
+// The totals could not be scaled: this device's coefficients did not come.
+inline constexpr int kNoCoefficients = -2;
 inline constexpr uint8_t kSerialRequestAddress = 254;
 
 class DevLink {
@@ -69,6 +71,7 @@ class DevLink {
   int changeAddressBySerial(uint8_t newAddress, uint32_t serial);
   int selectAddress(uint8_t address);
   int readDayProfile(int64_t dayTime, ProfileRecord* record);
+  // 0, -27 (Esc), -1 (no answer), kNoCoefficients.
   int readTotalsSinceStart(ProfileRecord* record);
   int readTotalsThisMonth(ProfileRecord* record);
   int startProfileFormat();
@@ -90,6 +93,8 @@ class DevLink {
   int initStatus = 0;
   std::unique_ptr<double[]> coefficients;
   uint8_t cachedDeviceType = kNoDeviceType;
+  // The address whose coefficients the table holds (-1: none read yet).
+  int coefficientsAddress = -1;
   uint8_t versionMajor = 0, versionMinor = 0, versionBuild = 1;
   uint32_t cachedSerial = kNoSerial;
   unsigned registerCount = 0;

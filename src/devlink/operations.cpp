@@ -208,6 +208,12 @@ int DevLink::readDayProfile(int64_t dayTime, ProfileRecord* record) {
 }
 
 int DevLink::totals(int code, int attempts, ProfileRecord* record) {
+  // The totals are scaled by this device's own coefficients: read first
+  // when they are not known for its address.
+  if (coefficientsAddress != deviceAddress) {
+    int r = readAllCoefficients();
+    if (r != 0) return r == -27 ? -27 : kNoCoefficients;
+  }
   state->profileTarget = record;
   for (int attempt = 1; attempt <= attempts; ++attempt) {
     if (escPressed()) return -27;
@@ -320,6 +326,7 @@ int DevLink::readAllCoefficients() {
                         (static_cast<uint32_t>(t[4 * j + 2]) << 16) | (static_cast<uint32_t>(t[4 * j + 3]) << 24);
         coefficients[j] = floatFromBits(bits);
       }
+      coefficientsAddress = deviceAddress;
       return 0;
     }
   }

@@ -153,6 +153,10 @@ void MeterMenu::currentParameters() {
 void MeterMenu::energyRegisters(bool sinceStart) {
   ProfileRecord record;
   int r = sinceStart ? link_.readTotalsSinceStart(&record) : link_.readTotalsThisMonth(&record);
+  if (r == kNoCoefficients) {
+    Console::print("\nОшибка чтения калибровочных коэффициентов.\n");
+    return;
+  }
   if (r != 0) {
     Console::print(sinceStart ? "\nОшибка запроса параметров от начала эксплуатации.\n"
                               : "\nОшибка запроса параметров от начала месяца.\n");

@@ -359,8 +359,10 @@ int UsoScreen::serviceMenu(int) {
       Console::clearLines(17, 13);
       Console::gotoXY(0, 17);
       char digits[16] = "";
-      if (Console::readDigits("Ведите новый модемный номер: ", digits, sizeof digits) != kKeyEsc) {
-        s.address = static_cast<uint8_t>(std::strtoul(digits, nullptr, 16));
+      if (Console::readDigits("Ведите новый модемный номер: ", digits, sizeof digits) != kKeyEsc && digits[0] != '\0') {
+        // One address for the requests and the link (the meter menu, a
+        // line test and the header go by it).
+        link.selectAddress(static_cast<uint8_t>(std::strtoul(digits, nullptr, 16)));
       }
       break;
     }

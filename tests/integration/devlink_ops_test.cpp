@@ -70,6 +70,30 @@ TEST_F(Operations, DeviceTypeRules) {
   EXPECT_EQ(link->cachedDeviceType, 1);
 }
 
+// What was read of a device belongs to its address: another device's type,
+// serial number and coefficients are read from it, and totals are scaled
+// only by the coefficients of the device they came from.
+TEST_F(Operations, WhatWasReadBelongsToAnAddress) {
+  line.find(0x22)->type = 0;
+  line.find(0x21)->setCoefficient(0, 2.0f);
+  line.find(0x22)->setCoefficient(0, 0.5f);
+  EXPECT_EQ(link->readDeviceType(1), 1);
+  ProfileRecord first;
+  ASSERT_EQ(link->readTotalsSinceStart(&first), 0);  // the coefficients are read first
+  link->selectAddress(0x22);
+  EXPECT_EQ(link->readDeviceType(1), 0);
+  EXPECT_EQ(link->readSerialNumber(0), 0x0ABC01);
+  ProfileRecord second;
+  ASSERT_EQ(link->readTotalsSinceStart(&second), 0);
+  const sim::SimDevice& d = *line.find(0x22);
+  EXPECT_DOUBLE_EQ(second.sums[0], d.totalsSinceStart[0] * 0.5);
+  EXPECT_DOUBLE_EQ(first.sums[0], line.find(0x21)->totalsSinceStart[0] * 2.0);
+  // Coefficients that do not come: the totals are not shown scaled by none.
+  link->selectAddress(0x21);
+  line.silent = true;
+  EXPECT_EQ(link->readTotalsThisMonth(&first), kNoCoefficients);
+}
+
 TEST_F(Operations, RatiosAreFourDigitTexts) {
   EXPECT_EQ(link->readRatioU(), 1);
   EXPECT_EQ(link->readRatioI(), 20);

@@ -61,6 +61,7 @@ TEST_F(MeterScreen, CurrentParametersAreScaledForShow) {
 }
 
 TEST_F(MeterScreen, FailuresPrintTheirMessage) {
+  ASSERT_EQ(link->readAllCoefficients(), 0);
   line.silent = true;
   vc.pushKeys({"1", "3", "4"});
   vc.onIdle = [&] {
@@ -71,6 +72,11 @@ TEST_F(MeterScreen, FailuresPrintTheirMessage) {
   EXPECT_NE(t.find("Ошибка запроса времени."), std::string::npos);
   EXPECT_NE(t.find("Ошибка запроса параметров от начала эксплуатации."), std::string::npos);
   EXPECT_NE(t.find("Ошибка запроса параметров от начала месяца."), std::string::npos);
+  // Another device whose coefficients do not come: no totals scaled by none.
+  link->selectAddress(0x22);
+  vc.pushKeys({"3", keys::kEsc});
+  menu->run();
+  EXPECT_NE(vc.transcript().find("Ошибка чтения калибровочных коэффициентов."), std::string::npos);
 }
 
 TEST_F(MeterScreen, SelectingADeviceShowsItsAddressAndSerial) {
