@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "console/console.h"
+#include "console/whole_file.h"
 #include "devlink/dev_link.h"
 
 namespace qs {
@@ -23,7 +24,8 @@ int hexValue(int key) {
 
 char shown(uint8_t b) { return (b < 0x20 || b == 0xFF) ? '.' : static_cast<char>(b); }
 
-std::filesystem::path pathOf(const std::string& utf8) { return std::filesystem::path(std::u8string(utf8.begin(), utf8.end())); }
+// The longest HEX file the reader takes: 257 lines of at most 1023 characters.
+constexpr size_t kHexFileMax = 257 * 1023;
 
 bool askYes(const char* question) {
   Console::clearLines(2, 1);
@@ -155,15 +157,21 @@ int EepromEditor::nextModified(int from, int* length) const {
 
 int EepromEditor::program(bool ask) {
   if (ask && nextModified(0, nullptr) >= 0 && !askYes("Eeprom был изменен!!! Программировать Eeprom? (y/n): ")) {
-    return 0;
+    return kKeyEsc;
   }
+  programmedSomething_ = nextModified(0, nullptr) >= 0;
   int pos = 0;
   while (pos < size) {
     int length = 0;
     int start = nextModified(pos, &length);
     if (start < 0) break;
     int r = writeRange(start, length);
-    if (r != 0) return r - 1000;
+    if (r != 0) {
+      // The bytes not yet written keep their mark: nothing is dropped.
+      Console::clearLines(2, 1);
+      Console::print("Ошибка программирования Eeprom по адресу 0x%04X!!! Изменения сохранены.", static_cast<unsigned>(start));
+      return r - 1000;
+    }
     pos = start + length;
   }
   Console::clearLines(2, 1);
@@ -198,45 +206,57 @@ int EepromEditor::askFileName(std::string& name) {
 }
 
 int EepromEditor::saveHex(const std::string& path) {
-  std::ofstream out(pathOf(path), std::ios::binary | std::ios::trunc);
-  if (!out) {
-    Console::clearLines(2, 1);
-    Console::print("can not create file %s\n", path.c_str());
-    Console::readKey();
-    return 0;
-  }
+  // The whole image is read first: a file is written only when every byte
+  // of it is known.
+  std::string text;
+  text.reserve(static_cast<size_t>(size / bytesPerRow) * 45 + 13);
   for (int i = 0; i < size / bytesPerRow; ++i) {
     int a = i * bytesPerRow;
-    if (!(flags[a] & kFlagRead)) {
+    bool known = true;
+    for (int c = 0; c < bytesPerRow; ++c) known = known && (flags[a + c] & kFlagRead);
+    if (!known) {
       int r = readBlock(a, kReadBlock);
       if (r != 0) {
         Console::clearLines(2, 1);
         Console::print("error of read eeprom!!!!");
         Console::readKey();
-        return r;  // the rows written so far stay, without the end record
+        return r;  // nothing written: a file that was there stays as it was
       }
     }
-    out << formatHexRecord(a, image + a);
+    text += formatHexRecord(a, image + a);
   }
-  out << kHexEndRecord;
-  out.close();
+  text += kHexEndRecord;
+  // Written to a temporary file beside the name and put in place only when
+  // every byte is on the disk.
+  WriteResult w = writeWholeFile(path, text);
   Console::clearLines(2, 1);
-  Console::print("Файл %s был записан на диск!!!", path.c_str());
-  return 0;
+  if (w == WriteResult::kWritten) {
+    Console::print("Файл %s был записан на диск!!!", path.c_str());
+    return 0;
+  }
+  if (w == WriteResult::kCannotCreate) Console::print("can not create file %s\n", path.c_str());
+  else Console::print("Ошибка записи файла %s на диск!!! Файл не записан.", path.c_str());
+  Console::readKey();
+  return -1;
 }
 
 int EepromEditor::loadHex(const std::string& path) {
-  std::ifstream in(pathOf(path), std::ios::binary);
-  if (!in) {
+  // Only what the reader can take is read: its 257 lines of at most 1023
+  // characters each.
+  std::string text;
+  ReadResult got = readWholeFile(path, kHexFileMax, &text);
+  if (got != ReadResult::kRead) {
     Console::clearLines(2, 1);
-    Console::print("can not open file %s\n", path.c_str());
+    if (got == ReadResult::kCannotOpen) Console::print("can not open file %s\n", path.c_str());
+    else if (got == ReadResult::kNotAFile) Console::print("Ошибка: %s не является файлом.", path.c_str());
+    else Console::print("Ошибка чтения файла %s: файл слишком велик.", path.c_str());
     Console::readKey();
-    return 0;
+    return -1;
   }
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   HexError error;
   // Loaded bytes count as read and changed: they are shown as changed,
-  // drawing does not overwrite them, and programming writes them.
+  // drawing does not overwrite them, and programming writes them. A file
+  // with any error leaves the image as it was.
   int r = parseHexImage(text, image, flags, kFlagRead | kFlagModified, &error);
   Console::clearLines(2, 1);
   if (r == 0) Console::print("Файл %s был считан с диска.", path.c_str());
@@ -259,34 +279,45 @@ int EepromEditor::run() {
     }
     drawCursor();
     int key;
+    bool scan = false;  // a cursor or function key: its scan code is no letter
     if (pending >= 0) {
       key = pending;
       pending = -1;
     } else {
       key = Console::readKey();
       Console::clearLines(2, 1);
-      if (key == kKeyPrefixCursor) key = Console::readKey();
+      if (key == kKeyPrefixCursor || key == kKeyPrefixFunction) {
+        key = Console::readKey();
+        scan = true;
+      }
     }
     const int lastRow = size / bytesPerRow - 1;
-    if (key == '\t') {
+    if (!scan && key == '\t') {
       colourToggle = ~colourToggle;
       continue;
     }
-    if (key == kKeySpace || key == kKeyEsc) {
-      program(true);
+    if (!scan && (key == kKeySpace || key == kKeyEsc)) {
+      int r = program(true);
+      if (r < 0) {
+        // Not programmed: the editor stays, with every edit, until the
+        // operator has seen why; Esc asks again.
+        Console::readKey();
+        continue;
+      }
+      if (r == 0 && programmedSomething_) Console::readKey();  // the result is seen before the screen goes
       Console::clearLines(2, 2);
       Console::clearLines(36, 2);
       return 0;
     }
     std::string name;
-    if (key == 's' || key == 'S') {
+    if (!scan && (key == 's' || key == 'S')) {
       if (askFileName(name) == 0) saveHex(name);
     }
-    if (key == 'o' || key == 'O') {
+    if (!scan && (key == 'o' || key == 'O')) {
       if (askFileName(name) == 0) loadHex(name);
     }
-    if (key == 'w' || key == 'W') program(false);
-    if (key == 'r' || key == 'R') reread();
+    if (!scan && (key == 'w' || key == 'W')) program(false);
+    if (!scan && (key == 'r' || key == 'R')) reread();
     if (key == kScanUp && row > 0) {
       --row;
       if (row < top) --top;
@@ -310,13 +341,13 @@ int EepromEditor::run() {
       if (top > lastRow + 1 - kRowsPerPage) top = lastRow + 1 - kRowsPerPage;
       if (row > lastRow) row = lastRow;
     }
-    if (hexValue(key) >= 0) {
+    if (!scan && hexValue(key) >= 0) {
       Console::gotoXY(8 + 3 * column, firstScreenRow + row - top);
       int v = editByte(key, 2, &pending);
       if (v != -27) {
         int at = row * bytesPerRow + column;
         image[at] = static_cast<uint8_t>(v);
-        flags[at] |= kFlagModified;
+        flags[at] |= kFlagRead | kFlagModified;  // a typed byte is known, read or not
         if (pending >= 0) {
           if (++column > bytesPerRow - 1) {
             if (row < lastRow) {

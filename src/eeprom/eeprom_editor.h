@@ -30,6 +30,9 @@ class EepromEditor {
   // `maxDigits` is left in *pending (when given) for the next byte.
   int editByte(int first, int maxDigits, int* pending);
   int nextModified(int from, int* length) const;
+  // Writes the changed bytes: 0 when all were written (or none was
+  // changed), 27 when the operator declined, or the failing write's result
+  // minus 1000 (the bytes not written keep their mark).
   int program(bool ask);
   void reread();
   // 0 with a file name, -1 when cancelled.
@@ -48,6 +51,9 @@ class EepromEditor {
   uint8_t flags[kEepromSize] = {};
   int size = kEepromSize;
   int colourToggle = 0;
+
+ private:
+  bool programmedSomething_ = false;  // the last programming had bytes to write
 };
 
 }  // namespace qs

@@ -1,5 +1,7 @@
 #include "eeprom/intel_hex.h"
 
+#include <cstring>
+
 
 namespace qs {
 namespace {
@@ -58,14 +60,23 @@ std::string formatHexImage(const uint8_t* image) {
 }
 
 int parseHexImage(std::string_view text, uint8_t* image, uint8_t* flags, uint8_t storedFlags, HexError* error) {
+  // All or nothing: the records go into a copy, which replaces the image
+  // only when the whole file has been read up to its end record.
+  uint8_t loaded[kEepromSize];
+  uint8_t loadedFlags[kEepromSize];
+  std::memcpy(loaded, image, sizeof loaded);
+  std::memcpy(loadedFlags, flags, sizeof loadedFlags);
   size_t at = 0;
-  for (int i = 0; i < kMaxLines; ++i) {
+  for (int i = 0; i <= kMaxLines + 1; ++i) {
     auto fail = [&](int code, unsigned position) {
       error->line = static_cast<unsigned>(i + 1);
       error->position = position;
       return code;
     };
-    if (at >= text.size()) return fail(i + 1, 0);  // the text ended before its end record
+    // More lines than the reader takes (a record for every 16 bytes and the
+    // end record) without an end record among them: an error, not the first
+    // part of an image.
+    if (at >= text.size() || i == kMaxLines + 1) return fail(i + 1, 0);
     size_t end = text.find('\n', at);
     size_t take = end == std::string_view::npos ? text.size() - at : end - at + 1;
     if (take > kLineMax) take = kLineMax;
@@ -75,21 +86,24 @@ int parseHexImage(std::string_view text, uint8_t* image, uint8_t* flags, uint8_t
     int count = static_cast<int>(parseHexField(line, 1, 2));
     int address = static_cast<int>(parseHexField(line, 3, 4));
     int type = static_cast<int>(parseHexField(line, 7, 2));
-    if (count == 0) {
-      if (type == 1 && parseHexField(line, 9, 2) == 0xFF) return 0;  // the end record
-      continue;
-    }
-    // The whole record must lie in the image; nothing is stored outside it.
-    if (address + count > kEepromSize) return fail(0x1001 + i, 7);
     uint8_t data[256];
-    for (int k = 0; k < count; ++k) {
-      data[k] = static_cast<uint8_t>(parseHexField(line, 9 + 2 * static_cast<size_t>(k), 2));
-      image[address + k] = data[k];
-      flags[address + k] = storedFlags;
-    }
+    for (int k = 0; k < count; ++k) data[k] = static_cast<uint8_t>(parseHexField(line, 9 + 2 * static_cast<size_t>(k), 2));
     size_t sumAt = 9 + 2 * static_cast<size_t>(count);
-    if (parseHexField(line, sumAt, 2) != hexRecordChecksum(type, address, count, data)) {
-      return fail(0x2001 + i, static_cast<unsigned>(sumAt));
+    bool sumRight = line.size() >= sumAt + 2 && parseHexField(line, sumAt, 2) == hexRecordChecksum(type, address, count, data);
+    if (type == 1 && count == 0) {
+      if (!sumRight) return fail(0x2001 + i, static_cast<unsigned>(sumAt));
+      std::memcpy(image, loaded, sizeof loaded);
+      std::memcpy(flags, loadedFlags, sizeof loadedFlags);
+      return 0;  // the end record
+    }
+    if (type > 5) return fail(i + 1, 7);  // no record of the format
+    // The whole of a data record must lie in the image.
+    if (type == 0 && address + count > kEepromSize) return fail(0x1001 + i, 7);
+    if (!sumRight) return fail(0x2001 + i, static_cast<unsigned>(sumAt));
+    if (type != 0 || count == 0) continue;  // only data records carry bytes of the image
+    for (int k = 0; k < count; ++k) {
+      loaded[address + k] = data[k];
+      loadedFlags[address + k] = storedFlags;
     }
   }
   return 0;

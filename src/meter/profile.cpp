@@ -9,6 +9,7 @@
 
 #include "console/codepage.h"
 #include "console/console.h"
+#include "console/whole_file.h"
 #include "devlink/dev_link.h"
 #include "devlink/local_time.h"
 #include "meter/meter_menu.h"
@@ -52,39 +53,6 @@ std::string listingBytes(const std::string& text) {
   }
   return out;
 }
-
-// A listing written to a temporary file beside its name and put in place
-// only when complete, so a listing that was there survives a failed write.
-class ListingFile {
- public:
-  explicit ListingFile(const std::string& name) : target_(std::u8string(name.begin(), name.end())) {
-    temp_ = target_;
-    temp_ += ".tmp";
-    if (!name.empty()) out_.open(temp_, std::ios::binary | std::ios::trunc);
-  }
-  ~ListingFile() {
-    if (!done_) {
-      out_.close();
-      std::error_code ec;
-      std::filesystem::remove(temp_, ec);
-    }
-  }
-  bool opened() const { return out_.is_open(); }
-  bool commit(const std::string& bytes) {
-    out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out_.close();
-    if (!out_) return false;
-    std::error_code ec;
-    std::filesystem::rename(temp_, target_, ec);
-    done_ = !ec;
-    return done_;
-  }
-
- private:
-  std::filesystem::path target_, temp_;
-  std::ofstream out_;
-  bool done_ = false;
-};
 
 void cannotWrite() {
   Console::clearLines(9, 2);
@@ -238,8 +206,8 @@ int MeterMenu::writeProfileFile(int days, const ProfileRecord* records, int64_t 
   int answer = Console::readLine("", kEditMax, name);
   Console::clearLines(9, 1);
   if (answer == kKeyEsc) return -1;  // the operator changed his mind: nothing written
-  ListingFile file(name);
-  if (!file.opened()) {
+  std::filesystem::path path;
+  if (!pathOfName(name, &path)) {  // a name no file can have: he types another
     cannotWrite();
     return -1;
   }
@@ -285,7 +253,9 @@ int MeterMenu::writeProfileFile(int days, const ProfileRecord* records, int64_t 
     }
   }
 
-  if (!file.commit(listingBytes(text))) {
+  // Written to a temporary file beside the name and put in place only when
+  // complete, so a listing that was there survives a failed write.
+  if (writeWholeFile(name, listingBytes(text)) != WriteResult::kWritten) {
     cannotWrite();
     return -1;
   }

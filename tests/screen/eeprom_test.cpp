@@ -1,5 +1,10 @@
 // The EEPROM screen and Intel HEX files against the simulated device.
 #include <filesystem>
+#include <csignal>
+#include <cstring>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 #include "console/codepage.h"
 #include "eeprom/eeprom_editor.h"
@@ -135,49 +140,104 @@ TEST_F(EepromScreen, SavesTheWholeImageUnderTheSerialNumber) {
   EXPECT_NE(vc.transcript().find("Файл ./hex/0a1b2c.hex был записан на диск!!!"), std::string::npos);
 }
 
-TEST_F(EepromScreen, SaveStopsAtAFailedRead) {
-  std::string file = dir.file("part.hex");
+// A save writes a whole image or nothing: a read that fails, a disk that
+// fills up, or a name that cannot be made leave the file that was there.
+TEST_F(EepromScreen, ASaveIsWholeOrNothing) {
+  std::string file = dir.write("keep.hex", "old image\r\n");
   line.dropAnswers = {4, 5, 6};  // the fifth block never comes
   vc.pushKey("x");
   EXPECT_NE(editor->saveHex(file), 0);
-  std::string text = test::readFile(file);
-  EXPECT_EQ(text.size(), 32u * 45);  // four blocks of eight rows, no end record
   EXPECT_NE(vc.transcript().find("error of read eeprom!!!!"), std::string::npos);
+  EXPECT_EQ(test::readFile(file), "old image\r\n");
+#ifndef _WIN32
+  {  // the disk is full after 1000 bytes of the new file
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    setrlimit(RLIMIT_FSIZE, &small);
+    vc.pushKey("x");
+    int r = editor->saveHex(file);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previous);
+    EXPECT_NE(r, 0);
+    EXPECT_NE(vc.transcript().find("Ошибка записи файла " + file + " на диск!!! Файл не записан."), std::string::npos);
+    EXPECT_EQ(test::readFile(file), "old image\r\n");
+  }
+#endif
+  vc.pushKey("x");
+  EXPECT_NE(editor->saveHex(dir.file("no/such/dir/x.hex")), 0);
+  EXPECT_NE(vc.transcript().find("can not create file"), std::string::npos);
+  EXPECT_EQ(editor->saveHex(file), 0);
+  EXPECT_EQ(test::readFile(file).size(), 256u * 45 + 13);
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    EXPECT_NE(e.path().extension(), ".tmp") << e.path();
 }
 
 TEST_F(EepromScreen, LoadedBytesAreShownChangedAndProgrammed) {
+  // (an extended-address record carries no bytes of the image)
   std::string file = dir.write("in.hex", ":0200000400FFFB\r\n:01002000AA35\r\n:00000001FF\r\n");
   EXPECT_EQ(editor->loadHex(file), 0);
-  EXPECT_EQ(editor->image[0], 0x00);
-  EXPECT_EQ(editor->image[1], 0xFF);
   EXPECT_EQ(editor->image[0x20], 0xAA);
   EXPECT_EQ(editor->flags[0x20], kFlagRead | kFlagModified);
+  EXPECT_EQ(editor->flags[0x00], 0);
   EXPECT_EQ(vc.rowText(2), "Файл " + file + " был считан с диска.");
   run({"w", keys::kEsc});
-  EXPECT_EQ(requests(0x6C), (std::vector<std::pair<int, int>>{{0x00, 2}, {0x20, 1}}));
+  EXPECT_EQ(requests(0x6C), (std::vector<std::pair<int, int>>{{0x20, 1}}));
   EXPECT_EQ(device(0x21).eeprom[0x20], 0xAA);
   EXPECT_EQ(device(0x21).eeprom[0x21], static_cast<uint8_t>(0x21 * 7));  // the rest came from the device
 }
 
-TEST_F(EepromScreen, MalformedFilesNameTheLineAndPosition) {
+// A load is all or nothing: a file with any error names its line and
+// position and leaves the image and its marks as they were, so nothing of
+// it can be programmed.
+TEST_F(EepromScreen, AHexLoadWithAnyErrorChangesNothing) {
+  std::string eightByteRecords;
+  for (int a = 0; a < 4096; a += 8) {
+    uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    char head[16];
+    std::snprintf(head, sizeof head, ":08%04X00", a);
+    eightByteRecords += head;
+    for (uint8_t d : data) {
+      char b[3];
+      std::snprintf(b, sizeof b, "%02X", d);
+      eightByteRecords += b;
+    }
+    char sum[8];
+    std::snprintf(sum, sizeof sum, "%02X\r\n", hexRecordChecksum(0, a, 8, data));
+    eightByteRecords += sum;
+  }
+  eightByteRecords += ":00000001FF\r\n";
   struct Case {
-    const char* text;
+    std::string text;
     const char* message;
   } cases[] = {
       {":0100000001FE\r\n:0100010002FC\r\n0100020003FA\r\n", "строка 3 [pos: 0]"},
       {":01100000AA45\r\n", "строка 1 [pos: 7]"},
       {":020FFF00AABB95\r\n", "строка 1 [pos: 7]"},  // runs past the end of the image
-      {":0100000001FF\r\n", "строка 1 [pos: 11]"},
+      {":0100000001FE\r\n:0100010002FD\r\n:00000001FF\r\n", "строка 2 [pos: 11]"},  // a bad checksum after a good record
       {":0100000001FE\r\n", "строка 2 [pos: 0]"},   // ends before its end record
+      {":0200000400FFFC\r\n:00000001FF\r\n", "строка 1 [pos: 13]"},
+      {":0100000701F7\r\n", "строка 1 [pos: 7]"},  // no record of the format
       {"", "строка 1 [pos: 0]"},
+      {eightByteRecords, "строка 258 [pos: 0]"},  // more lines than the reader takes
   };
+  editor->image[5] = 0x55;
+  editor->flags[5] = kFlagRead;
+  uint8_t image[kEepromSize], flags[kEepromSize];
+  std::memcpy(image, editor->image, sizeof image);
+  std::memcpy(flags, editor->flags, sizeof flags);
   for (const auto& c : cases) {
     std::string file = dir.write("bad.hex", c.text);
-    EXPECT_NE(editor->loadHex(file), 0) << c.text;
+    EXPECT_NE(editor->loadHex(file), 0) << c.message;
     // (a longer message before may leave its tail past the 77 cleared columns)
-    EXPECT_EQ(vc.rowText(2).find("Ошибка чтения файла " + file + " " + c.message), 0u) << c.text;
+    EXPECT_EQ(vc.rowText(2).find("Ошибка чтения файла " + file + " " + c.message), 0u) << vc.rowText(2);
+    EXPECT_EQ(std::memcmp(image, editor->image, sizeof image), 0) << c.message;
+    EXPECT_EQ(std::memcmp(flags, editor->flags, sizeof flags), 0) << c.message;
   }
-  EXPECT_EQ(editor->image[0x0FFF], 0xFF);  // nothing of the record past the end was stored
+  run({"w", keys::kEsc});
+  EXPECT_TRUE(requests(0x6C).empty());
 }
 
 TEST_F(EepromScreen, FilesThatCannotBeOpened) {
@@ -185,8 +245,37 @@ TEST_F(EepromScreen, FilesThatCannotBeOpened) {
   editor->loadHex(dir.file("missing.hex"));
   EXPECT_NE(vc.transcript().find("can not open file"), std::string::npos);
   vc.pushKey("x");
-  editor->saveHex(dir.file("no/such/dir/x.hex"));
-  EXPECT_NE(vc.transcript().find("can not create file"), std::string::npos);
+  EXPECT_NE(editor->loadHex(dir.path().string()), 0);  // a folder
+  EXPECT_NE(vc.transcript().find(" не является файлом."), std::string::npos);
+  vc.pushKey("x");
+  EXPECT_NE(editor->loadHex(dir.write("big.hex", std::string(300000, ':'))), 0);
+  EXPECT_NE(vc.transcript().find("файл слишком велик."), std::string::npos);
+}
+
+// The result of programming on the way out stays until the operator has
+// seen it; a programming that fails keeps the editor and every edit.
+TEST_F(EepromScreen, ProgrammingOnTheWayOutIsSeenAndAFailureKeepsTheEdits) {
+  vc.onIdle = [&] {
+    EXPECT_EQ(vc.rowText(2), "Eeprom был запрограммирован!!!");
+    vc.onIdle = nullptr;
+  };
+  run({"1", "2", keys::kEnter, keys::kEsc, "y"});
+  EXPECT_EQ(device(0x21).eeprom[0], 0x12);
+  EXPECT_EQ(vc.starvedReads(), 1);  // the key that saw the result
+
+  line.silent = true;  // the next programming fails
+  int asked = 0;
+  vc.onIdle = [&] {
+    if (vc.rowText(2).rfind("Ошибка программирования Eeprom по адресу 0x0001", 0) == 0) {
+      ++asked;
+      line.silent = false;
+      vc.onIdle = nullptr;
+      vc.pushKeys({"x", keys::kEsc, "y", "x"});  // seen; leave again, program again
+    }
+  };
+  run({keys::kRight, "3", "4", keys::kEnter, keys::kEsc, "y"});
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(device(0x21).eeprom[1], 0x34);
 }
 
 TEST(IntelHex, RecordChecksumAndFields) {
