@@ -134,9 +134,18 @@ int UsoScreen::readSerial() {
     }
     return 0;
   }
-  Console::print("Ошибка! чтения S/N номера.");
+  notify("Ошибка! чтения S/N номера.");
   std::strcpy(s.serialText, "------");
   return -1;
+}
+
+void UsoScreen::notify(const std::string& text) { notice_ = text; }
+
+void UsoScreen::showNotice() {
+  if (notice_.empty()) return;
+  Console::clearLines(kNoticeRow, 1);
+  Console::print("%s", notice_.c_str());
+  notice_.clear();
 }
 
 void UsoScreen::drawView() {
@@ -292,6 +301,7 @@ int UsoScreen::run() {
   for (;;) {
     readSerial();
     drawView();
+    showNotice();
     int key;
     if (s.tuView == 1) {
       key = tuKeys();
@@ -390,8 +400,7 @@ int UsoScreen::serviceMenu(int) {
     case 'c':
       if (s.viewMode == kViewTs) {
         exchange(0x41);
-        Console::gotoXY(0, 14);
-        Console::print(s.status == kAck ? "Захват(0,1) ТС сброшены!" : "Ошибка! Обнуления ТС(0,1).");
+        notify(s.status == kAck ? "Захват(0,1) ТС сброшены!" : "Ошибка! Обнуления ТС(0,1).");
       }
       break;
     case '1':

@@ -80,6 +80,13 @@ class UsoScreen {
   DevLink& link;
 
  private:
+  // A result or error of the service menu or of the identification, shown
+  // below the live view once it is drawn again and kept there until the
+  // operator's next key (a redraw right after would erase it unseen).
+  static constexpr int kNoticeRow = 16;
+  void notify(const std::string& text);
+  void showNotice();
+  std::string notice_;
   int serviceMenu(int key);
   int tuKeys();
   // The shared form of the analysis-time, debounce and polarity screens.

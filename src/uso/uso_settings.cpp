@@ -116,8 +116,7 @@ void UsoScreen::autoDelay() {
   DeviceState& s = *state;
   Console::clearLines(14, 20);
   if (!exchange(0x69)) {
-    Console::clearLines(14, 1);
-    Console::print("Ошибка! при чтении задержки Авто.Вкл./Выкл.");
+    notify("Ошибка! при чтении задержки Авто.Вкл./Выкл.");
     return;
   }
   Console::clearLines(17, 1);
@@ -126,10 +125,7 @@ void UsoScreen::autoDelay() {
   double value = s.valueI;
   if (Console::readNumber(prompt, &value) != kKeyEsc) s.valueI = value;
   Console::clearLines(17, 1);
-  if (!exchange(0x68)) {  // written back also after Esc, unchanged
-    Console::clearLines(14, 1);
-    Console::print("Ошибка! при записи задержки Авто.Вкл./Выкл.");
-  }
+  if (!exchange(0x68)) notify("Ошибка! при записи задержки Авто.Вкл./Выкл.");  // written back also after Esc, unchanged
   Console::clearLines(14, 3);
 }
 
@@ -147,8 +143,7 @@ void UsoScreen::tableScreen(const TableScreen& t) {
   DeviceState& s = *state;
   Console::clearLines(14, 20);
   if (!exchange(t.readCode)) {
-    Console::clearLines(14, 1);
-    Console::print("%s", t.readError);
+    notify(t.readError);
     return;
   }
   Console::gotoXY(0, 15);

@@ -181,6 +181,38 @@ TEST_F(UsoBench, TuOnTimeAndLatchClear) {
   EXPECT_NE(vc.transcript().find("Захват(0,1) ТС сброшены!"), std::string::npos);
 }
 
+// What the service menu did stays below the live view until the next key:
+// the latch reset, a write that the controller refused.
+TEST_F(UsoBench, ResultsStayBelowTheLiveViewUntilTheNextKey) {
+  std::vector<std::string> seen;
+  int polls = 0;
+  vc.onPoll = [&] {
+    if (vc.keysLeft() != 0) return;
+    ++polls;
+    seen.push_back(vc.rowText(16));
+    vc.pressKey(polls < 2 ? "x" : keys::kEsc);
+    if (polls == 1) vc.pushKeys({"c"});
+  };
+  device(0x21).tsLatch0 = 0xFF;
+  EXPECT_EQ(runView(2, {}), kKeyEsc);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1], "Захват(0,1) ТС сброшены!");
+
+  seen.clear();
+  polls = 0;
+  device(0x21).nakAcks = 1;  // the auto delay is not written
+  vc.onPoll = [&] {
+    if (vc.keysLeft() != 0) return;
+    ++polls;
+    seen.push_back(vc.rowText(16));
+    vc.pressKey(polls < 2 ? "x" : keys::kEsc);
+    if (polls == 1) vc.pushKeys({"4", keys::kEsc});
+  };
+  EXPECT_EQ(runView(1, {}), kKeyEsc);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1], "Ошибка! при записи задержки Авто.Вкл./Выкл.");
+}
+
 // Settings screens, reached from the service menu of their view.
 class UsoSettings : public UsoBench {
  protected:
