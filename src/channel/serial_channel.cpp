@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "console/bytes.h"
+#include "platform/time.h"
 
 namespace qs {
 
@@ -21,6 +22,9 @@ int SerialChannel::open(const std::string& devicePath, int baud) {
 
   portHandle = platform::serialOpen(devicePath);
   if (portHandle == platform::kInvalidPort) return kChannelFailed;
+  devicePath_ = devicePath;
+  baud_ = baud;
+  lost_ = false;
 
   const char* com = std::strstr(devicePath.c_str(), "COM");
   portNumber = static_cast<uint8_t>(com != nullptr ? decimalValue(com + 3) : 0);
@@ -44,8 +48,11 @@ int SerialChannel::open(const std::string& devicePath, int baud) {
 
 int SerialChannel::close() {
   if (portHandle == platform::kInvalidPort) {
+    bool wasLost = lost_;
+    lost_ = false;
     isOpen = 0;
-    return kChannelSettingsRefused;  // -2: nothing open
+    rxBuffer.reset();
+    return wasLost ? kChannelOk : kChannelSettingsRefused;  // -2: nothing open
   }
   if (!platform::serialClose(portHandle)) return kChannelFailed;
   portHandle = platform::kInvalidPort;
@@ -56,6 +63,7 @@ int SerialChannel::close() {
 }
 
 int SerialChannel::write(const uint8_t* data, int length, int preamble) {
+  if (lost_) reopen();
   if (portHandle == platform::kInvalidPort || length < 0) return 0;
   int error = 0;
   if (preamble != 0) {
@@ -66,8 +74,34 @@ int SerialChannel::write(const uint8_t* data, int length, int preamble) {
   return error;
 }
 
+void SerialChannel::lose() {
+  if (portHandle != platform::kInvalidPort) platform::serialClose(portHandle);
+  portHandle = platform::kInvalidPort;
+  nativeHandle = portHandle;
+  pending_ = -1;
+  lost_ = true;
+  lastReopen_ = platform::tickCount();
+}
+
+bool SerialChannel::reopen() {
+  uint32_t now = platform::tickCount();
+  if (now - lastReopen_ < 1000) return false;
+  lastReopen_ = now;
+  platform::PortHandle h = platform::serialOpen(devicePath_);
+  if (h == platform::kInvalidPort) return false;
+  if (!platform::serialConfigure(h, baud_) || !platform::serialSetTimeouts(h)) {
+    platform::serialClose(h);
+    return false;
+  }
+  portHandle = h;
+  nativeHandle = h;
+  lost_ = false;
+  return true;
+}
+
 int SerialChannel::read(uint8_t* buffer, int max, unsigned* count) {
   if (count != nullptr) *count = 0;
+  if (lost_ && !reopen()) return 0;
   if (portHandle == platform::kInvalidPort || max <= 0) return 0;
   size_t got = 0;
   if (pending_ >= 0) {  // the byte a wait took comes first
@@ -79,6 +113,7 @@ int SerialChannel::read(uint8_t* buffer, int max, unsigned* count) {
             platform::serialRead(portHandle, buffer + got, static_cast<size_t>(max) - got, &more);
   got += more;
   if (count != nullptr) *count = static_cast<unsigned>(got);
+  if (!ok && got == 0) lose();  // the port failed: it is opened again when it is back
   return ok || got > 0 ? 1 : 0;
 }
 

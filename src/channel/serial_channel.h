@@ -27,7 +27,16 @@ class SerialChannel : public Channel {
   bool awaitInput(uint32_t ms) override;
 
  private:
+  // A port that failed (an adapter pulled out, the far end gone) is closed
+  // and opened again by its name, at most once a second, until it is back;
+  // meanwhile reads fail (and are shown as failed) with the usual gaps.
+  void lose();
+  bool reopen();
   int pending_ = -1;  // a byte taken while waiting for input, handed out first
+  std::string devicePath_;
+  int baud_ = 0;
+  bool lost_ = false;
+  uint32_t lastReopen_ = 0;
 };
 
 }  // namespace qs

@@ -1,6 +1,7 @@
 // The serial channel against real pseudo-terminals: the program opens the
 // slave end as its port, the test plays the device on the master end.
 #ifndef _WIN32
+#include <chrono>
 #include <filesystem>
 #include <vector>
 
@@ -118,6 +119,49 @@ TEST_F(SerialOverPty, WaitsForInputLoseNoByteAndEndOnAQuietLine) {
   }
   EXPECT_EQ(got, all);
   ch->close();
+}
+
+// A line that hangs up (an adapter pulled out, the far end gone) reads as
+// failed polls with their gaps kept, not at full speed, and once the device
+// is back under its name the channel goes on by itself.
+TEST_F(SerialOverPty, ALineThatHangsUpKeepsItsGapsAndComesBack) {
+  test::TempDir dir;
+  std::string link = dir.file("com7");
+  std::filesystem::create_symlink(pty.slavePath, link);
+  auto ch = createChannel(link, 115200);
+  ASSERT_TRUE(ch->isOpen);
+  const uint8_t hello[] = {1, 2, 3};
+  ASSERT_TRUE(platform::ptyWrite(pty, hello, sizeof hello));
+  EXPECT_EQ(channelRead(*ch, 3).size(), 3u);
+
+  platform::ptyClose(&pty);  // the device is gone
+  auto start = std::chrono::steady_clock::now();
+  unsigned got = 0;
+  for (int i = 0; i < 20; ++i) {  // a receiver's polls: a wait, then a read
+    ch->waitInput(10);
+    uint8_t b;
+    unsigned count = 0;
+    ch->read(&b, 1, &count);
+    got += count;
+  }
+  EXPECT_EQ(got, 0u);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+
+  PseudoTerminal back;  // the device comes back under the same name
+  ASSERT_TRUE(platform::ptyOpen(&back));
+  std::filesystem::remove(link);
+  std::filesystem::create_symlink(back.slavePath, link);
+  std::vector<uint8_t> again;
+  for (int i = 0; i < 300 && again.empty(); ++i) {
+    platform::ptyWrite(back, hello, sizeof hello);
+    ch->waitInput(10);
+    again = channelRead(*ch, 1);
+  }
+  EXPECT_FALSE(again.empty());
+  const uint8_t out[] = {9};
+  EXPECT_EQ(ch->write(out, 1, 0), 1);
+  ch->close();
+  platform::ptyClose(&back);
 }
 
 TEST_F(SerialOverPty, ReadWithNothingWaitingReportsNoBytes) {

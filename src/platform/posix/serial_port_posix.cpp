@@ -110,7 +110,11 @@ bool serialWrite(PortHandle port, const uint8_t* data, size_t size, int* errorCo
 
 bool serialWaitInput(PortHandle port, uint32_t timeoutMs, uint8_t*) {
   pollfd p{static_cast<int>(port), POLLIN, 0};
-  ::poll(&p, 1, static_cast<int>(timeoutMs));
+  int r = ::poll(&p, 1, static_cast<int>(timeoutMs));
+  // A line that hung up (an adapter pulled out, the far end of a pseudo-
+  // terminal gone) is reported at once and for ever: the wait is kept, so
+  // the receivers' gaps stay what they are.
+  if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) ::poll(nullptr, 0, static_cast<int>(timeoutMs));
   return false;
 }
 
@@ -122,7 +126,12 @@ bool serialRead(PortHandle port, uint8_t* buffer, size_t max, size_t* count) {
     *count = static_cast<size_t>(n);
     return true;
   }
-  return n == 0 || errno == EAGAIN || errno == EINTR;
+  if (n == 0) {
+    // Nothing waiting, or a line that hung up (which reads as nothing too).
+    pollfd p{static_cast<int>(port), POLLIN, 0};
+    return !(::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)));
+  }
+  return errno == EAGAIN || errno == EINTR;
 }
 
 }  // namespace qs::platform

@@ -102,6 +102,7 @@ bool serialWaitInput(PortHandle port, uint32_t timeoutMs, uint8_t* taken) {
   DWORD got = 0;
   BOOL ok = ReadFile(h(port), taken, 1, &got, nullptr);
   SetCommTimeouts(h(port), &t);
+  if (!ok) Sleep(timeoutMs);  // a port that is gone fails at once: the wait is kept
   return ok && got == 1;
 }
 
