@@ -163,21 +163,6 @@ std::string nextKey() {
   return k;
 }
 
-// A key splits into the pieces an editor stores and erases one at a time: a
-// character outside ASCII is one piece however many bytes it has, while the
-// prefix and scan code of a cursor or function key are two pieces, as on a
-// byte console.
-std::vector<std::string> piecesOf(const std::string& key) {
-  std::vector<std::string> pieces;
-  char32_t cp;
-  if (key.size() > 1 && decodeUtf8(key.data(), key.size(), &cp) == key.size()) {
-    pieces.push_back(key);
-  } else {
-    for (char c : key) pieces.emplace_back(1, c);
-  }
-  return pieces;
-}
-
 void echoPiece(const std::string& piece) {
   std::lock_guard<std::recursive_mutex> lock(gOutput);
   if (piece.size() == 1) putGlyph(oemGlyph(static_cast<unsigned char>(piece[0])));
@@ -185,55 +170,107 @@ void echoPiece(const std::string& piece) {
   settle();
 }
 
-// Steps back over one cell and blanks it. At column 0 of a wrapped entry the
-// cell is the last one of the row above.
-void eraseCell() {
-  std::lock_guard<std::recursive_mutex> lock(gOutput);
-  ConsolePos p = Console::getCursor();
-  int c = p.x - 1, r = p.y;
-  if (c < 0) {
-    if (r == 0) return;
-    c = kConsoleColumns - 1;
-    --r;
-  }
-  Console::gotoXY(c, r);
-  putGlyph(' ');
-  Console::gotoXY(c, r);
-}
-
 enum class Accept { Any, Digits };
 
+// The cells of an entry on the screen: cell i stands i cells after the first
+// (an entry wraps at the last column). The first cell is found again after
+// every drawing from where the cursor ended, so an entry that made the
+// screen scroll is still edited in place.
+class EntryCells {
+ public:
+  EntryCells() {
+    ConsolePos p = Console::getCursor();
+    first_ = p.y * kConsoleColumns + p.x;
+  }
+  // Draws `pieces` from `from` on, then `blanks` blank cells over what the
+  // entry showed before, and puts the cursor on cell `at`.
+  void draw(const std::vector<std::string>& pieces, size_t from, int blanks, size_t at) {
+    std::lock_guard<std::recursive_mutex> lock(gOutput);
+    place(from);
+    for (size_t i = from; i < pieces.size(); ++i) echoPiece(pieces[i]);
+    for (int i = 0; i < blanks; ++i) echoPiece(" ");
+    ConsolePos end = Console::getCursor();
+    long drawn = static_cast<long>(pieces.size()) + blanks;
+    first_ = end.y * kConsoleColumns + end.x - drawn;
+    place(at);
+  }
+  void place(size_t cell) {
+    long at = first_ + static_cast<long>(cell);
+    if (at < 0) at = 0;  // (the start of a long entry scrolled off the screen)
+    long last = static_cast<long>(kConsoleColumns) * kConsoleRows - 1;
+    if (at > last) at = last;
+    Console::gotoXY(static_cast<int>(at % kConsoleColumns), static_cast<int>(at / kConsoleColumns));
+  }
+
+ private:
+  long first_;
+};
+
 // The editing loop of the three editors. Returns 0 (Enter) or 27 (Esc);
-// `text` holds what was typed.
+// `text` holds what was typed. Left, Right, Home and End move in the text,
+// Del erases the character under the cursor and Backspace the one before it;
+// no other cursor or function key is ever part of a text.
 int edit(size_t maxLen, Accept accept, std::string& text) {
-  std::vector<size_t> pieceSizes;
+  std::vector<std::string> pieces;  // one cell each
+  size_t bytes = 0;
+  size_t pos = 0;                   // the cursor, in cells
+  EntryCells cells;
   text.clear();
   for (;;) {
     std::string key = nextKey();
     if (key.size() == 1) {
       unsigned char k = static_cast<unsigned char>(key[0]);
-      if (k == kKeyEnter) return 0;
+      if (k == kKeyEnter) {
+        for (const std::string& piece : pieces) text += piece;
+        cells.place(pieces.size());
+        return 0;
+      }
       if (k == kKeyEsc) {
         text.clear();
         return kKeyEsc;
       }
       if (k == kKeyBackspace) {
-        if (!pieceSizes.empty()) {
-          text.resize(text.size() - pieceSizes.back());
-          pieceSizes.pop_back();
-          eraseCell();
+        if (pos > 0) {
+          bytes -= pieces[pos - 1].size();
+          pieces.erase(pieces.begin() + static_cast<long>(pos - 1));
+          --pos;
+          cells.draw(pieces, pos, 1, pos);
         }
         continue;
       }
     }
+    if (key.size() == 2 && (key[0] == static_cast<char>(kKeyPrefixCursor) || key[0] == kKeyPrefixFunction)) {
+      switch (static_cast<unsigned char>(key[1])) {
+        case kScanLeft: if (pos > 0) --pos; break;
+        case kScanRight: if (pos < pieces.size()) ++pos; break;
+        case kScanHome: pos = 0; break;
+        case kScanEnd: pos = pieces.size(); break;
+        case kScanDelete:
+          if (pos < pieces.size()) {
+            bytes -= pieces[pos].size();
+            pieces.erase(pieces.begin() + static_cast<long>(pos));
+            cells.draw(pieces, pos, 1, pos);
+          }
+          break;
+        default: break;  // not a character: not part of the text
+      }
+      cells.place(pos);
+      continue;
+    }
     if (accept == Accept::Digits) {
       if (key.size() != 1 || !((key[0] >= '0' && key[0] <= '9') || key[0] == '.')) continue;
     }
-    for (const std::string& piece : piecesOf(key)) {
-      if (text.size() + piece.size() > maxLen) continue;  // full: dropped without a signal
-      text += piece;
-      pieceSizes.push_back(piece.size());
-      echoPiece(piece);
+    char32_t cp;
+    bool whole = key.size() == 1 || decodeUtf8(key.data(), key.size(), &cp) == key.size();
+    if (!whole || (key.size() == 1 && static_cast<unsigned char>(key[0]) < 0x20 && key[0] != '\t')) continue;
+    if (bytes + key.size() > maxLen) continue;  // full: dropped without a signal
+    pieces.insert(pieces.begin() + static_cast<long>(pos), key);
+    bytes += key.size();
+    ++pos;
+    if (pos == pieces.size()) {
+      echoPiece(key);  // typed at the end: just shown
+    } else {
+      cells.draw(pieces, pos - 1, 0, pos);
     }
   }
 }

@@ -35,6 +35,7 @@ constexpr int kKeyPrefixCursor = 0xE0;  // followed by a scan code
 constexpr int kKeyPrefixFunction = 0;   // followed by a scan code
 constexpr int kScanUp = 0x48, kScanDown = 0x50, kScanPgUp = 0x49, kScanPgDn = 0x51;
 constexpr int kScanLeft = 0x4B, kScanRight = 0x4D, kScanHome = 0x47, kScanEnd = 0x4F;
+constexpr int kScanInsert = 0x52, kScanDelete = 0x53;
 constexpr int kScanF1 = 0x3B;  // F1..F9 are 0x3B..0x43
 
 // Colour attributes in use.
@@ -80,8 +81,10 @@ void clearLines(int row, int count);
 void clearLinesWide(int row, int count);
 
 // Line editor: prints the prompt, takes up to maxLen bytes (at most 255 and
-// what `dest` holds), echoes them. Enter returns 0, Esc 27. Text goes to
-// dest only when something was typed and Enter ended it.
+// what `dest` holds), echoes them. Left, Right, Home and End move in the
+// text, Del and Backspace erase; no other cursor or function key is taken
+// into a text. Enter returns 0, Esc 27. Text goes to dest only when
+// something was typed and Enter ended it.
 int readLine(const char* prompt, int maxLen, char* dest, size_t destSize);
 template <size_t N>
 int readLine(const char* prompt, int maxLen, char (&dest)[N]) {

@@ -68,6 +68,65 @@ class WindowsTerminal final : public Terminal {
     if (isConsole_) SetConsoleMode(out_, savedMode_);
   }
 
+ private:
+  bool inputIsConsole() {
+    if (inChecked_) return inIsConsole_;
+    inChecked_ = true;
+    in_ = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    inIsConsole_ = in_ != INVALID_HANDLE_VALUE && GetConsoleMode(in_, &mode) != 0;
+    return inIsConsole_;
+  }
+
+  // A key as the console toolkit takes it: the 0xE0 or 0 prefix and the
+  // scan code for cursor and function keys, Esc, Enter and Backspace as
+  // their codes, other characters as UTF-8; empty for anything else.
+  static std::string keyOf(const INPUT_RECORD& r) {
+    if (r.EventType != KEY_EVENT || !r.Event.KeyEvent.bKeyDown) return {};
+    const KEY_EVENT_RECORD& k = r.Event.KeyEvent;
+    auto scan = [](char prefix, int code) { return std::string{prefix, static_cast<char>(code)}; };
+    switch (k.wVirtualKeyCode) {
+      case VK_UP: return scan('\xE0', 0x48);
+      case VK_DOWN: return scan('\xE0', 0x50);
+      case VK_LEFT: return scan('\xE0', 0x4B);
+      case VK_RIGHT: return scan('\xE0', 0x4D);
+      case VK_HOME: return scan('\xE0', 0x47);
+      case VK_END: return scan('\xE0', 0x4F);
+      case VK_PRIOR: return scan('\xE0', 0x49);
+      case VK_NEXT: return scan('\xE0', 0x51);
+      case VK_INSERT: return scan('\xE0', 0x52);
+      case VK_DELETE: return scan('\xE0', 0x53);
+      case VK_ESCAPE: return std::string(1, '\x1b');
+      case VK_RETURN: return std::string(1, '\r');
+      case VK_BACK: return std::string(1, '\b');
+      default: break;
+    }
+    if (k.wVirtualKeyCode >= VK_F1 && k.wVirtualKeyCode <= VK_F10)
+      return scan('\0', 0x3B + (k.wVirtualKeyCode - VK_F1));
+    wchar_t c = k.uChar.UnicodeChar;
+    if (c == 0) return {};  // Shift, Ctrl and the like alone
+    std::string key;
+    appendUtf8(key, static_cast<unsigned>(c));
+    return key;
+  }
+
+  std::string readKeyByChar() {
+    wint_t c = _getwch();
+    if (c == 0 || c == 0xE0) {
+      wint_t scan = _getwch();
+      return std::string{static_cast<char>(c), static_cast<char>(scan & 0xFF)};
+    }
+    std::string key;
+    appendUtf8(key, static_cast<unsigned>(c));
+    return key;
+  }
+
+  HANDLE in_ = INVALID_HANDLE_VALUE;
+  bool inChecked_ = false;
+  bool inIsConsole_ = false;
+
+ public:
+
   void write(std::string_view utf8) override {
     std::wstring w = widen(utf8);
     DWORD done = 0;
@@ -101,18 +160,31 @@ class WindowsTerminal final : public Terminal {
 
   void flush() override {}
 
+  // Keys are taken from the console's input records: a cursor or function
+  // key by its virtual key (so that it can never be mistaken for a
+  // character, and F-keys come however the key event was made), a
+  // character by its UTF-16 code. Records that are no key are passed over.
   std::string readKey() override {
-    wint_t c = _getwch();
-    if (c == 0 || c == 0xE0) {
-      wint_t scan = _getwch();
-      return std::string{static_cast<char>(c), static_cast<char>(scan & 0xFF)};
+    if (!inputIsConsole()) return readKeyByChar();
+    for (;;) {
+      INPUT_RECORD r{};
+      DWORD n = 0;
+      if (!ReadConsoleInputW(in_, &r, 1, &n) || n == 0) return std::string(1, '\x1b');
+      std::string key = keyOf(r);
+      if (!key.empty()) return key;
     }
-    std::string key;
-    appendUtf8(key, static_cast<unsigned>(c));
-    return key;
   }
 
-  bool keyPending() override { return _kbhit() != 0; }
+  bool keyPending() override {
+    if (!inputIsConsole()) return _kbhit() != 0;
+    for (;;) {
+      INPUT_RECORD r{};
+      DWORD n = 0;
+      if (!PeekConsoleInputW(in_, &r, 1, &n) || n == 0) return false;
+      if (!keyOf(r).empty()) return true;
+      ReadConsoleInputW(in_, &r, 1, &n);  // not a key: dropped
+    }
+  }
 
  private:
   HANDLE out_ = INVALID_HANDLE_VALUE;
