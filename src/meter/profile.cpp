@@ -134,7 +134,7 @@ int MeterMenu::profile() {
     }
     int key = readScreenKey();
     bool afterDetail = false;
-    if (key == 'S' || key == 's') writeProfileFile(days, records.get(), t);
+    if (key == 'S' || key == 's') writeProfileFile(days, records.get(), deviceTime);  // read at its clock's time
     if (key == kKeyEnter && selected < days && records[static_cast<size_t>(selected)].blockStatus != kNak) {
       profileDetail(records[static_cast<size_t>(selected)]);
       redraw = true;
