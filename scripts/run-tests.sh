@@ -41,10 +41,13 @@ if [ -n "$win" ]; then
   fi
   # The far end of a serial line for the Win32 serial channel: a pseudo-
   # terminal linked as COM9 of the Wine prefix (needs the native build).
+  # One Wine server for the whole section, started before any COM link is
+  # made: a server that starts later puts its own COM links in their place.
+  "$(dirname "$wine")/wineserver" -p 2>/dev/null || true
+  "$wine" cmd /c exit >/dev/null 2>&1 || true   # makes the prefix on a first run
   peer_pid=""
   peer="${native:-build}/tests/qs-peer"
   if [ -x "$peer" ]; then
-    "$wine" cmd /c exit >/dev/null 2>&1 || true   # makes the prefix on a first run
     settings=$(mktemp)
     "$peer" serial "$WINEPREFIX/dosdevices/com9" "$settings" >/dev/null &
     peer_pid=$!
@@ -66,6 +69,29 @@ if [ -n "$win" ]; then
   fi
   passed=$((passed + ok))
   failed=$((failed + bad))
+
+  # qs.exe as operators use it: journeys in a tmux pane, keys typed as
+  # console key events.
+  echo "== Windows journeys (qs.exe in Wine, in tmux) =="
+  export WINE="$wine"
+  journeys=("$(dirname "$0")"/../tests/e2e-win/*.sh)
+  if [ ! -x "${native:-build}/qs-devsim" ] || [ ! -x "$win/tests/qs-winkeys.exe" ]; then
+    echo "(not run: they need the native build's simulators and qs-winkeys.exe)"
+    journeys=()
+  fi
+  for journey in "${journeys[@]}"; do
+    name=$(basename "$journey" .sh)
+    [ "$name" = "lib" ] && continue
+    if timeout 400 bash "$journey" "$win/qs.exe" "$win/tests/qs-winkeys.exe" "${native:-build}" >"$log" 2>&1; then
+      echo "win.$name: passed"
+      passed=$((passed + 1))
+    else
+      echo "win.$name: FAILED"
+      sed 's/^/    /' "$log"
+      failed=$((failed + 1))
+      status=1
+    fi
+  done
   "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
 fi
 

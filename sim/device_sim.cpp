@@ -139,6 +139,10 @@ void SimDevice::profileValues(int64_t dayStart, int slot, int32_t out[4]) const 
 
 SimLine::SimLine() : rng_(1) {}
 
+int64_t SimDevice::clockNow() const {
+  return clockStands ? clockOffset : static_cast<int64_t>(std::time(nullptr)) + clockOffset;
+}
+
 SimDevice& SimLine::add(const SimDevice& device) {
   devices_.push_back(device);
   return devices_.back();
@@ -273,7 +277,7 @@ void SimLine::answerRequest(SimDevice& d, uint8_t command, uint8_t address, cons
     return mask;
   };
   auto u16at = [&](int i) { return static_cast<uint32_t>((p[i] << 8) | p[i + 1]); };
-  int64_t deviceNow = static_cast<int64_t>(std::time(nullptr)) + d.clockOffset;
+  int64_t deviceNow = d.clockNow();
   if (!d.meterProtocol && command >= 0x6C && command != 0x6F) return;
   switch (command) {
     case 0x70:
@@ -369,7 +373,7 @@ void SimLine::answerRequest(SimDevice& d, uint8_t command, uint8_t address, cons
     }
     case 0x80:
       if (length < 6) return;
-      d.clockOffset = fromBcdTime(p) - static_cast<int64_t>(std::time(nullptr));
+      d.clockOffset = fromBcdTime(p) - (d.clockStands ? 0 : static_cast<int64_t>(std::time(nullptr)));
       if (onEvent) onEvent("clock " + hex(d.address, 2));
       ack();
       return;
@@ -530,7 +534,7 @@ void SimLine::answerRequest(SimDevice& d, uint8_t command, uint8_t address, cons
 void SimLine::answerProfile(SimDevice& d, uint8_t address, const uint8_t* p, int length, uint32_t now) {
   if (length < 7) return;
   int64_t day = fromLocalTime(2000 + fromBcd(p[0]), fromBcd(p[1]), fromBcd(p[2]), 0, 0, 0);
-  int64_t deviceNow = static_cast<int64_t>(std::time(nullptr)) + d.clockOffset;
+  int64_t deviceNow = d.clockNow();
   int64_t today = midnightOf(deviceNow);
   int slots = 0;
   if (day == today) slots = static_cast<int>((deviceNow - today) / 1800);

@@ -26,6 +26,8 @@ struct SimDevice {
   std::vector<uint8_t> eeprom = std::vector<uint8_t>(4096, 0xFF);
   std::vector<uint8_t> words = std::vector<uint8_t>(1024, 0);  // byte-addressed 4-byte words
   int64_t clockOffset = 0;     // device time = computer time + offset
+  bool clockStands = false;    // the clock stands at clockOffset (a fixed time) instead
+  int64_t clockNow() const;
   uint32_t currentRaw[16] = {};
   uint64_t totalsSinceStart[4] = {};
   uint64_t totalsThisMonth[4] = {};

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "devlink/local_time.h"
 #include "sim/device_sim.h"
 #include "sim/serve.h"
 
@@ -38,6 +39,8 @@ void usage() {
       "  --seed N            seed of the faults (default 1)\n"
       "  --wire BAUD         answer no sooner than a real line at BAUD would carry the\n"
       "                      request and the answer (default: at once)\n"
+      "  --clock TIME        the devices' clocks stand at TIME (\"2026-03-01 10:00:00\",\n"
+      "                      local time) so that listings of two runs are alike\n"
       "  --ready-file F      write the pseudo-terminal path or the TCP port to F when ready\n"
       "  --events F          append what changes a device to F, one line each: \"tu 21 0005\"\n"
       "                      (outputs switched), \"address 21 35\", \"eeprom 21 0034 4\",\n"
@@ -55,6 +58,7 @@ int main(int argc, char** argv) {
   std::vector<int> addresses;
   qs::sim::Faults faults;
   uint32_t wireBaud = 0;
+  int64_t standingClock = -1;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&]() -> const char* {
@@ -101,6 +105,13 @@ int main(int argc, char** argv) {
       wireBaud = static_cast<uint32_t>(std::strtoul(value(), nullptr, 10));
     } else if (a == "--events") {
       eventsFile = value();
+    } else if (a == "--clock") {
+      int y, mo, d, h, mi, sec;
+      if (std::sscanf(value(), "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &sec) != 6) {
+        std::fprintf(stderr, "qs-devsim: --clock takes \"YYYY-MM-DD HH:MM:SS\"\n");
+        return 2;
+      }
+      standingClock = qs::fromLocalTime(y, mo, d, h, mi, sec);
     } else if (a == "--ready-file") {
       readyFile = value();
     } else {
@@ -116,7 +127,11 @@ int main(int argc, char** argv) {
   line.setFaults(faults);
   line.baud = wireBaud;
   for (size_t d = 0; d < addresses.size(); ++d) {
-    line.add(qs::sim::SimDevice::make(static_cast<uint8_t>(addresses[d]), serial + static_cast<uint32_t>(d)));
+    qs::sim::SimDevice& device = line.add(qs::sim::SimDevice::make(static_cast<uint8_t>(addresses[d]), serial + static_cast<uint32_t>(d)));
+    if (standingClock >= 0) {
+      device.clockStands = true;
+      device.clockOffset = standingClock;
+    }
   }
   if (!eventsFile.empty()) {
     line.onEvent = [eventsFile](const std::string& event) {

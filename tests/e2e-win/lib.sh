@@ -1,0 +1,45 @@
+# Helpers for the Windows journeys: qs.exe under Wine in a 100 x 38 tmux
+# pane, as an operator sees it in a console window. Keys go through
+# qs-winkeys, which writes them into the console's input as key events:
+# Wine's terminal in tmux passes characters and cursor keys but not Esc or
+# F-keys. The screen is read from the pane as in the native journeys.
+#
+# Arguments of every journey: QS_EXE QS_WINKEYS_EXE NATIVE_BUILD_DIR; the
+# environment names the Wine program ($WINE) and its prefix ($WINEPREFIX).
+. "$(dirname "$0")/../e2e/lib.sh"
+
+win_init() {
+  QS_EXE=$(readlink -f "$1")
+  WINKEYS=$(readlink -f "$2")
+  NATIVE=$(readlink -f "$3")
+  e2e_init "$NATIVE/qs" "$NATIVE/tests/qs-peer" "$NATIVE/qs-devsim"
+  : "${WINE:?WINE names the wine program}" "${WINEPREFIX:?}"
+  # Wine's mount manager puts its own COM links in dosdevices when its
+  # server starts: the server is started first and kept a minute past the
+  # last program, so a link made after this stays as made.
+  "$(dirname "$WINE")/wineserver" -p60 2>/dev/null || true
+  WINEDEBUG=-all "$WINE" cmd /c exit >/dev/null 2>&1 || true
+}
+
+# A path as Windows programs under Wine see it (the Z: drive is /).
+winpath() { echo "Z:${1//\//\\}"; }
+
+# Starts qs.exe in the pane with the given arguments, its keys taken from
+# $WORK/keys.
+win_start() {
+  : >"$WORK/keys"
+  e2e_start "WINEDEBUG=-all '$WINE' '$(winpath "$WINKEYS")' '$(winpath "$WORK/keys")' '$(winpath "$QS_EXE")' $*"
+}
+
+# Keys for qs.exe: key names (Esc, Enter, Left, F1, ...) or t:TEXT.
+wkeys() {
+  local k
+  for k in "$@"; do printf '%s\n' "$k" >>"$WORK/keys"; done
+}
+
+# Ends the pane's program and its tmux server, for a second program in the
+# same folder.
+e2e_stop() {
+  tmux -L "$SOCK" kill-server 2>/dev/null || true
+  rm -f "$WORK/exit"
+}
