@@ -110,6 +110,10 @@ int EepromEditor::editByte(int first, int maxDigits, int* pending) {
   bool cancelled = false;
   for (;;) {
     int key = Console::readKey();
+    if (key == kKeyPrefixCursor || key == kKeyPrefixFunction) {
+      Console::readKey();  // a cursor or function key: its scan code (F7 is 'A') is no digit
+      continue;
+    }
     if (key == kKeyEnter) break;
     if (key == kKeyEsc) {
       count = 0;

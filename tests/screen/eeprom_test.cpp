@@ -66,6 +66,13 @@ TEST_F(EepromScreen, ContinuousDigitsFillConsecutiveBytes) {
   EXPECT_TRUE(requests(0x6C).empty());  // Esc at the question: nothing programmed
 }
 
+TEST_F(EepromScreen, FunctionAndCursorKeysInAByteAreNoDigits) {
+  // F7 to F9 come as 0 and the scan codes 'A' to 'C'.
+  run({"A", keys::function(7), keys::kLeft, keys::function(9), "B", keys::kEnter, keys::kEsc});
+  EXPECT_EQ(editor->image[0], 0xAB);
+  EXPECT_EQ(editor->flags[1], kFlagRead);
+}
+
 TEST_F(EepromScreen, BackspaceAndEscInAByte) {
   run({keys::kRight, "5", keys::kBackspace, keys::kEnter, keys::kRight, "7", keys::kEsc, keys::kEsc});
   EXPECT_EQ(editor->image[1], 0x00);
