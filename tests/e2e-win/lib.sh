@@ -43,3 +43,14 @@ e2e_stop() {
   tmux -L "$SOCK" kill-server 2>/dev/null || true
   rm -f "$WORK/exit"
 }
+
+# From a telemechanics view F3 goes back to the meter menu and Esc ends
+# qs.exe, with status 0.
+win_quit_from_view() {
+  local status
+  wkeys F3
+  wait_for "<Esc> - Выход." 20
+  wkeys Esc
+  status=$(wait_exit 30)
+  [ "$status" = "0" ] || fail "exit status $status"
+}

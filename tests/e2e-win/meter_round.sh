@@ -75,9 +75,5 @@ wkeys F4
 wait_row '^Температура$' 20 2
 wkeys F6
 wait_row '^Тек\.сост:  0   0   0 *$' 20 5
-wkeys F3
-wait_for "<Esc> - Выход." 20
-wkeys Esc
-status=$(wait_exit 30)
-[ "$status" = "0" ] || fail "exit status $status"
+win_quit_from_view
 echo "ok"
