@@ -3,12 +3,15 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "app/application.h"
 #include "app/settings.h"
 #include "devlink/dev_link.h"
 #include "platform/console_control.h"
 #include "platform/process.h"
+#include "records/report.h"
 #include "sync/sync_link.h"
 #include "zu/zu_controller.h"
 #include "app/version.h"
@@ -95,6 +98,7 @@ bool handleInfoArguments(int argc, const char* const* argv) {
         "  qs          one bench: the device named by Task_1 in QS_ADD/common.sch\n"
         "  qs m        master of a verification stand (drives the reference installation)\n"
         "  qs sN       slave bench N under a running master\n"
+        "  qs report   the verification records of results.db (qs report --help)\n"
         "  qs --help   this text;  qs --version  the version\n"
         "\n"
         "Settings are read from QS_ADD/ in the working folder (common.sch, common1.sch,\n"
@@ -130,6 +134,10 @@ void installationPortStep(ZuController& zu) {
 
 int runEntry(int argc, char** argv) {
   if (handleInfoArguments(argc, argv)) return 0;
+  if (argc >= 2 && std::strcmp(argv[1], "report") == 0) {  // the records, for the office: no screen
+    platform::useUtf8Output();
+    return records::runReport(std::vector<std::string>(argv + 2, argv + argc), stdout, stderr);
+  }
 
   Console::init();
   RunSelection sel = parseRunMode(argc, argv);
@@ -137,6 +145,15 @@ int runEntry(int argc, char** argv) {
   StartupParams params;
   if (sel.mode == RunMode::Slave) params.taskNumber = sel.taskNumber;
   if (!chooseChannel(settingsPath("common.sch"), params)) return 0;
+
+  // Verification runs of this computer that a process left without an end
+  // (killed, or its stand stopped) are marked lost as the next one starts.
+  if (std::FILE* f = std::fopen(records::kDatabaseName, "rb")) {
+    std::fclose(f);
+    std::string error;
+    if (auto db = records::ResultsDb::open(records::kDatabaseName, false, &error))
+      db->markLostRuns(platform::workstationName(), &error);
+  }
 
   // The reference installation's controller and the start-up programme.
   auto zu = std::make_unique<ZuController>();

@@ -41,6 +41,7 @@ constexpr int kScanF1 = 0x3B;  // F1..F9 are 0x3B..0x43
 // Colour attributes in use.
 constexpr uint16_t kAttrNormal = 0x07;    // light grey on black
 constexpr uint16_t kAttrSelected = 0x80;  // black on dark grey: the selected row of a list
+constexpr uint16_t kAttrWarning = 0x0E;   // yellow: what the operator must know
 constexpr uint16_t kAttrChanged = 0x0F;   // bright white: bytes that differ from the device
 // The editing cell of an editor whose colour is `c`: its inverse on dark grey.
 constexpr uint16_t editCursorAttr(uint16_t c) { return static_cast<uint16_t>((~c & 0x0F) | 0x80); }

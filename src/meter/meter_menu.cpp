@@ -13,17 +13,17 @@
 #include "platform/time.h"
 
 namespace qs {
-namespace {
-
-const char* typeName(int type) {
+const char* deviceTypeName(int type) {
   switch (type) {
-    case 0: return "3Ф3П( 57В) ";
-    case 1: return "3Ф4П(220В) ";
-    case 2: return "3Ф3П(127В) ";
-    case 3: return "Не определен ";
+    case 0: return "3Ф3П( 57В)";
+    case 1: return "3Ф4П(220В)";
+    case 2: return "3Ф3П(127В)";
+    case 3: return "Не определен";
     default: return "";
   }
 }
+
+namespace {
 
 const char* const kValueNames[16] = {"P+", "P-", "Q+", "Q-", "S ", "F ", "Ia", "Ib",
                                      "Ic", "Va", "Vb", "Vc", "T ", "14", "15", "16"};
@@ -104,7 +104,7 @@ void MeterMenu::showHeader() {
   ConsolePos saved = Console::getCursor();
   Console::clearLines(0, 1);
   Console::print("Type: ");
-  Console::print("%s", typeName(type));
+  Console::print("%s%s", deviceTypeName(type), *deviceTypeName(type) != '\0' ? " " : "");
   Console::print("SN: %06X ", static_cast<unsigned>(link_.cachedSerial));
   Console::gotoXY(0, 1);
   Console::print("Мод.ном: %02Xh                    ", static_cast<unsigned>(link_.deviceAddress));

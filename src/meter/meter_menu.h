@@ -7,6 +7,7 @@
 #include <string>
 
 #include "devlink/device_state.h"
+#include "records/results_db.h"
 
 namespace qs {
 
@@ -17,8 +18,20 @@ struct TestPoint;
 inline constexpr int kScanEntries = 100;
 inline constexpr int kScanEntryLength = 80;
 
+// The device type as the header names it ("" for an unknown code).
+const char* deviceTypeName(int type);
+
 class MeterMenu {
  public:
+  // What a verification run measured at one test point; a value that did
+  // not come in time is not fresh and is not shown.
+  struct PointValues {
+    bool averageFresh = false;
+    double average = 0;
+    bool channelFresh[3] = {false, false, false};
+    double channel[3] = {0, 0, 0};
+  };
+
   explicit MeterMenu(DevLink& link, ZuController* zu = nullptr) : link_(link), zu_(zu) {}
 
   // 27 when the operator leaves with Esc, or the scan code of F1..F9.
@@ -57,14 +70,8 @@ class MeterMenu {
   // Both ratios read and shown; false when a read failed (the screen ends).
   bool showRatios();
 
-  // What a verification run measured at one test point; a value that did
-  // not come in time is not fresh and is not shown.
-  struct PointValues {
-    bool averageFresh = false;
-    double average = 0;
-    bool channelFresh[3] = {false, false, false};
-    double channel[3] = {0, 0, 0};
-  };
+  // The record of a run of this bench's device and a programme.
+  records::RunInfo runInfo(const std::string& key, int identity);
   // Averages a point waits for (the fourth on is the settled average) and
   // how long it waits for each kind of value.
   static constexpr uint32_t kSettledAverages = 4;

@@ -10,7 +10,11 @@
 #include "console/console.h"
 #include "console/text_file.h"
 #include "meter/meter_menu.h"
+#include "console/codepage.h"
+#include "devlink/dev_link.h"
+#include "platform/process.h"
 #include "platform/time.h"
+#include "records/run_recorder.h"
 #include "zu/zu_controller.h"
 
 namespace qs {
@@ -60,7 +64,66 @@ std::string valueText(bool fresh, double value, int width) {
   return text;
 }
 
+// A text cut to at most `cells` characters.
+std::string fitted(const std::string& text, size_t cells) {
+  size_t at = 0, count = 0;
+  while (at < text.size() && count < cells) {
+    char32_t cp;
+    size_t n = decodeUtf8(text.data() + at, text.size() - at, &cp);
+    at += n == 0 ? 1 : n;
+    ++count;
+  }
+  return text.substr(0, at);
+}
+
+// A point's record from what was measured. A point whose measuring was
+// ended (Esc, or the installation failing) is recorded as not measured.
+records::PointRecord pointRecord(const TestPoint& tp, const std::string& file, const MeterMenu::PointValues& v,
+                                 uint32_t ms, bool ended) {
+  records::PointRecord r;
+  r.number = tp.number;
+  r.U = tp.U * tp.Upct * 0.01;
+  r.I = tp.I * tp.Ipct * 0.01;
+  r.PF = tp.PF;
+  r.load = tp.loadType == kLoadCapacitive ? "C" : tp.loadType == kLoadInductive ? "L" : "";
+  r.phases = phaseName(tp.phases);
+  r.averageFresh = v.averageFresh && !ended;
+  r.average = v.average;
+  for (int n = 0; n < 3; ++n) {
+    r.channelFresh[n] = v.channelFresh[n] && !ended;
+    r.channel[n] = v.channel[n];
+  }
+  r.measured = records::localStamp();
+  r.durationMs = ms;
+  r.limit = tp.limit;
+  if (tp.limit >= 0) r.limitSource = file + ":" + std::to_string(tp.sourceLine);
+  if (ended) r.reason = "поверка прервана";
+  else if (!v.averageFresh) r.reason = "нет нового среднего";
+  else if (!v.channelFresh[0] || !v.channelFresh[1] || !v.channelFresh[2]) r.reason = "нет новых значений каналов";
+  return r;
+}
+
 }  // namespace
+
+records::RunInfo MeterMenu::runInfo(const std::string& key, int identity) {
+  records::RunInfo r;
+  r.started = records::localStamp();
+  r.workstation = platform::workstationName();
+  r.bench = zu_->sync != nullptr && zu_->isSlave() ? zu_->sync->benchNumber() : 0;
+  r.address = link_.deviceAddress;
+  char text[32];
+  if (link_.cachedSerial != kNoSerial) {
+    std::snprintf(text, sizeof text, "%06X", static_cast<unsigned>(link_.cachedSerial));
+    r.serial = text;
+  }
+  r.deviceType = deviceTypeName(link_.cachedDeviceType);
+  std::snprintf(text, sizeof text, "%d.%d.%d", link_.versionMajor, link_.versionMinor, link_.versionBuild);
+  r.version = text;
+  r.programmeKey = key;
+  r.programmeId = identity;
+  r.programmeFile = zu_->programmeFile;
+  return r;
+}
 
 bool MeterMenu::verificationOffered() const {
   return zu_ != nullptr && (zu_->isSlave() || (zu_->channel && zu_->channel->isOpen && zu_->autoOn));
@@ -91,6 +154,19 @@ int MeterMenu::verification() {
     return r;
   }
   std::vector<TestPoint> points = zu_->testPoints;
+  records::RunRecorder recorder(records::kDatabaseName, runInfo(p.key, p.identity));
+  std::string problemShown;
+  auto showProblem = [&] {  // a record that could not be written is said once, above the table
+    if (recorder.problem().empty() || recorder.problem() == problemShown) return;
+    problemShown = recorder.problem();
+    ConsolePos at = Console::getCursor();
+    Console::clearLines(19, 1);
+    Console::setColor(kAttrWarning);
+    Console::print("%s", fitted("Результат не записан в results.db: " + problemShown, 99).c_str());
+    Console::setColor(kAttrNormal);
+    Console::setCursor(at);
+  };
+  showProblem();
   Console::print("\n N     U       I      PF   Ф    Среднее    Канал 1   Канал 2   Канал 3\n");
   int shown = 0;
   int result = 0;
@@ -100,23 +176,30 @@ int MeterMenu::verification() {
       break;
     }
     PointValues v;
+    uint32_t started = platform::tickCount();
     result = measurePoint(tp, &v);
+    records::PointRecord rec = pointRecord(tp, zu_->programmeFile, v, platform::tickCount() - started, result != 0);
+    recorder.point(rec);  // committed before its row is shown (an interrupted point as not measured)
+    showProblem();
     if (result != 0) break;
     if (shown == 15) {  // the table keeps to the work area
       Console::clearLines(21, 15);
       shown = 0;
     }
     Console::gotoXY(0, 21 + shown++);
-    Console::print("%2d %7.2f %7.3f %6.2f %-5s %s %s %s %s", tp.number, tp.U * tp.Upct * 0.01, tp.I * tp.Ipct * 0.01,
-                   tp.PF, phaseName(tp.phases), valueText(v.averageFresh, v.average, 10).c_str(),
+    Console::print("%2d %7.2f %7.3f %6.2f %-5s %s %s %s %s %s", tp.number, tp.U * tp.Upct * 0.01,
+                   tp.I * tp.Ipct * 0.01, tp.PF, phaseName(tp.phases), valueText(v.averageFresh, v.average, 10).c_str(),
                    valueText(v.channelFresh[0], v.channel[0], 9).c_str(),
                    valueText(v.channelFresh[1], v.channel[1], 9).c_str(),
-                   valueText(v.channelFresh[2], v.channel[2], 9).c_str());
+                   valueText(v.channelFresh[2], v.channel[2], 9).c_str(), records::stateText(rec.state));
     if (zu_->sync != nullptr && zu_->isSlave()) zu_->sync->postIdle();
   }
   if (zu_->sync != nullptr && zu_->isSlave()) zu_->sync->postLeaveCalibration();
+  std::string verdict = recorder.finish(result == 0);
+  showProblem();
   Console::gotoXY(0, 36);
   Console::print(result == 0 ? "Поверка завершена." : "Поверка прервана.");
+  if (!verdict.empty()) Console::print(" Итог: %s.", records::stateText(records::stateOfWord(verdict)));
   Console::readKey();
   Console::clearLines(19, 18);
   return result;

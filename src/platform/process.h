@@ -25,6 +25,11 @@ bool pidRunning(uint32_t pid);
 // process given the same id; 0 when there is no such process or it cannot
 // be told.
 uint64_t processStartMark(uint32_t pid);
+// The computer's name, as the network knows it ("" when it cannot be told).
+std::string workstationName();
+// Text the program writes to its standard output is UTF-8 (a Windows
+// console is told so; elsewhere nothing to do).
+void useUtf8Output();
 // Ends a process started so and waits for it.
 void terminateProcess(ProcessId id);
 // The program's own path as the system knows it (for starting copies of it).

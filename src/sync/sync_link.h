@@ -180,6 +180,7 @@ class SyncLink : public ZuMaster {
   int postLoad(const std::string& key, int identity, int variant, int group) override;
   int postIdle() override { return post(simpleMessage(kMsgIdle)); }
   int postLeaveCalibration() override { return post(simpleMessage(kMsgLeaveCalibration)); }
+  int benchNumber() const override { return ownIndex == kNoIndex ? 0 : ownIndex + 1; }
 
   uint8_t attached = 0;
   uint8_t role = 1;

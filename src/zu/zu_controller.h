@@ -50,6 +50,10 @@ struct TestPoint {
   int32_t auxInt = 0;
   double auxReal1 = 0, auxReal2 = 0;
   int32_t number = 0;
+  // The permitted error of the channels in percent at this point (the
+  // optional field after the phases); negative when the line gives none.
+  double limit = -1;
+  int32_t sourceLine = 0;  // the line of the programme file it came from
 };
 
 // What a slave's controller asks of the master instead of driving the
@@ -67,6 +71,8 @@ class ZuMaster {
   // The task is idle again (after a test point) / leaves the calibration.
   virtual int postIdle() = 0;
   virtual int postLeaveCalibration() = 0;
+  // The bench's task number on the stand (1-9), 0 when it has none.
+  virtual int benchNumber() const { return 0; }
 };
 
 // Where the controller's operator keys come from: the console, unless the
@@ -166,6 +172,7 @@ class ZuController {
   std::vector<TestPoint> testPoints;
   TestPoint* currentTestPoint = nullptr;
   uint8_t programmeGroup = 0;
+  std::string programmeFile;  // the file the test points were read from
   int32_t pulseMode = 0;
   int32_t mode = 255;
   int32_t autoOn = 0;

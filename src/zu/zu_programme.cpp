@@ -63,6 +63,19 @@ int phasesFromText(const std::string& field, int previous) {
   return previous;
 }
 
+// The optional limit field: a number of percent, or nothing.
+double limitFromText(std::string text) {
+  for (char& c : text)
+    if (c == ',') c = '.';  // a decimal comma as a spreadsheet writes it
+  const char* start = text.c_str();
+  while (*start == ' ') ++start;
+  char* end = nullptr;
+  double v = std::strtod(start, &end);
+  if (end == start) return -1;
+  while (*end == ' ' || *end == '\r' || *end == '\n' || *end == '\t') ++end;
+  return *end == '\0' && std::isfinite(v) && v >= 0 ? v : -1;
+}
+
 }  // namespace
 
 int ZuController::loadProgramme(const std::string& settingsPath, const std::string& key, int identity, int variant,
@@ -117,8 +130,12 @@ int ZuController::loadProgramme(const std::string& settingsPath, const std::stri
 
   std::vector<std::string> programme;
   if (!readSettingsLines(path, programme)) return -3;
+  programmeFile = path;
   static const double kNominal[3] = {57.0, 220.0, 127.0};
+  int32_t nextLine = 1;
   for (const std::string& line : programme) {
+    int32_t lineNumber = nextLine;
+    if (!line.empty() && line.back() == '\n') ++nextLine;  // (a long line comes in pieces)
     if (line.empty() || line == "\n" || isCommentLine(line)) continue;
     if (line.find('A') == std::string::npos) continue;
     size_t underscore = line.find('_', 1);
@@ -150,6 +167,8 @@ int ZuController::loadProgramme(const std::string& settingsPath, const std::stri
       p.phases = kPhaseABC;
     }
     if (n >= 10) p.phases = static_cast<uint8_t>(phasesFromText(f.text[9], kPhaseABC));
+    if (n >= 11) p.limit = limitFromText(f.text[10]);
+    p.sourceLine = lineNumber;
     if (byGroup && variant >= 0 && variant <= 2) p.U = kNominal[variant];
     testPoints.push_back(p);
   }

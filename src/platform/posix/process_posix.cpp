@@ -67,6 +67,14 @@ bool startInNewConsole(const std::string& program, const std::string& argument, 
 
 uint32_t ownProcessId() { return static_cast<uint32_t>(getpid()); }
 
+void useUtf8Output() {}
+
+std::string workstationName() {
+  char name[256] = "";
+  if (gethostname(name, sizeof name - 1) != 0) return "";
+  return name;
+}
+
 bool pidRunning(uint32_t pid) {
   if (pid == 0 || pid > 0x7FFFFFFFu) return false;
   waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG);  // reaps it when it was our own child

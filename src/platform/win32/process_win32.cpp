@@ -44,6 +44,17 @@ bool startInNewConsole(const std::string& program, const std::string& argument, 
 
 uint32_t ownProcessId() { return GetCurrentProcessId(); }
 
+void useUtf8Output() { SetConsoleOutputCP(CP_UTF8); }
+
+std::string workstationName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = L"";
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  if (!GetComputerNameW(name, &size)) return "";
+  char utf8[4 * (MAX_COMPUTERNAME_LENGTH + 1)] = "";
+  int n = WideCharToMultiByte(CP_UTF8, 0, name, static_cast<int>(size), utf8, sizeof utf8 - 1, nullptr, nullptr);
+  return std::string(utf8, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
 bool pidRunning(uint32_t pid) {
   if (pid == 0) return false;
   HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
