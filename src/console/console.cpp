@@ -5,7 +5,11 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <vector>
+#ifndef _WIN32
+#include <pthread.h>
+#endif
 
 #include "console/codepage.h"
 #include "platform/console_control.h"
@@ -55,6 +59,21 @@ std::recursive_mutex gOutput;
 // belong to one reader at a time (the master's console and its thread may
 // both look for keys).
 std::recursive_mutex gKeys;
+
+#ifndef _WIN32
+// A process forked while another thread draws or reads a key would start
+// with that thread's lock taken and nobody to release it. The program
+// itself starts processes by exec, but a fork (the stand's tests make their
+// benches so) gets the output whole and both locks free.
+const int gForkSafe = [] {
+  pthread_atfork([] { gOutput.lock(); }, [] { gOutput.unlock(); },
+                 [] {
+                   new (&gOutput) std::recursive_mutex;
+                   new (&gKeys) std::recursive_mutex;
+                 });
+  return 0;
+}();
+#endif
 
 void flushRun() {
   Screen& s = gScreen;

@@ -130,7 +130,7 @@ bool MeterMenu::verificationOffered() const {
 }
 
 int MeterMenu::verification() {
-  Console::clearLines(19, 18);
+  Console::clearLinesWide(19, 18);
   std::vector<Programme> list = programmes(settingsPath("common.sch"));
   if (list.empty()) {
     Console::print("\nНет программ поверки (Ver, Ver_Vrf) в настройках.\n");
@@ -141,13 +141,13 @@ int MeterMenu::verification() {
     Console::print(" <%u>  %s %s\n", static_cast<unsigned>(i + 1), list[i].key.c_str(), list[i].title.c_str());
   int key = Console::readKey();
   if (key < '1' || key >= '1' + static_cast<int>(list.size() < 9 ? list.size() : 9)) {
-    Console::clearLines(19, 18);
+    Console::clearLinesWide(19, 18);
     return kKeyEsc;
   }
   const Programme& p = list[static_cast<size_t>(key - '1')];
   bool byGroup = sameKey(p.key, "Ver_Vrf");
   int r = zu_->loadProgramme(settingsPath("common.sch"), p.key, p.identity, byGroup ? 1 : 0, 1);
-  Console::clearLines(19, 18);
+  Console::clearLinesWide(19, 18);
   if (r == kKeyEsc) return kKeyEsc;
   if (r != 0) {
     Console::print("\nОшибка загрузки программы поверки (%d).\n", r);
@@ -160,9 +160,9 @@ int MeterMenu::verification() {
     if (recorder.problem().empty() || recorder.problem() == problemShown) return;
     problemShown = recorder.problem();
     ConsolePos at = Console::getCursor();
-    Console::clearLines(19, 1);
+    Console::clearLinesWide(19, 1);
     Console::setColor(kAttrWarning);
-    Console::print("%s", fitted("Результат не записан в results.db: " + problemShown, 99).c_str());
+    Console::print("%s", fitted("Результат не записан в results.db: " + problemShown, 96).c_str());
     Console::setColor(kAttrNormal);
     Console::setCursor(at);
   };
@@ -183,7 +183,7 @@ int MeterMenu::verification() {
     showProblem();
     if (result != 0) break;
     if (shown == 15) {  // the table keeps to the work area
-      Console::clearLines(21, 15);
+      Console::clearLinesWide(21, 15);
       shown = 0;
     }
     Console::gotoXY(0, 21 + shown++);
@@ -201,7 +201,7 @@ int MeterMenu::verification() {
   Console::print(result == 0 ? "Поверка завершена." : "Поверка прервана.");
   if (!verdict.empty()) Console::print(" Итог: %s.", records::stateText(records::stateOfWord(verdict)));
   Console::readKey();
-  Console::clearLines(19, 18);
+  Console::clearLinesWide(19, 18);
   return result;
 }
 

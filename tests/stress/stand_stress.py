@@ -16,11 +16,17 @@ Checked throughout and at the end:
   * every row a bench shows holds the values measured at its own point (the
     installation reports values that tell its points apart);
   * no process crashes (no window goes away unasked; the master ends with 0);
-  * the next stand starts cleanly.
+  * the next stand starts cleanly;
+  * the records (qs report --csv): every row a bench showed is there, once;
+    a point's verdict follows its values and limit; no run is left open and
+    the runs of killed benches are marked lost; no bench said that a result
+    was not recorded.
 
 Usage: stand_stress.py QS DEVSIM ZUSIM [--seconds N] [--seed N] [--keep]
 """
 import argparse
+import csv
+import io
 import os
 import random
 import re
@@ -41,11 +47,16 @@ PROGRAMME = [
     (3, 220, 100, 5, 20, 0.8, "C", "BC"),
     (4, 220, 100, 5, 100, 1.0, "N", "A"),
 ]
+# The permitted channel error of the points that give one (percent), in
+# the field after the phases; the others give none.
+LIMITS = {1: "0.5", 3: "0.7"}
+VERDICTS = ("годен", "не годен", "не измерено")
 PHASE_BYTES = {"A": 0xB0, "B": 0xA8, "C": 0x98, "ABC": 0x80, "AC(Q)": 0x90, "AB": 0xA0, "BC": 0x88}
 RUN_BOUND_S = 150       # a run of a bench ends within this
 DRAIN_BOUND_S = 120     # benches are back in their menus within this once the actions stop
 ROW = re.compile(r"^\s*(\d+)\s+(\d+\.\d\d)\s+(\d+\.\d{3})\s+(-?\d+\.\d\d)\s+(\S+)"
-                 r"\s+(-?\d+\.\d{3}|нет)\s+(-?\d+\.\d{3}|нет)\s+(-?\d+\.\d{3}|нет)\s+(-?\d+\.\d{3}|нет)\s*$")
+                 r"\s+(-?\d+\.\d{3}|нет)\s+(-?\d+\.\d{3}|нет)\s+(-?\d+\.\d{3}|нет)\s+(-?\d+\.\d{3}|нет)"
+                 r"(?:\s+(годен|не годен|не измерено))?\s*$")
 TABLE_ROW = re.compile(r"^\s+(\d)\.(\(0x[0-9A-F]{2},COM\d+\): (\S+)|Disable)")
 
 
@@ -98,6 +109,9 @@ class Stand:
         self.rows_missing = 0
         self.seen_rows = set()
         self.runs_ended = 0
+        self.killed_in_run = 0
+        self.records_checked = 0
+        self.records_lost = 0
         self.actions = {}
         self.bench = {n: {"state": "starting", "since": time.time(), "asked": 0.0, "run_start": None,
                           "chose": False, "fresh": False, "expected_gone": False}
@@ -128,7 +142,8 @@ class Stand:
         self.write("QS_ADD/common.sch", tasks + "Port_ZU:\t%d\t1\t0\t\n" % ZU_PORT + ver)
         self.write("QS_ADD/common1.sch", ver)
         self.write("QS_ADD/prog.txt", "".join(
-            "A1_%d\t%g\t%g\t%g\t%g\t%.1f\t%s\t0\t0\t0\t%s\n" % p for p in PROGRAMME))
+            "A1_%d\t%g\t%g\t%g\t%g\t%.1f\t%s\t0\t0\t0\t%s\t%s\n" % (p + (LIMITS.get(p[0], ""),))
+            for p in PROGRAMME))
         self.fault = os.path.join(self.work, "fault")
         self.events = os.path.join(self.work, "zu.events")
         self.zu_keys = os.path.join(self.work, "zu.keys")
@@ -191,7 +206,7 @@ class Stand:
             return  # no table of results on the screen
         status = lines[36] if len(lines) > 36 else ""
         numbers = []
-        for line in (l[:77].rstrip() for l in lines[21:36]):
+        for line in (l[:92].rstrip() for l in lines[21:36]):
             if not line:
                 continue
             m = ROW.match(line)
@@ -272,6 +287,8 @@ class Stand:
                 continue
             if "Ошибка! программа QS_Master не найдена" in screen:
                 raise Failure("bench %d did not find its master" % n)
+            if "Результат не записан" in screen:
+                raise Failure("bench %d did not record a result: %r" % (n, screen.splitlines()[19]))
             if "невозможно открыть порт" in screen:
                 raise Failure("bench %d could not open its device's port (still held by the bench before it?)" % n)
             rows = screen.splitlines()
@@ -352,6 +369,8 @@ class Stand:
             if len(rows) > 20 and rows[20].startswith(" N     U") and shown <= 1 and "Поверка" not in rows[36]:
                 self.tmux.keys(self.bench_target(n), "Escape")
         elif action == "kill":
+            if self.bench[n]["run_start"] is not None:
+                self.killed_in_run += 1
             self.bench[n]["expected_gone"] = True
             os.kill(windows["QS_S%d" % n], signal.SIGKILL)
             self.restart(n)
@@ -438,6 +457,50 @@ class Stand:
         self.check_installation()
         self.end_stand()
         self.next_stand()
+        self.check_records()
+
+    def check_records(self):
+        """What the benches showed is what the records hold."""
+        out = os.path.join(self.work, "points.csv")
+        r = subprocess.run([self.args.qs, "report", "--csv", out], cwd=self.work, capture_output=True, text=True,
+                           timeout=60)
+        if r.returncode != 0:
+            raise Failure("qs report failed: %s" % (r.stderr or r.stdout))
+        with open(out, encoding="utf-8-sig", newline="") as f:
+            rows = list(csv.DictReader(io.StringIO(f.read()), delimiter=";"))
+        listing = subprocess.run([self.args.qs, "report", "--last", "0"], cwd=self.work, capture_output=True,
+                                 text=True, timeout=60).stdout
+        if " идёт " in listing:
+            raise Failure("runs left open in the records:\n%s" % listing)
+        lost = listing.count(" потеряна ")
+        self.records_lost = lost
+        if lost < self.killed_in_run:
+            raise Failure("%d benches were killed in a run, %d runs are marked lost" % (self.killed_in_run, lost))
+        number = lambda text: float(text.replace(",", "."))
+        shown = {}
+        seen_points = set()
+        for row in rows:
+            key = (row["Прогон"], row["Точка"])
+            if key in seen_points:
+                raise Failure("point %s of run %s is recorded twice" % (row["Точка"], row["Прогон"]))
+            seen_points.add(key)
+            values = [row[c] for c in ("Среднее", "Канал 1", "Канал 2", "Канал 3")]
+            text = ["%*.3f" % (w, number(v)) if v else " " * (w - 3) + "нет" for v, w in zip(values, (10, 9, 9, 9))]
+            limit = row["Допуск, %"]
+            fresh = all(values)
+            expected = ("не измерено" if not fresh else "" if not limit else
+                        "годен" if all(abs(number(v)) <= number(limit) for v in values[1:]) else "не годен")
+            if row["Итог точки"] != expected:
+                raise Failure("point %s of run %s is recorded %r, its values and limit make it %r"
+                              % (row["Точка"], row["Прогон"], row["Итог точки"], expected))
+            line = ("%2d %7.2f %7.3f %6.2f %-5s %s %s %s %s %s" % (
+                int(row["Точка"]), number(row["U, В"]), number(row["I, А"]), number(row["PF"]), row["Фазы"],
+                text[0], text[1], text[2], text[3], expected)).rstrip()
+            shown.setdefault(int(row["Стенд"]), set()).add(line)
+        for n, line in sorted(self.seen_rows):
+            if line not in shown.get(n, set()):
+                raise Failure("bench %d showed a row that is not in the records: %r" % (n, line))
+            self.records_checked += 1
 
     def check_installation(self):
         """Pulse errors are measured only at points of the programme, never
@@ -562,8 +625,10 @@ def main():
         stand.cleanup()
         return 1
     stand.cleanup()
-    print("ok: %d rows checked (%d values that did not come), %d runs ended, pulse errors measured at %d points"
-          % (stand.rows_checked, stand.rows_missing, stand.runs_ended, stand.sets))
+    print("ok: %d rows checked (%d values that did not come), %d runs ended, pulse errors measured at %d points,"
+          " %d rows found in the records, %d runs lost (%d benches killed in a run)"
+          % (stand.rows_checked, stand.rows_missing, stand.runs_ended, stand.sets, stand.records_checked,
+             stand.records_lost, stand.killed_in_run))
     print("operator actions: %s" % ", ".join("%s %d" % kv for kv in sorted(stand.actions.items())))
     return 0
 
