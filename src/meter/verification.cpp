@@ -155,7 +155,7 @@ int MeterMenu::verification() {
   }
   std::vector<TestPoint> points = zu_->testPoints;
   records::RunRecorder recorder(records::kDatabaseName, runInfo(p.key, p.identity));
-  std::string problemShown;
+  std::string problemShown, notMeasured;
   auto showProblem = [&] {  // a record that could not be written is said once, above the table
     if (recorder.problem().empty() || recorder.problem() == problemShown) return;
     problemShown = recorder.problem();
@@ -180,6 +180,8 @@ int MeterMenu::verification() {
     result = measurePoint(tp, &v);
     records::PointRecord rec = pointRecord(tp, zu_->programmeFile, v, platform::tickCount() - started, result != 0);
     recorder.point(rec);  // committed before its row is shown (an interrupted point as not measured)
+    if (rec.state == records::PointState::NotMeasured && result == 0)
+      notMeasured += (notMeasured.empty() ? "" : ", ") + std::to_string(tp.number);
     showProblem();
     if (result != 0) break;
     if (shown == 15) {  // the table keeps to the work area
@@ -198,8 +200,10 @@ int MeterMenu::verification() {
   std::string verdict = recorder.finish(result == 0);
   showProblem();
   Console::gotoXY(0, 36);
-  Console::print(result == 0 ? "Поверка завершена." : "Поверка прервана.");
-  if (!verdict.empty()) Console::print(" Итог: %s.", records::stateText(records::stateOfWord(verdict)));
+  std::string end = result == 0 ? "Поверка завершена." : "Поверка прервана.";
+  if (!verdict.empty()) end += std::string(" Итог: ") + records::stateText(records::stateOfWord(verdict)) + ".";
+  if (!notMeasured.empty()) end += " Не измерены точки: " + notMeasured + ".";
+  Console::print("%s", fitted(end, 99).c_str());
   Console::readKey();
   Console::clearLinesWide(19, 18);
   return result;

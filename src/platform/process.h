@@ -1,6 +1,7 @@
 // Slave processes of a verification stand, each in a console of its own.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace qs::platform {
@@ -30,6 +31,9 @@ std::string workstationName();
 // Text the program writes to its standard output is UTF-8 (a Windows
 // console is told so; elsewhere nothing to do).
 void useUtf8Output();
+// Writes UTF-8 text to `out`: to a Windows console as its characters (the
+// console's code page does not matter), elsewhere as the bytes.
+void writeText(std::FILE* out, const std::string& utf8);
 // Ends a process started so and waits for it.
 void terminateProcess(ProcessId id);
 // The program's own path as the system knows it (for starting copies of it).

@@ -105,6 +105,16 @@ bool validDate(const std::string& d) {
   return true;
 }
 
+// Text for the operator: printf-formatted, written whole.
+void say(std::FILE* to, const char* format, ...) {
+  char text[1024];
+  va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (n > 0) platform::writeText(to, std::string(text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1));
+}
+
 }  // namespace
 
 std::string runsListing(const std::vector<RunRow>& runs) {
@@ -224,16 +234,16 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, out);
+      platform::writeText(out, kUsage);
       return 0;
     }
     bool takesValue = a == "--serial" || a == "--since" || a == "--csv" || a == "--html" || a == "--db" || a == "--last";
     if (!takesValue) {
-      std::fprintf(err, "qs report: неизвестный параметр %s (см. qs report --help)\n", a.c_str());
+      say(err, "qs report: неизвестный параметр %s (см. qs report --help)\n", a.c_str());
       return 1;
     }
     if (i + 1 >= args.size()) {
-      std::fprintf(err, "qs report: после %s нужно значение\n", a.c_str());
+      say(err, "qs report: после %s нужно значение\n", a.c_str());
       return 1;
     }
     const std::string& v = args[++i];
@@ -245,7 +255,7 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
     else last = std::atoi(v.c_str());
   }
   if (!since.empty() && !validDate(since)) {
-    std::fprintf(err, "qs report: дата %s не в виде ГГГГ-ММ-ДД\n", since.c_str());
+    say(err, "qs report: дата %s не в виде ГГГГ-ММ-ДД\n", since.c_str());
     return 1;
   }
   if (last < 0) last = csv.empty() && htmlFile.empty() ? 50 : 0;
@@ -253,16 +263,16 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
   std::string error;
   std::unique_ptr<ResultsDb> db = ResultsDb::open(path, false, &error);
   if (db == nullptr) {
-    std::fprintf(err, "qs report: база результатов %s не читается: %s\n", path.c_str(), error.c_str());
+    say(err, "qs report: база результатов %s не читается: %s\n", path.c_str(), error.c_str());
     return 1;
   }
   std::vector<RunRow> runs;
   if (!db->runs(serial, since, last, &runs, &error)) {
-    std::fprintf(err, "qs report: база результатов %s повреждена: %s\n", path.c_str(), error.c_str());
+    say(err, "qs report: база результатов %s повреждена: %s\n", path.c_str(), error.c_str());
     return 1;
   }
   if (csv.empty() && htmlFile.empty()) {
-    std::fputs(runsListing(runs).c_str(), out);
+    platform::writeText(out, runsListing(runs));
     return 0;
   }
   std::vector<ReportRun> full;
@@ -270,7 +280,7 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
   for (const RunRow& r : runs) {
     ReportRun rr{r, {}};
     if (!db->pointsOf(r.id, &rr.points, &error)) {
-      std::fprintf(err, "qs report: база результатов %s повреждена: %s\n", path.c_str(), error.c_str());
+      say(err, "qs report: база результатов %s повреждена: %s\n", path.c_str(), error.c_str());
       return 1;
     }
     full.push_back(std::move(rr));
@@ -279,9 +289,9 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
   auto write = [&](const std::string& name, const std::string& bytes) {
     if (name.empty()) return;
     if (writeWholeFile(name, bytes) == WriteResult::kWritten) {
-      std::fprintf(out, "%s: %zu прогон(ов) записано.\n", name.c_str(), full.size());
+      say(out, "%s: %zu прогон(ов) записано.\n", name.c_str(), full.size());
     } else {
-      std::fprintf(err, "qs report: файл %s не записан.\n", name.c_str());
+      say(err, "qs report: файл %s не записан.\n", name.c_str());
       status = 1;
     }
   };

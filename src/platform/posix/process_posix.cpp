@@ -69,6 +69,8 @@ uint32_t ownProcessId() { return static_cast<uint32_t>(getpid()); }
 
 void useUtf8Output() {}
 
+void writeText(std::FILE* out, const std::string& utf8) { std::fwrite(utf8.data(), 1, utf8.size(), out); }
+
 std::string workstationName() {
   char name[256] = "";
   if (gethostname(name, sizeof name - 1) != 0) return "";

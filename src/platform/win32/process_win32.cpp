@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <windows.h>
+#include <io.h>
 
 #include <string>
 #include <vector>
@@ -45,6 +46,21 @@ bool startInNewConsole(const std::string& program, const std::string& argument, 
 uint32_t ownProcessId() { return GetCurrentProcessId(); }
 
 void useUtf8Output() { SetConsoleOutputCP(CP_UTF8); }
+
+void writeText(std::FILE* out, const std::string& utf8) {
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out)));
+  DWORD mode = 0;
+  if (h == INVALID_HANDLE_VALUE || !GetConsoleMode(h, &mode)) {
+    std::fwrite(utf8.data(), 1, utf8.size(), out);
+    return;
+  }
+  std::fflush(out);
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+  DWORD written = 0;
+  WriteConsoleW(h, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+}
 
 std::string workstationName() {
   wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = L"";
