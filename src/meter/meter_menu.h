@@ -84,4 +84,11 @@ class MeterMenu {
   ZuController* zu_;
 };
 
+// A verification point's record from what was measured there: its limit
+// and the programme line (of `file`) it came from, how long it took, and
+// its state. A point whose measuring was ended (Esc, the installation
+// failing) is recorded as not measured.
+records::PointRecord recordOfPoint(const TestPoint& point, const std::string& file,
+                                   const MeterMenu::PointValues& values, uint32_t ms, bool ended);
+
 }  // namespace qs

@@ -76,10 +76,10 @@ std::string fitted(const std::string& text, size_t cells) {
   return text.substr(0, at);
 }
 
-// A point's record from what was measured. A point whose measuring was
-// ended (Esc, or the installation failing) is recorded as not measured.
-records::PointRecord pointRecord(const TestPoint& tp, const std::string& file, const MeterMenu::PointValues& v,
-                                 uint32_t ms, bool ended) {
+}  // namespace
+
+records::PointRecord recordOfPoint(const TestPoint& tp, const std::string& file, const MeterMenu::PointValues& v,
+                                   uint32_t ms, bool ended) {
   records::PointRecord r;
   r.number = tp.number;
   r.U = tp.U * tp.Upct * 0.01;
@@ -100,10 +100,9 @@ records::PointRecord pointRecord(const TestPoint& tp, const std::string& file, c
   if (ended) r.reason = "поверка прервана";
   else if (!v.averageFresh) r.reason = "нет нового среднего";
   else if (!v.channelFresh[0] || !v.channelFresh[1] || !v.channelFresh[2]) r.reason = "нет новых значений каналов";
+  r.state = records::judgePoint(r);
   return r;
 }
-
-}  // namespace
 
 records::RunInfo MeterMenu::runInfo(const std::string& key, int identity) {
   records::RunInfo r;
@@ -178,7 +177,7 @@ int MeterMenu::verification() {
     PointValues v;
     uint32_t started = platform::tickCount();
     result = measurePoint(tp, &v);
-    records::PointRecord rec = pointRecord(tp, zu_->programmeFile, v, platform::tickCount() - started, result != 0);
+    records::PointRecord rec = recordOfPoint(tp, zu_->programmeFile, v, platform::tickCount() - started, result != 0);
     recorder.point(rec);  // committed before its row is shown (an interrupted point as not measured)
     if (rec.state == records::PointState::NotMeasured && result == 0)
       notMeasured += (notMeasured.empty() ? "" : ", ") + std::to_string(tp.number);

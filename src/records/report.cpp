@@ -199,13 +199,14 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
     out += "</table>\n";
     if (!rr.points.empty()) out += "<table class=\"points\">\n<tr><th>N</th><th>U, В</th><th>I, А</th><th>PF</th><th>Фазы</th>"
            "<th>Среднее</th><th>Канал 1</th><th>Канал 2</th><th>Канал 3</th><th>Допуск, %</th>"
-           "<th>Время</th><th>Длит., с</th><th>Итог</th></tr>\n";
+           "<th>Источник допуска</th><th>Время</th><th>Длит., с</th><th>Итог</th></tr>\n";
     for (const PointRecord& p : rr.points) {
       appendf(out, "<tr><td>%d</td><td>%.2f</td><td>%.3f</td><td>%.2f</td>", p.number, p.U, p.I, p.PF);
       out += "<td>" + html(p.phases + (p.load.empty() ? "" : " " + p.load)) + "</td>";
       out += "<td>" + (p.averageFresh ? value(true, p.average, 3) : "нет") + "</td>";
       for (int n = 0; n < 3; ++n) out += "<td>" + (p.channelFresh[n] ? value(true, p.channel[n], 3) : "нет") + "</td>";
       out += "<td>" + (p.limit >= 0 ? value(true, p.limit, 2) : "-") + "</td>";
+      out += "<td>" + (p.limitSource.empty() ? "-" : html(p.limitSource)) + "</td>";
       out += "<td>" + html(p.measured.size() > 11 ? p.measured.substr(11) : p.measured) + "</td>";
       appendf(out, "<td>%.1f</td>", p.durationMs / 1000.0);
       std::string state = stateText(p.state);

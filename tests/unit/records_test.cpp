@@ -9,10 +9,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include "meter/meter_menu.h"
 #include "platform/process.h"
 #include "records/report.h"
 #include "records/run_recorder.h"
 #include "support/test_support.h"
+#include "zu/zu_controller.h"
 
 namespace qs::records {
 namespace {
@@ -156,6 +158,72 @@ TEST(Records, ReportFilesOfAKnownDatabase) {
   EXPECT_EQ(runReport({"--db", path, "--since", "March"}, out, err), 1);
   std::fclose(out);
   std::fclose(err);
+}
+
+// A verdict stands as it was reached: each point keeps the limit that judged
+// it and the programme line it came from, so a programme changed later
+// changes no record; a point without fresh values is not measured, never
+// passed; each point keeps how long it took.
+TEST(Records, AVerdictKeepsItsLimitAndSourceWhateverBecomesOfTheProgramme) {
+  test::TempDir dir;
+  std::string settings = dir.file("common.sch"), programme = dir.file("prog.txt");
+  std::ofstream(settings) << "Ver:\t1\t2\t3\tT\tprog.txt\t\n";
+  std::ofstream(programme) << "## limits in the last field\n"
+                              "A1_1\t220\t100\t5\t100\t1.0\tN\t0\t0\t0\tABC\t0,5\n"
+                              "A1_2\t220\t100\t5\t50\t0.5\tL\t0\t0\t0\tAB\t0.5\n"
+                              "A1_3\t220\t100\t5\t20\t0.8\tC\t0\t0\t0\tBC\n";
+  ZuController zu;
+  ASSERT_EQ(zu.loadProgramme(settings, "Ver", 66051, 0, 1), 0);
+  ASSERT_EQ(zu.testPoints.size(), 3u);
+  EXPECT_EQ(zu.testPoints[2].limit, -1);  // older lines: no limit
+  RunRecorder recorder(dir.file("results.db"), knownRun(1, "00A001", localStamp()));
+  MeterMenu::PointValues measured;
+  measured.averageFresh = true;
+  for (int n = 0; n < 3; ++n) {
+    measured.channelFresh[n] = true;
+    measured.channel[n] = 0.25;
+  }
+  MeterMenu::PointValues starved = measured;
+  starved.channelFresh[1] = false;
+  starved.channel[1] = 0.0;  // (a value within any limit, that never came)
+  std::vector<PointRecord> shown = {recordOfPoint(zu.testPoints[0], zu.programmeFile, measured, 1500, false),
+                                    recordOfPoint(zu.testPoints[1], zu.programmeFile, starved, 15200, false),
+                                    recordOfPoint(zu.testPoints[2], zu.programmeFile, measured, 2100, false)};
+  for (PointRecord& p : shown) recorder.point(p);
+  EXPECT_EQ(recorder.finish(true), "not measured");
+  EXPECT_EQ(shown[1].state, PointState::NotMeasured);
+  EXPECT_EQ(shown[1].reason, "нет новых значений каналов");
+
+  // The programme changed afterwards: the records are as they were.
+  std::ofstream(programme, std::ios::trunc) << "A1_1\t220\t100\t5\t100\t1.0\tN\t0\t0\t0\tABC\t0.01\n";
+  ASSERT_EQ(zu.loadProgramme(settings, "Ver", 66051, 0, 1), 0);
+  EXPECT_EQ(zu.testPoints[0].limit, 0.01);
+  std::string error;
+  auto db = ResultsDb::open(dir.file("results.db"), false, &error);
+  std::vector<PointRecord> kept;
+  ASSERT_TRUE(db->pointsOf(1, &kept, &error)) << error;
+  ASSERT_EQ(kept.size(), 3u);
+  EXPECT_EQ(kept[0].state, PointState::Passed);
+  EXPECT_EQ(kept[0].limit, 0.5);
+  EXPECT_EQ(kept[0].limitSource, zu.programmeFile + ":2");
+  EXPECT_EQ(kept[1].limitSource, zu.programmeFile + ":3");
+  EXPECT_EQ(kept[1].state, PointState::NotMeasured);
+  EXPECT_EQ(kept[2].state, PointState::Unjudged);
+  EXPECT_EQ(kept[2].limitSource, "");
+  int64_t before = 0;
+  for (const PointRecord& p : kept) {
+    EXPECT_GT(p.durationMs, 0);
+    EXPECT_GE(p.measured, kept[0].measured);
+    EXPECT_GT(p.seq, before);
+    before = p.seq;
+  }
+  EXPECT_EQ(kept[1].durationMs, 15200);
+  std::vector<RunRow> runs;
+  ASSERT_TRUE(db->runs("", "", 0, &runs, &error));
+  EXPECT_EQ(runs[0].verdict, "not measured");
+  std::string html = protocolHtml({{runs[0], kept}});
+  EXPECT_NE(html.find(zu.programmeFile + ":2"), std::string::npos);
+  EXPECT_NE(html.find("не измерено (нет новых значений каналов)"), std::string::npos);
 }
 
 // A database that is locked past its time-out, read-only, full or damaged
