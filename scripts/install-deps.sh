@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   tmux                  # end-to-end tests and slave windows
   python3               # the stand's stress harness
+  tzdata                # the suite once more in other time zones
   g++-mingw-w64-x86-64  # the Windows target
   wine64                # runs the Windows test binary
   clang                 # fuzz targets (libFuzzer) and sanitizer builds

@@ -29,6 +29,25 @@ if [ -n "$native" ]; then
   fi
 fi
 
+# The unit, screen and integration tests once more in the operators' zone
+# and in one with summer time: a mix-up of local time and UTC, or a day of
+# 23 or 25 hours, cannot hide behind this machine's UTC.
+if [ -n "$native" ] && [ -x "$native/tests/qs_tests" ]; then
+  for zone in Europe/Moscow Europe/Berlin; do
+    echo "== unit, screen and integration tests in TZ=$zone =="
+    if TZ=$zone "$native/tests/qs_tests" --gtest_brief=1 >"$log" 2>&1; then
+      n=$(sed -nE 's/^\[  PASSED  \] ([0-9]+) tests?\.$/\1/p' "$log" | tail -1)
+      echo "passed: ${n:-0}"
+      passed=$((passed + ${n:-0}))
+    else
+      cat "$log"
+      bad=$(grep -cE '^\[  FAILED  \] .*\([0-9]+ ms\)$' "$log")
+      failed=$((failed + (bad > 0 ? bad : 1)))
+      status=1
+    fi
+  done
+fi
+
 if [ -n "$win" ]; then
   echo "== Windows tests (Wine) =="
   export WINEPREFIX="$(cd "$win" && pwd)/wineprefix"

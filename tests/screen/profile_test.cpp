@@ -1,5 +1,7 @@
 // The load-profile screen and the listing file.
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "console/codepage.h"
 #include "devlink/dev_link.h"
@@ -116,6 +118,42 @@ TEST_F(ProfileScreen, DaysGoBackAcrossTheMonthEnd) {
   std::string text = cp1251ToUtf8(test::readFile(file));
   EXPECT_NE(text.find("Дата/время: 2024-03-01,10:00:00\r\n"), std::string::npos) << text;  // when it was read
 }
+
+#ifndef _WIN32
+// Days of 23 and 25 hours (summer time begins and ends) keep their dates:
+// each day read is the calendar day before the last, in the list and the
+// listing, whatever the zone of the computer.
+TEST_F(ProfileScreen, DaysAcrossASummerTimeChangeKeepTheirDates) {
+  const char* saved = std::getenv("TZ");
+  std::string before = saved != nullptr ? saved : "";
+  setenv("TZ", "Europe/Berlin", 1);
+  tzset();
+  struct Case {
+    int month, day;
+    std::vector<uint8_t> dates[3];
+    const char* listed;
+  } cases[] = {{3, 30, {{0x26, 0x03, 0x30}, {0x26, 0x03, 0x29}, {0x26, 0x03, 0x28}}, "2026-03-29"},
+               {10, 26, {{0x26, 0x10, 0x26}, {0x26, 0x10, 0x25}, {0x26, 0x10, 0x24}}, "2026-10-25"}};
+  for (const Case& c : cases) {
+    line.requests.clear();
+    setDeviceTime(2026, c.month, c.day, 0);  // a minute past midnight, at most
+    std::string file = dir.file("dst" + std::to_string(c.month) + ".txt");
+    vc.type("3");
+    vc.pushKeys({keys::kEnter, "S"});
+    vc.type(file);
+    vc.pushKeys({keys::kEnter, keys::kEsc});
+    EXPECT_EQ(menu->profile(), 0);
+    auto days = dayRequests();
+    ASSERT_EQ(days.size(), 3u);
+    for (int d = 0; d < 3; ++d) EXPECT_EQ(days[static_cast<size_t>(d)], c.dates[d]) << c.month << " day " << d;
+    std::string text = cp1251ToUtf8(test::readFile(file));
+    EXPECT_NE(text.find(std::string("Data: ") + c.listed + " \r\n"), std::string::npos) << text;
+  }
+  if (saved != nullptr) setenv("TZ", before.c_str(), 1);
+  else unsetenv("TZ");
+  tzset();
+}
+#endif
 
 TEST_F(ProfileScreen, ListDetailAndPaging) {
   vc.onIdle = [&] {
