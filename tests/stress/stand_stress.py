@@ -369,7 +369,9 @@ class Stand:
             if len(rows) > 20 and rows[20].startswith(" N     U") and shown <= 1 and "Поверка" not in rows[36]:
                 self.tmux.keys(self.bench_target(n), "Escape")
         elif action == "kill":
-            if self.bench[n]["run_start"] is not None:
+            # A run is in the records from the moment its table is drawn.
+            rows = (self.tmux.screen(self.bench_target(n)) or "").splitlines()
+            if len(rows) > 20 and rows[20].startswith(" N     U"):
                 self.killed_in_run += 1
             self.bench[n]["expected_gone"] = True
             os.kill(windows["QS_S%d" % n], signal.SIGKILL)
