@@ -7,12 +7,10 @@
 #include <mutex>
 #include <new>
 #include <vector>
-#ifndef _WIN32
-#include <pthread.h>
-#endif
 
 #include "console/codepage.h"
 #include "platform/console_control.h"
+#include "platform/process.h"
 #include "platform/time.h"
 
 namespace qs {
@@ -60,20 +58,18 @@ std::recursive_mutex gOutput;
 // both look for keys).
 std::recursive_mutex gKeys;
 
-#ifndef _WIN32
 // A process forked while another thread draws or reads a key would start
 // with that thread's lock taken and nobody to release it. The program
 // itself starts processes by exec, but a fork (the stand's tests make their
 // benches so) gets the output whole and both locks free.
 const int gForkSafe = [] {
-  pthread_atfork([] { gOutput.lock(); }, [] { gOutput.unlock(); },
-                 [] {
-                   new (&gOutput) std::recursive_mutex;
-                   new (&gKeys) std::recursive_mutex;
-                 });
+  platform::onFork([] { gOutput.lock(); }, [] { gOutput.unlock(); },
+                   [] {
+                     new (&gOutput) std::recursive_mutex;
+                     new (&gKeys) std::recursive_mutex;
+                   });
   return 0;
 }();
-#endif
 
 void flushRun() {
   Screen& s = gScreen;

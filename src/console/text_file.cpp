@@ -1,6 +1,7 @@
 #include "console/text_file.h"
 
 #include <cctype>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -49,6 +50,26 @@ bool sameKey(std::string_view a, std::string_view b) {
     if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
   }
   return true;
+}
+
+void appendfv(std::string& out, const char* format, va_list args) {
+  va_list again;
+  va_copy(again, args);
+  int n = std::vsnprintf(nullptr, 0, format, args);
+  if (n > 0) {
+    size_t at = out.size();
+    out.resize(at + static_cast<size_t>(n) + 1);
+    std::vsnprintf(&out[at], static_cast<size_t>(n) + 1, format, again);
+    out.resize(at + static_cast<size_t>(n));
+  }
+  va_end(again);
+}
+
+void appendf(std::string& out, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  appendfv(out, format, args);
+  va_end(args);
 }
 
 }  // namespace qs

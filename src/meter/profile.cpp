@@ -9,6 +9,7 @@
 
 #include "console/codepage.h"
 #include "console/console.h"
+#include "console/text_file.h"
 #include "console/whole_file.h"
 #include "devlink/dev_link.h"
 #include "devlink/local_time.h"
@@ -33,14 +34,6 @@ std::string slotLabel(int slot) {
   char text[32];
   std::snprintf(text, sizeof text, "    %02d:%02d:00 ", slot / 2, (slot % 2) != 0 ? 30 : 0);
   return text;
-}
-
-// printf into a std::string.
-template <typename... Args>
-void appendf(std::string& out, const char* format, Args... args) {
-  char buf[256];
-  int n = std::snprintf(buf, sizeof buf, format, args...);
-  if (n > 0) out.append(buf, static_cast<size_t>(n) < sizeof buf ? static_cast<size_t>(n) : sizeof buf - 1);
 }
 
 // Text with "\n" line ends in UTF-8, as the listing file holds it:

@@ -34,6 +34,9 @@ void useUtf8Output();
 // Writes UTF-8 text to `out`: to a Windows console as its characters (the
 // console's code page does not matter), elsewhere as the bytes.
 void writeText(std::FILE* out, const std::string& utf8);
+// Calls `prepare` before this process forks, `parent` and `child` after it
+// in each (POSIX; Windows has no fork).
+void onFork(void (*prepare)(), void (*parent)(), void (*child)());
 // Ends a process started so and waits for it.
 void terminateProcess(ProcessId id);
 // The program's own path as the system knows it (for starting copies of it).

@@ -3,20 +3,12 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "console/text_file.h"
 #include "console/whole_file.h"
 #include "platform/process.h"
 
 namespace qs::records {
 namespace {
-
-void appendf(std::string& out, const char* format, ...) {
-  char text[512];
-  va_list args;
-  va_start(args, format);
-  int n = std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  if (n > 0) out.append(text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1);
-}
 
 const char* endText(RunEnd end) {
   switch (end) {
@@ -107,12 +99,12 @@ bool validDate(const std::string& d) {
 
 // Text for the operator: printf-formatted, written whole.
 void say(std::FILE* to, const char* format, ...) {
-  char text[1024];
+  std::string text;
   va_list args;
   va_start(args, format);
-  int n = std::vsnprintf(text, sizeof text, format, args);
+  appendfv(text, format, args);
   va_end(args);
-  if (n > 0) platform::writeText(to, std::string(text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1));
+  platform::writeText(to, text);
 }
 
 }  // namespace

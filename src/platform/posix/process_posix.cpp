@@ -1,6 +1,7 @@
 #include "platform/process.h"
 #include "platform/posix/pid_alive.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,6 +69,8 @@ bool startInNewConsole(const std::string& program, const std::string& argument, 
 uint32_t ownProcessId() { return static_cast<uint32_t>(getpid()); }
 
 void useUtf8Output() {}
+
+void onFork(void (*prepare)(), void (*parent)(), void (*child)()) { pthread_atfork(prepare, parent, child); }
 
 void writeText(std::FILE* out, const std::string& utf8) { std::fwrite(utf8.data(), 1, utf8.size(), out); }
 

@@ -47,6 +47,8 @@ uint32_t ownProcessId() { return GetCurrentProcessId(); }
 
 void useUtf8Output() { SetConsoleOutputCP(CP_UTF8); }
 
+void onFork(void (*)(), void (*)(), void (*)()) {}
+
 void writeText(std::FILE* out, const std::string& utf8) {
   HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out)));
   DWORD mode = 0;
