@@ -32,6 +32,7 @@ SyncLink* gSyncLink = nullptr;
 void postLeave() {
   std::lock_guard<std::mutex> lock(gSyncLinkLock);
   if (gSyncLink != nullptr && gSyncLink->attached == 1 && gSyncLink->role == 1) {
+    gSyncLink->markLeaving();  // freed at once, even if the mailbox is busy
     gSyncLink->post(simpleMessage(kMsgLeave), 1000);
     gSyncLink->attached = 0;  // left: said once
   }

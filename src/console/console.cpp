@@ -351,6 +351,18 @@ void setColor(uint16_t attribute) {
 
 uint16_t color() { return gScreen.attr; }
 
+Aside::Aside() {
+  gOutput.lock();
+  at_ = getCursor();
+  attr_ = color();
+}
+
+Aside::~Aside() {
+  setColor(attr_);
+  setCursor(at_);
+  gOutput.unlock();
+}
+
 void setTitle(const char* text) {
   std::lock_guard<std::recursive_mutex> lock(gOutput);
   gScreen.term->setTitle(text != nullptr ? text : "");

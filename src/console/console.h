@@ -69,6 +69,21 @@ void setColor(uint16_t attribute);
 uint16_t color();
 void setTitle(const char* text);
 
+// A drawing made whole between two outputs of another thread: the output
+// is held while it lasts, and the cursor and colour are given back at its
+// end, so that the other thread's next output lands where it meant it.
+class Aside {
+ public:
+  Aside();
+  ~Aside();
+  Aside(const Aside&) = delete;
+  Aside& operator=(const Aside&) = delete;
+
+ private:
+  ConsolePos at_;
+  uint16_t attr_;
+};
+
 // printf-style output at the cursor; returns the number of bytes written.
 int print(const char* format, ...) QS_PRINTF_FORMAT(1, 2);
 int vprint(const char* format, va_list args);

@@ -87,8 +87,9 @@ class MeterMenu {
 // A verification point's record from what was measured there: its limit
 // and the programme line (of `file`) it came from, how long it took, and
 // its state. A point whose measuring was ended (Esc, the installation
-// failing) is recorded as not measured.
+// failing, the stand's master gone) is recorded as not measured, with
+// `endedBy` as the reason (nullptr: not ended).
 records::PointRecord recordOfPoint(const TestPoint& point, const std::string& file,
-                                   const MeterMenu::PointValues& values, uint32_t ms, bool ended);
+                                   const MeterMenu::PointValues& values, uint32_t ms, const char* endedBy);
 
 }  // namespace qs

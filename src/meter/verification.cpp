@@ -20,6 +20,8 @@
 namespace qs {
 namespace {
 
+constexpr const char* kMasterGoneText = "Программа QS_Master завершилась";
+
 struct Programme {
   std::string key;
   int identity = 0;
@@ -79,7 +81,8 @@ std::string fitted(const std::string& text, size_t cells) {
 }  // namespace
 
 records::PointRecord recordOfPoint(const TestPoint& tp, const std::string& file, const MeterMenu::PointValues& v,
-                                   uint32_t ms, bool ended) {
+                                   uint32_t ms, const char* endedBy) {
+  bool ended = endedBy != nullptr;
   records::PointRecord r;
   r.number = tp.number;
   r.U = tp.U * tp.Upct * 0.01;
@@ -97,7 +100,7 @@ records::PointRecord recordOfPoint(const TestPoint& tp, const std::string& file,
   r.durationMs = ms;
   r.limit = tp.limit;
   if (tp.limit >= 0) r.limitSource = file + ":" + std::to_string(tp.sourceLine);
-  if (ended) r.reason = "поверка прервана";
+  if (ended) r.reason = endedBy;
   else if (!v.averageFresh) r.reason = "нет нового среднего";
   else if (!v.channelFresh[0] || !v.channelFresh[1] || !v.channelFresh[2]) r.reason = "нет новых значений каналов";
   r.state = records::judgePoint(r);
@@ -130,6 +133,13 @@ bool MeterMenu::verificationOffered() const {
 
 int MeterMenu::verification() {
   Console::clearLinesWide(19, 18);
+  // A bench whose stand master has ended can verify nothing until it joins
+  // the next one (started again from that master).
+  auto masterGone = [this] { return zu_->sync != nullptr && zu_->isSlave() && zu_->sync->masterGone(); };
+  if (masterGone()) {
+    Console::print("\n%s: поверка невозможна.\n", kMasterGoneText);
+    return -2;
+  }
   std::vector<Programme> list = programmes(settingsPath("common.sch"));
   if (list.empty()) {
     Console::print("\nНет программ поверки (Ver, Ver_Vrf) в настройках.\n");
@@ -177,7 +187,8 @@ int MeterMenu::verification() {
     PointValues v;
     uint32_t started = platform::tickCount();
     result = measurePoint(tp, &v);
-    records::PointRecord rec = recordOfPoint(tp, zu_->programmeFile, v, platform::tickCount() - started, result != 0);
+    const char* endedBy = result == 0 ? nullptr : masterGone() ? "программа QS_Master завершилась" : "поверка прервана";
+    records::PointRecord rec = recordOfPoint(tp, zu_->programmeFile, v, platform::tickCount() - started, endedBy);
     recorder.point(rec);  // committed before its row is shown (an interrupted point as not measured)
     if (rec.state == records::PointState::NotMeasured && result == 0)
       notMeasured += (notMeasured.empty() ? "" : ", ") + std::to_string(tp.number);
@@ -200,6 +211,7 @@ int MeterMenu::verification() {
   showProblem();
   Console::gotoXY(0, 36);
   std::string end = result == 0 ? "Поверка завершена." : "Поверка прервана.";
+  if (result != 0 && masterGone()) end += std::string(" ") + kMasterGoneText + ".";
   if (!verdict.empty()) end += std::string(" Итог: ") + records::stateText(records::stateOfWord(verdict)) + ".";
   if (!notMeasured.empty()) end += " Не измерены точки: " + notMeasured + ".";
   Console::print("%s", fitted(end, 99).c_str());

@@ -99,22 +99,9 @@ bool KeyHandoff::waitingForKey() {
 
 // ---- the task table -----------------------------------------------------------------------
 
-int SyncLink::showTasks(bool wait) {
+int SyncLink::showTasks() {
   if (refresh == 0) return 0;
-  ScreenLock lock(screenMutex, wait ? kTableLockMs : 0);
-  if (!wait && !lock.held()) return 0;  // the screen is busy: drawn when it is free
-  ConsolePos saved = Console::getCursor();
   refresh = 0;
-  Console::clearLinesWide(1, 3 + kMaxTasks);  // the heading and a row for each slot
-  Console::print("Slave Task: %u(%s)", static_cast<unsigned>(taskCount), running ? " Start " : " Stop ");
-  Console::gotoXY(32, 1);
-  Console::print("TASP: %08X", static_cast<unsigned>(currentStep));
-  Console::gotoXY(27, 2);
-  uint32_t step = static_cast<uint32_t>(currentStep);
-  Console::print("CurrentZU: T=%1u, A=%02u, S=%02u,", step >> 24, (step >> 16) & 0xFF, ((step >> 8) & 0xFF) + 1);
-  int p = static_cast<int>(step & 0xFF);
-  if (phasesForStep(p) >= 0 || p == kStepPulseOn || p == kStepPulseOff) Console::print(" P=%s    ", stepName(p));
-  else Console::print(" P=     ");
   // The rows as the slots stand now (the master's thread may change them
   // while they are drawn).
   std::string rows[kMaxTasks];
@@ -137,13 +124,26 @@ int SyncLink::showTasks(bool wait) {
       rows[i - 1] = text;
     }
   }
+  // Drawn whole between two outputs of the master's thread (which may be
+  // working on a step and drawing on its own rows meanwhile).
+  Console::Aside aside;
+  Console::setColor(kAttrNormal);
+  Console::clearLinesWide(1, 3 + kMaxTasks);  // the heading and a row for each slot
+  Console::print("Slave Task: %u(%s)", static_cast<unsigned>(taskCount), running ? " Start " : " Stop ");
+  Console::gotoXY(32, 1);
+  Console::print("TASP: %08X", static_cast<unsigned>(currentStep));
+  Console::gotoXY(27, 2);
+  uint32_t step = static_cast<uint32_t>(currentStep);
+  Console::print("CurrentZU: T=%1u, A=%02u, S=%02u,", step >> 24, (step >> 16) & 0xFF, ((step >> 8) & 0xFF) + 1);
+  int p = static_cast<int>(step & 0xFF);
+  if (phasesForStep(p) >= 0 || p == kStepPulseOn || p == kStepPulseOff) Console::print(" P=%s    ", stepName(p));
+  else Console::print(" P=     ");
   for (int i = 1; i <= kMaxTasks; ++i) {
     Console::gotoXY(3, i + 3);
     if (i - 1 == cursor) Console::setColor(kAttrSelected);
     Console::print("%s", rows[i - 1].c_str());
     if (i - 1 == cursor) Console::setColor(kAttrNormal);
   }
-  Console::setCursor(saved);
   return 0;
 }
 
@@ -209,7 +209,13 @@ int SyncLink::console() {
   for (;;) {
     if (consoleKeys_.empty()) {
       platform::sleepMs(50);
-      showTasks(false);
+      // A task that left is freed at once, also while the master's thread
+      // works on a step; the installation is reset by that thread.
+      if (takeLeaves()) {
+        lastLeft_ = true;
+        masterEvent->set();
+      }
+      showTasks();
       giveUp();  // keys meant for the master's thread go there at once
       if (consoleKeys_.empty()) continue;
     }

@@ -74,9 +74,27 @@ void SyncLink::freeSlot(int i) {
 }
 
 bool SyncLink::dropTask(int i) {
-  slots[static_cast<size_t>(i)].process = platform::ProcessId{};  // it ends (or ended) by itself
+  if (!slots[static_cast<size_t>(i)].inUse) {
+    freeSlot(i);
+    return false;
+  }
   freeSlot(i);
   return taskCount > 0 && --taskCount == 0;
+}
+
+bool SyncLink::takeLeaves() {
+  std::lock_guard<std::recursive_mutex> held(slotsLock);
+  bool last = false, any = false;
+  for (int i = 0; i < kMaxTasks; ++i) {
+    if (loadByte(kLeaveOffset + static_cast<size_t>(i)) == 0) continue;
+    storeByte(kLeaveOffset + static_cast<size_t>(i), 0);
+    if (!slots[static_cast<size_t>(i)].inUse) continue;  // it left by its message already
+    slots[static_cast<size_t>(i)].process = platform::ProcessId{};  // it ends by itself
+    last = dropTask(i) || last;
+    any = true;
+  }
+  if (any) refresh = 1;
+  return last;
 }
 
 int SyncLink::reapLostTasks() {
@@ -91,6 +109,7 @@ int SyncLink::reapLostTasks() {
                                   (t.startMark == 0 || platform::processStartMark(pid) == t.startMark)
                             : t.process.value == 0 || platform::processAlive(t.process);
     if (running) continue;
+    t.process = platform::ProcessId{};
     last = dropTask(i) || last;
     ++lost;
   }
@@ -115,6 +134,10 @@ int SyncLink::dispatch() {
     // No message: a task that gave up its wait, or (once a second) one
     // whose process is gone, may make a step due for the others.
     bool changed = takeCancels();
+    if (takeLeaves() || lastLeft_.exchange(false)) {
+      resetInstallation();  // the last task went
+      changed = true;
+    }
     if (!woken && reapLostTasks() != 0) changed = true;
     if (changed) schedule();
   }
@@ -174,6 +197,7 @@ bool SyncLink::takeMessage() {
           break;
         }
         t.event->reset();
+        storeByte(kLeaveOffset + static_cast<size_t>(index), 0);  // left by a task before it
         t.inUse = 1;
         t.port = box[2];
         ++taskCount;
@@ -323,6 +347,7 @@ bool SyncLink::takeMessage() {
         leaving = true;
       } else if (inUse) {
         answer(s, kReplyAccepted);
+        slot->process = platform::ProcessId{};  // it ends by itself
         resetDue = dropTask(s);  // the last one gone: the installation is reset
       }
       break;
@@ -350,10 +375,12 @@ bool SyncLink::takeMessage() {
     }
     if (process.value != 0) platform::terminateProcess(process);
     std::lock_guard<std::recursive_mutex> held(slotsLock);
-    if (slots[static_cast<size_t>(stopping)].inUse) --taskCount;
-    freeSlot(stopping);
+    // A task deleted goes as one that left: the last one gone, the
+    // installation is reset.
+    if (dropTask(stopping)) resetDue = true;
     refresh = 1;  // the table shows the slot free only now
   }
+  if (takeLeaves() || lastLeft_.exchange(false)) resetDue = true;
   if (resetDue) resetInstallation();
   if (leaving) {
     attached = 0;

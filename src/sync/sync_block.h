@@ -45,6 +45,12 @@ inline constexpr size_t kMaxKeyText = 99;           // a programme key, as a tas
 // sit past the longest message the mailbox carries.
 inline constexpr size_t kTaskPidOffset = 208;
 static_assert(kMailboxOffset + 8 + kMaxKeyText + 1 <= kTaskPidOffset, "a programme key reaches the task ids");
+// The leave byte of task index i: a task whose window is closed (or that
+// leaves otherwise) sets it to 1 before it says so in the mailbox, so that
+// its slot is freed at once, also while the master works on a step and
+// takes no message.
+inline constexpr size_t kLeaveOffset = 244;
+static_assert(kTaskPidOffset + 4 * 9 <= kLeaveOffset && kLeaveOffset + 9 <= kSyncBlockSize, "the leave bytes");
 
 inline constexpr uint8_t kMasterIndex = 254;
 inline constexpr uint8_t kNoIndex = 255;

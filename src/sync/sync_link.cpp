@@ -104,7 +104,21 @@ void storeWord(uint8_t* view, size_t offset, uint32_t value) {
 
 }  // namespace
 
-bool SyncLink::masterGone() const { return role == 1 && masterRunning() == -1; }
+bool SyncLink::masterGone() const {
+  if (role != 1) return false;
+  int running = masterRunning();
+  if (joined != 1 || joinedMasterPid_ == 0) return running == -1;
+  // Any other master in the block is not this task's: it never registered
+  // there, and its index there may be another task's.
+  return running != 1 || loadWord(view, kMasterPidOffset) != joinedMasterPid_ ||
+         loadWord(view, kMasterMarkOffset) != joinedMasterMark_;
+}
+
+void SyncLink::rememberMaster() {
+  if (view == nullptr) return;
+  joinedMasterPid_ = loadWord(view, kMasterPidOffset);
+  joinedMasterMark_ = loadWord(view, kMasterMarkOffset);
+}
 
 uint8_t SyncLink::loadByte(size_t offset) const {
   if (view == nullptr) return 0;
@@ -139,6 +153,12 @@ bool SyncLink::takeLetGo(int i, bool* aborted) {
 void SyncLink::cancelWait(int i) {
   storeByte(kCancelOffset + static_cast<size_t>(i), 1, true);
   if (masterEvent) masterEvent->set();  // the master looks at once
+}
+
+void SyncLink::markLeaving() {
+  if (ownIndex >= kMaxTasks) return;
+  storeByte(kLeaveOffset + ownIndex, 1, true);
+  if (masterEvent) masterEvent->set();
 }
 
 bool SyncLink::takeCancel(int i) {
@@ -266,6 +286,7 @@ int SyncLink::exchange(const std::vector<uint8_t>& bytes, uint8_t type, uint32_t
 int SyncLink::post(const SyncMessage& message, uint32_t mailboxWaitMs) {
   if (attached == 0) return 0;
   if (view == nullptr || !mutex || !masterEvent || !ownEvent) return -1;
+  if (joined == 1 && masterGone()) return -2;  // nobody to answer it
   if ((message.type == kMsgStopTask || message.type == kMsgUnblockTask) && ownIndex != kMasterIndex) return -1;
   std::vector<uint8_t> bytes = encodeMessage(ownIndex, message);
   if (bytes.empty()) return -1;

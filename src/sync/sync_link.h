@@ -134,12 +134,20 @@ class SyncLink : public ZuMaster {
   // (taken once).
   void cancelWait(int i);
   bool takeCancel(int i);
+  // Task: it leaves the stand (its slot is freed at once). Master: frees the
+  // slots of tasks that left so; true when the last task went (the master's
+  // thread then resets the installation).
+  void markLeaving();
+  bool takeLeaves();
   // Whether the master that published itself in the block is running; 0
   // no master published, 1 running, -1 published and gone.
   int masterRunning() const;
   void publishMaster(bool present);
-  // A task whose master published itself and is gone.
-  bool masterGone() const;
+  // A task whose master is gone: the one it joined has ended or another
+  // one runs now (before joining: one that published itself and is gone).
+  bool masterGone() const override;
+  // A task that joined: the master it joined, as published in the block.
+  void rememberMaster();
 
   // The process id task index `i` published (0: none yet).
   uint32_t taskPid(int i) const;
@@ -150,9 +158,9 @@ class SyncLink : public ZuMaster {
   int runMaster(DevLink* dev);
   int startSlaves(int first, int count);
   int console();
-  // Draws the task table when it must be redrawn; with `wait` false only
-  // when the screen is free at once (the console keeps reading keys).
-  int showTasks(bool wait = true);
+  // Draws the task table when it must be redrawn, whole, also while the
+  // master's thread draws (a slot freed shows at once).
+  int showTasks();
   // The master thread's loop: answers every message; 0 when the console
   // ended the master.
   int dispatch();
@@ -239,8 +247,9 @@ class SyncLink : public ZuMaster {
   bool takeCancels();
   // Frees a slot, ending the process the master started for it.
   void freeSlot(int slot);
-  // A task that left or is gone: its slot freed; true when it was the last
-  // one (the installation is then reset).
+  // A task that left, was deleted or is gone: its slot freed (the process
+  // the master started for it ended first); true when it was the last one
+  // (the installation is then reset). The caller holds the slots.
   bool dropTask(int slot);
   void releaseWaiting(int state, int step, bool abort = false);
   void resetInstallation();
@@ -258,6 +267,11 @@ class SyncLink : public ZuMaster {
   std::deque<int> consoleKeys_;
   bool answered_ = false;
   std::thread masterThread_;
+  // The last task left while the master's thread was busy: it resets the
+  // installation when it is free.
+  std::atomic<bool> lastLeft_{false};
+  uint32_t joinedMasterPid_ = 0;
+  uint32_t joinedMasterMark_ = 0;
 };
 
 // The name of the reply event of process index `index`.

@@ -54,6 +54,7 @@ int SyncLink::joinMaster(DevLink* device, int taskNumber) {
   }
   joined = 1;
   attached = 1;
+  rememberMaster();
   setTaskPid(ownIndex, platform::ownProcessId());
   if (zu != nullptr)
     zu->publishInto(view + kAverageOffset, view + kChannelValuesOffset, view + kAverageCountOffset,

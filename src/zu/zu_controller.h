@@ -73,6 +73,9 @@ class ZuMaster {
   virtual int postLeaveCalibration() = 0;
   // The bench's task number on the stand (1-9), 0 when it has none.
   virtual int benchNumber() const { return 0; }
+  // The master this bench joined has ended (killed, or closed): nothing it
+  // asks for will be done.
+  virtual bool masterGone() const { return false; }
 };
 
 // Where the controller's operator keys come from: the console, unless the

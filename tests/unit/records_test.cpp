@@ -186,9 +186,9 @@ TEST(Records, AVerdictKeepsItsLimitAndSourceWhateverBecomesOfTheProgramme) {
   MeterMenu::PointValues starved = measured;
   starved.channelFresh[1] = false;
   starved.channel[1] = 0.0;  // (a value within any limit, that never came)
-  std::vector<PointRecord> shown = {recordOfPoint(zu.testPoints[0], zu.programmeFile, measured, 1500, false),
-                                    recordOfPoint(zu.testPoints[1], zu.programmeFile, starved, 15200, false),
-                                    recordOfPoint(zu.testPoints[2], zu.programmeFile, measured, 2100, false)};
+  std::vector<PointRecord> shown = {recordOfPoint(zu.testPoints[0], zu.programmeFile, measured, 1500, nullptr),
+                                    recordOfPoint(zu.testPoints[1], zu.programmeFile, starved, 15200, nullptr),
+                                    recordOfPoint(zu.testPoints[2], zu.programmeFile, measured, 2100, nullptr)};
   for (PointRecord& p : shown) recorder.point(p);
   EXPECT_EQ(recorder.finish(true), "not measured");
   EXPECT_EQ(shown[1].state, PointState::NotMeasured);
