@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "platform/shared_objects.h"
@@ -209,6 +210,36 @@ TEST_F(Scheduling, MailboxMessagesRegisterStepAndRefuseStrangers) {
   EXPECT_EQ(box[2], kReplyRefused);
   EXPECT_EQ(link->slots[5].inUse, 0);
   EXPECT_TRUE(take({kMasterIndex, kMsgLeave}));
+}
+
+// A task goes the same way whether it is deleted at the master (Del), says
+// by its leave byte that its window closed, or sends its leave message: its
+// slot is freed, and the last one gone resets the installation. A leave
+// byte left by a task before it does not free a task registered since.
+TEST_F(Scheduling, EveryWayOfGoingFreesTheSlotAndTheLastOneResets) {
+  uint8_t* box = link->block() + link->mailboxOffset;
+  auto take = [&](std::initializer_list<uint8_t> bytes) {
+    std::memset(box, 0, kMailboxBytes);
+    std::copy(bytes.begin(), bytes.end(), box);
+    return link->takeMessage();
+  };
+  link->block()[kLeaveOffset + 0] = 1;  // left over from an earlier task of index 0
+  for (uint8_t port : {3, 4, 5, 6}) take({kNoIndex, kMsgRegister, port, 0, 0x21});
+  ASSERT_EQ(link->taskCount, 4);
+  int resets = installation.resets;
+  take({kMasterIndex, kMsgPresence});
+  EXPECT_EQ(link->slots[0].inUse, 1);
+
+  take({kMasterIndex, kMsgStopTask, 2});
+  link->block()[kLeaveOffset + 1] = 1;
+  take({kMasterIndex, kMsgPresence});
+  take({3, kMsgLeave});
+  EXPECT_EQ(link->slots[1].inUse + link->slots[2].inUse + link->slots[3].inUse, 0);
+  EXPECT_EQ(link->taskCount, 1);
+  EXPECT_EQ(installation.resets, resets);
+  take({kMasterIndex, kMsgStopTask, 0});
+  EXPECT_EQ(link->taskCount, 0);
+  EXPECT_EQ(installation.resets, resets + 1);
 }
 
 }  // namespace
