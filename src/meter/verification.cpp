@@ -207,6 +207,9 @@ int MeterMenu::verification() {
     if (zu_->sync != nullptr && zu_->isSlave()) zu_->sync->postIdle();
   }
   if (zu_->sync != nullptr && zu_->isSlave()) zu_->sync->postLeaveCalibration();
+  // A run ended midway leaves the installation reset, not half set (on a
+  // stand the master does it for the step that was not done).
+  else if (result != 0) zu_->reset();
   std::string verdict = recorder.finish(result == 0);
   showProblem();
   Console::gotoXY(0, 36);

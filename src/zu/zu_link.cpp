@@ -21,6 +21,8 @@ const unsigned char kZuDisplayChars[0x29] = {
 namespace {
 
 constexpr uint8_t kSentinel = 5;
+// The longest wait for a screen while the installation sends other frames.
+constexpr uint32_t kExpectMs = 3000;
 constexpr int kPanelColumn = 80;
 constexpr const char* kModel = "ЭУ7125М";
 constexpr const char* kLine = "-----------------";
@@ -138,7 +140,12 @@ int ZuController::decodeFrame() {
 }
 
 bool ZuController::expect(const std::string& text) {
+  // The screen did not come: eight reads found the line quiet, or other
+  // screens and values kept coming for kExpectMs (an installation that
+  // measures sends its values all the time, and would otherwise hold the
+  // bench here for ever).
   int timeouts = 0;
+  uint32_t start = platform::tickCount();
   for (;;) {
     int n = readFrame(1, 50);
     if (n <= 1) {
@@ -147,6 +154,7 @@ bool ZuController::expect(const std::string& text) {
     }
     decodeFrame();
     if (frameText() == text) return false;
+    if (platform::tickCount() - start >= kExpectMs) return true;
   }
 }
 

@@ -10,25 +10,10 @@ set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 win_init "$1" "$2" "$3"
 
-# A COM number of this journey's own among 1..8 (two runs may share the
-# prefix): claimed by making a folder, which only one run can do.
-claims="$WINEPREFIX/qs-com-claims"
-mkdir -p "$claims"
-port=""
-for n in 1 2 3 4 5 6 7 8; do
-  if [ -d "$claims/$n" ] && ! kill -0 "$(cat "$claims/$n/pid" 2>/dev/null || echo 0)" 2>/dev/null; then
-    rm -rf "$claims/$n"  # left by a run that was killed
-  fi
-  if mkdir "$claims/$n" 2>/dev/null; then
-    echo $$ >"$claims/$n/pid"
-    port=$n
-    break
-  fi
-done
-[ -n "$port" ] || fail "no free COM number in $WINEPREFIX/dosdevices"
+port=$(claim_com)
+WIN_CLAIMS+=("$port")
+trap 'e2e_cleanup; release_coms' EXIT
 link="$WINEPREFIX/dosdevices/com$port"
-trap 'e2e_cleanup; rm -f "$link"; rm -rf "$claims/$port"' EXIT
-rm -f "$link"
 
 mkdir -p "$WORK/QS_ADD"
 cp "$(dirname "$0")/../../samples/QS_ADD/reg_7758_1.txt" "$WORK/QS_ADD/"

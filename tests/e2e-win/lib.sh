@@ -21,6 +21,36 @@ win_init() {
   WINEDEBUG=-all "$WINE" cmd /c exit >/dev/null 2>&1 || true
 }
 
+# A COM number of this run's own among 1..8 (two runs may share the
+# prefix), printed: claimed by making a folder, which only one run can do,
+# and given back (its dosdevices link removed) when the journey ends.
+WIN_CLAIMS=()
+claim_com() {
+  local claims="$WINEPREFIX/qs-com-claims" n
+  mkdir -p "$claims"
+  for n in 1 2 3 4 5 6 7 8; do
+    if [ -d "$claims/$n" ] && ! kill -0 "$(cat "$claims/$n/pid" 2>/dev/null || echo 0)" 2>/dev/null; then
+      rm -rf "$claims/$n"  # left by a run that was killed
+    fi
+    if mkdir "$claims/$n" 2>/dev/null; then
+      echo $$ >"$claims/$n/pid"
+      rm -f "$WINEPREFIX/dosdevices/com$n"
+      echo "$n"
+      return 0
+    fi
+  done
+  fail "no free COM number in $WINEPREFIX/dosdevices"
+}
+
+# Gives back the COM numbers this run claimed.
+release_coms() {
+  local claims="$WINEPREFIX/qs-com-claims" n
+  for n in "${WIN_CLAIMS[@]}"; do
+    rm -f "$WINEPREFIX/dosdevices/com$n"
+    rm -rf "$claims/$n"
+  done
+}
+
 # A path as Windows programs under Wine see it (the Z: drive is /).
 winpath() { echo "Z:${1//\//\\}"; }
 

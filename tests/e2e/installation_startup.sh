@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # A bench whose Port_ZU switches automatic work on finds qs-zusim on the
 # installation port at start-up: the installation is reset (">") and its
-# panel is shown at column 80; leaving qs closes it again.
+# panel is shown at column 80. Key 8 runs a verification on this bench
+# alone: without programmes in the settings, with a programme that does not
+# load, with one of 17 points (the table starts again after 15 rows and every
+# point is recorded), and one that the operator ends with Esc while the
+# installation keeps failing a step. Leaving qs closes the installation.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 e2e_init "$1" "$2" "$3"
@@ -11,7 +15,8 @@ samples="$(cd "$(dirname "$0")/../../samples/QS_ADD" && pwd)"
 cp "$samples/reg_7758_1.txt" "$WORK/QS_ADD/"
 printf 'Task_1:\t3\t21\t\nPort_ZU:\t5\t1\t0\t\n' >"$WORK/QS_ADD/common.sch"
 start_devsim --link "$WORK/QS_ADD/com3"
-"$ZUSIM" --link "$WORK/QS_ADD/com5" --keys "$WORK/zu.keys" --ready-file "$WORK/zusim.ready" >"$WORK/zusim.log" 2>&1 &
+"$ZUSIM" --link "$WORK/QS_ADD/com5" --keys "$WORK/zu.keys" --ready-file "$WORK/zusim.ready" --report-ms 50 \
+  --never 8IP --never-while "$WORK/stuck" >"$WORK/zusim.log" 2>&1 &
 PIDS+=($!)
 wait_file "$WORK/zusim.ready" 10
 
@@ -20,6 +25,47 @@ wait_for "<Esc> - Выход."
 wait_for "ЭУ7125М"
 [ "$(screen | sed -n 20p | cut -c81-)" = "ЭУ7125М" ] || fail "panel: '$(screen | sed -n 20p)'"
 wait_file "$WORK/zu.keys" 5 '>'
+
+menu_ready() { wait_for "<8>  - Поверка."; }
+menu_ready
+keys 8
+wait_for "Нет программ поверки (Ver, Ver_Vrf) в настройках."
+menu_ready
+# A programme whose file is not there.
+printf 'Task_1:\t3\t21\t\nPort_ZU:\t5\t1\t0\t\nVer:\t1\t2\t3\tE2E\tprog.txt\t\n' >"$WORK/QS_ADD/common.sch"
+keys 8
+wait_for " <1>  Ver E2E"
+keys 1
+wait_for "Ошибка загрузки программы поверки"
+menu_ready
+# Seventeen points: the last two stand at the top of a table started again.
+for n in $(seq 17); do
+  printf 'A1_%d\t220\t100\t5\t%d\t1.0\tN\t0\t0\t0\tABC\n' "$n" $((100 + n)) >>"$WORK/QS_ADD/prog.txt"
+done
+keys 8
+wait_for " <1>  Ver E2E"
+keys 1
+wait_for "Поверка завершена." 120
+row 21 | grep -qE '^16  220.00   5.800   1.00 ABC ' || fail "row 21: $(row 21)"
+row 22 | grep -qE '^17  220.00   5.850   1.00 ABC ' || fail "row 22: $(row 22)"
+[ -z "$(row 23 | cut -c1-76 | tr -d ' ')" ] || fail "row 23 kept a row of the first table: $(row 23)"
+(cd "$WORK" && "$QS" report --last 1 --csv points.csv >/dev/null) || fail "no report of the run"
+points=$(grep -c ';ABC;' "$WORK/points.csv") || true
+[ "$points" = "17" ] || fail "the record holds $points points, not 17"
+keys Enter
+menu_ready
+# Esc while the installation keeps failing the pulse-error step ends the run.
+touch "$WORK/stuck"
+keys 8
+wait_for " <1>  Ver E2E"
+keys 1
+wait_for "Error ZU:" 60
+keys Escape
+wait_for "Поверка прервана." 20
+[ "$(tail -c 1 "$WORK/zu.keys")" = ">" ] || fail "the installation was not reset after the run was ended"
+rm -f "$WORK/stuck"
+keys Enter
+menu_ready
 keys Escape
 status=$(wait_exit 15)
 [ "$status" = "0" ] || fail "exit status $status"

@@ -104,8 +104,9 @@ victim=$(tmux -L "$SOCK" display -p -t qs:2 '#{pane_pid}')
 tmux -L "$SOCK" kill-window -t qs:2
 wait_for "2.Disable" 10
 screen | grep -qF "Error ZU:" || fail "the step stopped failing before bench 2's slot was seen free"
-for _ in $(seq 50); do kill -0 "$victim" 2>/dev/null || break; sleep 0.1; done
-! kill -0 "$victim" 2>/dev/null || fail "the closed bench ($victim) is still running"
+gone() { ! ps -o stat= -p "$1" 2>/dev/null | grep -qv Z; }
+for _ in $(seq 100); do gone "$victim" && break; sleep 0.1; done
+gone "$victim" || fail "the closed bench is still running: $(ps -o pid,stat,etime,cmd -p "$victim" | tail -1)"
 rm -f "$WORK/stuck"
 wait_win 1 "Поверка завершена." 120
 
@@ -120,7 +121,7 @@ tmux -L "$SOCK" send-keys -t qs:1 8
 wait_win 1 "Программы поверки:"
 tmux -L "$SOCK" send-keys -t qs:1 1
 wait_for "Error ZU:" 60
-master=$(pgrep -f "^$QS m\$") || fail "no master process"
+master=$(pgrep -P "$(tmux -L "$SOCK" display -p -t qs:0 '#{pane_pid}')" -x qs) || fail "no master process"
 kill -9 "$master"
 wait_win 1 "Поверка прервана. Программа QS_Master завершилась." 20
 tmux -L "$SOCK" send-keys -t qs:1 Enter
@@ -129,8 +130,8 @@ tmux -L "$SOCK" send-keys -t qs:1 8
 wait_win 1 "Программа QS_Master завершилась: поверка невозможна." 10
 bench=$(tmux -L "$SOCK" display -p -t qs:1 '#{pane_pid}')
 tmux -L "$SOCK" send-keys -t qs:1 Escape
-for _ in $(seq 100); do kill -0 "$bench" 2>/dev/null || break; sleep 0.1; done
-! kill -0 "$bench" 2>/dev/null || fail "the bench whose master was killed did not end on Esc"
+for _ in $(seq 300); do gone "$bench" && break; sleep 0.1; done
+gone "$bench" || fail "the bench whose master was killed did not end on Esc: $(ps -o pid,stat,etime,cmd -p "$bench" | tail -1)"
 rm -f "$WORK/stuck"
 
 # A bench started now finds no master.

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# A verification stand of two Windows processes: qs.exe m and qs.exe s1 under
+# Wine, each in a console of its own, meeting through the stand's named
+# kernel objects (mutex, semaphore, events, the block file). The bench
+# registers and shows in the master's task table, runs a two-point
+# verification on the installation the master drives, and is killed (its
+# Windows process ended from outside): the master frees its slot and goes
+# on, and a bench started again registers in it.
+set -euo pipefail
+. "$(dirname "$0")/lib.sh"
+win_init "$1" "$2" "$3"
+
+# The stand's objects carry the program's own names in the prefix: one
+# stand journey at a time there.
+exec 9>"$WINEPREFIX/qs-stand.lock"
+flock 9
+
+dev=$(claim_com)
+WIN_CLAIMS+=("$dev")
+zu=$(claim_com)
+WIN_CLAIMS+=("$zu")
+trap 'e2e_cleanup; release_coms' EXIT
+
+mkdir -p "$WORK/QS_ADD"
+cp "$(dirname "$0")/../../samples/QS_ADD/reg_7758_1.txt" "$WORK/QS_ADD/"
+printf 'Task_1:\t%s\t21\t\nPort_ZU:\t%s\t1\t0\t\nVer:\t1\t2\t3\tW\tprog.txt\t\n' "$dev" "$zu" >"$WORK/QS_ADD/common.sch"
+printf 'Ver:\t1\t2\t3\tW\tprog.txt\t\n' >"$WORK/QS_ADD/common1.sch"
+printf 'A1_1\t220\t100\t5\t100\t1.0\tN\t0\t0\t0\tABC\nA1_2\t220\t100\t5\t100\t0.5\tL\t0\t0\t0\tABC\n' >"$WORK/QS_ADD/prog.txt"
+start_devsim --serial 00B001 --link "$WINEPREFIX/dosdevices/com$dev"
+"$(dirname "$DEVSIM")/qs-zusim" --link "$WINEPREFIX/dosdevices/com$zu" --keys "$WORK/zu.keys" \
+  --ready-file "$WORK/zusim.ready" >/dev/null 2>&1 &
+PIDS+=($!)
+wait_file "$WORK/zusim.ready" 10
+
+win() { tmux -L "$SOCK" capture-pane -p -t "qs:$1"; }
+wait_win() {
+  local w="$1" text="$2" limit=$(( ${3:-20} * 10 )) i=0
+  while [ $i -lt $limit ]; do
+    if win "$w" 2>/dev/null | grep -qF -- "$text"; then return 0; fi
+    sleep 0.1
+    i=$((i + 1))
+  done
+  echo "---- window $w ----" >&2
+  win "$w" >&2 || true
+  fail "'$text' did not appear in window $w"
+}
+# A bench: qs.exe s1 in a window of its own, its keys taken from $WORK/$1.keys.
+start_bench() {
+  : >"$WORK/$1.keys"
+  tmux -L "$SOCK" new-window -d -n "$1" \
+    "cd '$WORK' && WINEDEBUG=-all '$WINE' '$(winpath "$WINKEYS")' '$(winpath "$WORK/$1.keys")' '$(winpath "$QS_EXE")' s1; sleep 600"
+}
+bkeys() {
+  local w="$1" k
+  shift
+  for k in "$@"; do printf '%s\n' "$k" >>"$WORK/$w.keys"; done
+}
+
+# The master, without benches of its own starting: the test starts them.
+win_start m
+wait_for "Введите колличество ведомых задач" 60
+wkeys 't:0'
+wait_for " <U>  - Разблокировать задачу." 20
+start_bench b1
+wait_for "1.(0x21,COM$dev): State" 90
+wkeys 't:a'
+wait_for "Start"
+wait_win b1 "<8>  - Поверка." 30
+bkeys b1 't:8'
+wait_win b1 "Программы поверки:"
+bkeys b1 't:1'
+wait_win b1 "Поверка завершена." 120
+win b1 | grep -qE '^ 2  220.00   5.000   0.50 ABC ' || fail "bench results: $(win b1 | sed -n 21,23p)"
+wait_for "1.(0x21,COM$dev): Exit_Adj" 20
+for _ in $(seq 100); do [ "$(tail -c 1 "$WORK/zu.keys")" = ">" ] && break; sleep 0.1; done
+[ "$(tail -c 1 "$WORK/zu.keys")" = ">" ] || fail "the installation was not reset when the bench left the run"
+
+# The bench's Windows process is ended from outside: the master frees its
+# slot, and a bench started again registers in it.
+bkeys b1 Enter
+wait_win b1 "<8>  - Поверка."
+# (Wine shows a Windows process by its command line: the program's path first.)
+bench=$(pgrep -f '^[^ ]*\\qs\.exe s1$') || fail "no process of the bench"
+kill -9 "$bench"
+wait_for "1.Disable" 20
+start_bench b2
+wait_for "1.(0x21,COM$dev): State" 90
+wait_win b2 "<8>  - Поверка." 30
+
+# The master ends with Esc, with status 0.
+wkeys Esc
+status=$(wait_exit 30)
+[ "$status" = "0" ] || fail "master exit status $status"
+echo "ok"
