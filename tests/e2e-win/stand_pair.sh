@@ -2,10 +2,12 @@
 # A verification stand of two Windows processes: qs.exe m and qs.exe s1 under
 # Wine, each in a console of its own, meeting through the stand's named
 # kernel objects (mutex, semaphore, events, the block file). The bench
-# registers and shows in the master's task table, runs a two-point
-# verification on the installation the master drives, and is killed (its
-# Windows process ended from outside): the master frees its slot and goes
-# on, and a bench started again registers in it.
+# registers and shows in the master's task table and runs a two-point
+# verification on the installation the master drives. In a second run the
+# installation keeps failing a point; the bench gives up (and waits for the
+# busy master's answer, holding the stand's mutex) and its Windows process is
+# ended from outside: the master frees its slot and goes on, and a bench
+# started again takes the abandoned mutex over and registers in the slot.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 win_init "$1" "$2" "$3"
@@ -28,22 +30,10 @@ printf 'Ver:\t1\t2\t3\tW\tprog.txt\t\n' >"$WORK/QS_ADD/common1.sch"
 printf 'A1_1\t220\t100\t5\t100\t1.0\tN\t0\t0\t0\tABC\nA1_2\t220\t100\t5\t100\t0.5\tL\t0\t0\t0\tABC\n' >"$WORK/QS_ADD/prog.txt"
 start_devsim --serial 00B001 --link "$WINEPREFIX/dosdevices/com$dev"
 "$(dirname "$DEVSIM")/qs-zusim" --link "$WINEPREFIX/dosdevices/com$zu" --keys "$WORK/zu.keys" \
-  --ready-file "$WORK/zusim.ready" >/dev/null 2>&1 &
+  --ready-file "$WORK/zusim.ready" --never 8IP --never-while "$WORK/stuck" >/dev/null 2>&1 &
 PIDS+=($!)
 wait_file "$WORK/zusim.ready" 10
 
-win() { tmux -L "$SOCK" capture-pane -p -t "qs:$1"; }
-wait_win() {
-  local w="$1" text="$2" limit=$(( ${3:-20} * 10 )) i=0
-  while [ $i -lt $limit ]; do
-    if win "$w" 2>/dev/null | grep -qF -- "$text"; then return 0; fi
-    sleep 0.1
-    i=$((i + 1))
-  done
-  echo "---- window $w ----" >&2
-  win "$w" >&2 || true
-  fail "'$text' did not appear in window $w"
-}
 # A bench: qs.exe s1 in a window of its own, its keys taken from $WORK/$1.keys.
 start_bench() {
   : >"$WORK/$1.keys"
@@ -75,14 +65,24 @@ wait_for "1.(0x21,COM$dev): Exit_Adj" 20
 for _ in $(seq 100); do [ "$(tail -c 1 "$WORK/zu.keys")" = ">" ] && break; sleep 0.1; done
 [ "$(tail -c 1 "$WORK/zu.keys")" = ">" ] || fail "the installation was not reset when the bench left the run"
 
-# The bench's Windows process is ended from outside: the master frees its
-# slot, and a bench started again registers in it.
+# The second run: the master works on a point that keeps failing, and the
+# bench's operator gives up; its process is then ended from outside.
 bkeys b1 Enter
 wait_win b1 "<8>  - Поверка."
+wkeys 't:a'
+wait_for "( Start )"
+touch "$WORK/stuck"
+bkeys b1 't:8'
+wait_win b1 "Программы поверки:"
+bkeys b1 't:1'
+wait_for "Error ZU:" 60
+bkeys b1 Esc
+sleep 2  # (the bench leaves the run: it waits for the busy master, holding the mutex)
 # (Wine shows a Windows process by its command line: the program's path first.)
 bench=$(pgrep -f '^[^ ]*\\qs\.exe s1$') || fail "no process of the bench"
 kill -9 "$bench"
-wait_for "1.Disable" 20
+rm -f "$WORK/stuck"
+wait_for "1.Disable" 30
 start_bench b2
 wait_for "1.(0x21,COM$dev): State" 90
 wait_win b2 "<8>  - Поверка." 30

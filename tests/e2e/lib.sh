@@ -8,13 +8,14 @@ e2e_init() {
   PIDS=()
   WORK=$(mktemp -d "${TMPDIR:-/tmp}/qs-e2e.XXXXXX")
   SOCK="qs-e2e-$$"
+  SOCKS=()
   export LANG=C.UTF-8 LC_ALL=C.UTF-8
   trap e2e_cleanup EXIT
 }
 
 e2e_cleanup() {
   for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done
-  tmux -L "$SOCK" kill-server 2>/dev/null || true
+  for s in "${SOCKS[@]}"; do tmux -L "$s" kill-server 2>/dev/null || true; done
   rm -rf "$WORK"
 }
 
@@ -37,6 +38,10 @@ stty -a > "$WORK/stty" 2>&1
 mv "$WORK/exit.tmp" "$WORK/exit"
 sleep 600
 SH
+  # A tmux server of its own for each start: a server just killed may still
+  # be going away, and a new session must not meet it.
+  SOCK="qs-e2e-$$-${#SOCKS[@]}"
+  SOCKS+=("$SOCK")
   tmux -L "$SOCK" -f /dev/null new-session -d -s qs -x 100 -y 38 "bash $WORK/run.sh"
   tmux -L "$SOCK" set-option -g escape-time 0 >/dev/null
 }
@@ -67,6 +72,20 @@ wait_file() {
 }
 
 screen() { tmux -L "$SOCK" capture-pane -p -t qs; }
+# Window $1 of the session (a number or a name), and a wait of up to $3
+# seconds (default 20) for text in it.
+win() { tmux -L "$SOCK" capture-pane -p -t "qs:$1"; }
+wait_win() {
+  local w="$1" text="$2" limit=$(( ${3:-20} * 10 )) i=0
+  while [ $i -lt $limit ]; do
+    if win "$w" 2>/dev/null | grep -qF -- "$text"; then return 0; fi
+    sleep 0.1
+    i=$((i + 1))
+  done
+  echo "---- window $w ----" >&2
+  win "$w" >&2 || true
+  fail "'$text' did not appear in window $w"
+}
 row() { screen | sed -n "$(($1 + 1))p"; }
 keys() { tmux -L "$SOCK" send-keys -t qs "$@"; }
 

@@ -29,7 +29,6 @@ PIDS+=($!)
 wait_file "$WORK/zusim.ready" 10
 sleep 0.3
 
-win() { tmux -L "$SOCK" capture-pane -p -t "qs:$1"; }
 # On failure, every window of the stand is shown.
 fail() {
   echo "FAIL: $*" >&2
@@ -39,17 +38,14 @@ fail() {
   done
   exit 1
 }
-wait_win() {
-  local w="$1" text="$2" limit=$(( ${3:-20} * 10 )) i=0
-  while [ $i -lt $limit ]; do
-    if win "$w" 2>/dev/null | grep -qF -- "$text"; then return 0; fi
-    sleep 0.1
-    i=$((i + 1))
-  done
-  echo "---- window $w ----" >&2
-  win "$w" >&2 || true
-  fail "'$text' did not appear in window $w"
+# Key 8 on a bench and the first programme of its list.
+start_run() {
+  tmux -L "$SOCK" send-keys -t "qs:$1" 8
+  wait_win "$1" "Программы поверки:"
+  tmux -L "$SOCK" send-keys -t "qs:$1" 1
 }
+# Whether a process has ended (a zombie not yet reaped counts as ended).
+gone() { ! ps -o stat= -p "$1" 2>/dev/null | grep -qv Z; }
 
 # A slave started before its master gives up after its presence checks.
 e2e_start "$QS s1"
@@ -69,13 +65,9 @@ keys a
 wait_for "Start"
 wait_win 1 "<8>  - Поверка."
 wait_win 2 "<8>  - Поверка."
-tmux -L "$SOCK" send-keys -t qs:1 8
-wait_win 1 "Программы поверки:"
-tmux -L "$SOCK" send-keys -t qs:1 1
+start_run 1
 wait_for "Vrf_Wait_Load_File: Ver"
-tmux -L "$SOCK" send-keys -t qs:2 8
-wait_win 2 "Программы поверки:"
-tmux -L "$SOCK" send-keys -t qs:2 1
+start_run 2
 wait_win 1 "Поверка завершена." 120
 wait_win 2 "Поверка завершена." 60
 win 1 | grep -qE '^ 2  220.00   5.000   0.50 ABC ' || fail "bench 1 results: $(win 1 | sed -n 21,23p)"
@@ -91,20 +83,15 @@ for _ in $(seq 100); do [ "$(tail -c 1 "$WORK/zu.keys")" = ">" ] && break; sleep
 tmux -L "$SOCK" send-keys -t qs:1 Enter
 tmux -L "$SOCK" send-keys -t qs:2 Enter
 keys a
-wait_for "Start"
+wait_for "( Start )"
 touch "$WORK/stuck"
-tmux -L "$SOCK" send-keys -t qs:1 8
-wait_win 1 "Программы поверки:"
-tmux -L "$SOCK" send-keys -t qs:1 1
-tmux -L "$SOCK" send-keys -t qs:2 8
-wait_win 2 "Программы поверки:"
-tmux -L "$SOCK" send-keys -t qs:2 1
+start_run 1
+start_run 2
 wait_for "Error ZU:" 60
 victim=$(tmux -L "$SOCK" display -p -t qs:2 '#{pane_pid}')
 tmux -L "$SOCK" kill-window -t qs:2
 wait_for "2.Disable" 10
 screen | grep -qF "Error ZU:" || fail "the step stopped failing before bench 2's slot was seen free"
-gone() { ! ps -o stat= -p "$1" 2>/dev/null | grep -qv Z; }
 for _ in $(seq 100); do gone "$victim" && break; sleep 0.1; done
 gone "$victim" || fail "the closed bench is still running: $(ps -o pid,stat,etime,cmd -p "$victim" | tail -1)"
 rm -f "$WORK/stuck"
@@ -115,11 +102,9 @@ wait_win 1 "Поверка завершена." 120
 tmux -L "$SOCK" send-keys -t qs:1 Enter
 wait_win 1 "<8>  - Поверка."
 keys a
-wait_for "Start"
+wait_for "( Start )"
 touch "$WORK/stuck"
-tmux -L "$SOCK" send-keys -t qs:1 8
-wait_win 1 "Программы поверки:"
-tmux -L "$SOCK" send-keys -t qs:1 1
+start_run 1
 wait_for "Error ZU:" 60
 master=$(pgrep -P "$(tmux -L "$SOCK" display -p -t qs:0 '#{pane_pid}')" -x qs) || fail "no master process"
 kill -9 "$master"
@@ -146,9 +131,7 @@ wait_win master2 "1.(0x21,COM3): State" 40
 tmux -L "$SOCK" send-keys -t qs:master2 a
 wait_win master2 "Start"
 wait_win QS_S1 "<8>  - Поверка."
-tmux -L "$SOCK" send-keys -t qs:QS_S1 8
-wait_win QS_S1 "Программы поверки:"
-tmux -L "$SOCK" send-keys -t qs:QS_S1 1
+start_run QS_S1
 wait_win QS_S1 "Поверка завершена." 120
 
 # A second master finds the first one.
