@@ -151,12 +151,15 @@ bool SyncLink::takeLetGo(int i, bool* aborted) {
 }
 
 void SyncLink::cancelWait(int i) {
+  if (masterGone()) return;  // (a later master's task of that index is not this one)
   storeByte(kCancelOffset + static_cast<size_t>(i), 1, true);
   if (masterEvent) masterEvent->set();  // the master looks at once
 }
 
 void SyncLink::markLeaving() {
-  if (ownIndex >= kMaxTasks) return;
+  // A task whose master is gone says nothing: a later master may have given
+  // its index to another task.
+  if (ownIndex >= kMaxTasks || masterGone()) return;
   storeByte(kLeaveOffset + ownIndex, 1, true);
   if (masterEvent) masterEvent->set();
 }

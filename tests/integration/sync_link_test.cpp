@@ -162,6 +162,38 @@ TEST_F(Mailbox, LeavingWaitsUntilTheMasterHasAcknowledgedIt) {
   EXPECT_EQ(seen[0][0], 2);
 }
 
+// A task that joined one master says nothing to a later one: once the master
+// it joined is no longer the one published in the block, its messages are
+// not sent, and neither its leave nor its give-up bytes are set (the later
+// master may have given its index to another task).
+TEST_F(Mailbox, ATaskSaysNothingToAMasterItDidNotJoin) {
+  serve([](uint8_t* box) { accept(box, 0); });
+  link->attached = 1;
+  link->ownIndex = 2;
+  link->remakeOwnEvent(2);
+  link->joined = 1;
+  link->publishMaster(true);  // (this process plays the master it joined)
+  link->rememberMaster();
+  EXPECT_FALSE(link->masterGone());
+  EXPECT_EQ(link->postIdle(), 0);
+  link->markLeaving();
+  EXPECT_EQ(block->data()[kLeaveOffset + 2], 1);
+  block->data()[kLeaveOffset + 2] = 0;
+
+  uint8_t* markWord = block->data() + kMasterMarkOffset;
+  markWord[0] ^= 0x5A;  // another master (its process started at another time)
+  EXPECT_TRUE(link->masterGone());
+  size_t sent = seen.size();
+  EXPECT_EQ(link->postIdle(), -2);
+  link->markLeaving();
+  link->cancelWait(2);
+  EXPECT_EQ(block->data()[kLeaveOffset + 2], 0);
+  EXPECT_EQ(block->data()[kCancelOffset + 2], 0);
+  link->publishMaster(false);  // none at all
+  EXPECT_TRUE(link->masterGone());
+  EXPECT_EQ(seen.size(), sent);
+}
+
 TEST(SyncMessages, LoadRequestLayout) {
   std::vector<uint8_t> bytes = encodeMessage(4, loadMessage(0x01020304, 1, 2, "Ver"));
   EXPECT_EQ(bytes, (std::vector<uint8_t>{4, 10, 4, 3, 2, 1, 1, 2, 'V', 'e', 'r', 0}));
