@@ -105,8 +105,10 @@ int SyncLink::showTasks() {
   // The rows as the slots stand now (the master's thread may change them
   // while they are drawn).
   std::string rows[kMaxTasks];
+  unsigned count = 0;
   {
     std::lock_guard<std::recursive_mutex> held(slotsLock);
+    count = taskCount;
     for (int i = 1; i <= kMaxTasks; ++i) {
       const TaskSlot& t = slots[static_cast<size_t>(i - 1)];
       char text[160];
@@ -129,7 +131,7 @@ int SyncLink::showTasks() {
   Console::Aside aside;
   Console::setColor(kAttrNormal);
   Console::clearLinesWide(1, 3 + kMaxTasks);  // the heading and a row for each slot
-  Console::print("Slave Task: %u(%s)", static_cast<unsigned>(taskCount), running ? " Start " : " Stop ");
+  Console::print("Slave Task: %u(%s)", count, running ? " Start " : " Stop ");
   Console::gotoXY(32, 1);
   Console::print("TASP: %08X", static_cast<unsigned>(currentStep));
   Console::gotoXY(27, 2);
@@ -173,6 +175,14 @@ int SyncLink::console() {
   // While the console waits for an answer (the master's thread may be busy
   // with a step), it goes on reading keys: an Esc may be meant for the step.
   giveUp = [this] {
+    // A task that left is freed at once, also while the master's thread
+    // works on a step (and this thread waits for its answer); that thread
+    // resets the installation when the last one went.
+    if (takeLeaves()) {
+      lastLeft_ = true;
+      masterEvent->set();
+      showTasks();
+    }
     while (Console::keyPending()) {
       int key = Console::readKey();
       if (key == kKeyPrefixFunction || key == kKeyPrefixCursor) key = Console::readKey();
@@ -209,12 +219,6 @@ int SyncLink::console() {
   for (;;) {
     if (consoleKeys_.empty()) {
       platform::sleepMs(50);
-      // A task that left is freed at once, also while the master's thread
-      // works on a step; the installation is reset by that thread.
-      if (takeLeaves()) {
-        lastLeft_ = true;
-        masterEvent->set();
-      }
       showTasks();
       giveUp();  // keys meant for the master's thread go there at once
       if (consoleKeys_.empty()) continue;

@@ -82,6 +82,12 @@ bool SyncLink::dropTask(int i) {
   return taskCount > 0 && --taskCount == 0;
 }
 
+bool SyncLink::lastTaskLeft() {
+  bool here = takeLeaves();
+  bool byConsole = lastLeft_.exchange(false);
+  return here || byConsole;
+}
+
 bool SyncLink::takeLeaves() {
   std::lock_guard<std::recursive_mutex> held(slotsLock);
   bool last = false, any = false;
@@ -134,8 +140,8 @@ int SyncLink::dispatch() {
     // No message: a task that gave up its wait, or (once a second) one
     // whose process is gone, may make a step due for the others.
     bool changed = takeCancels();
-    if (takeLeaves() || lastLeft_.exchange(false)) {
-      resetInstallation();  // the last task went
+    if (lastTaskLeft()) {
+      resetInstallation();
       changed = true;
     }
     if (!woken && reapLostTasks() != 0) changed = true;
@@ -376,11 +382,18 @@ bool SyncLink::takeMessage() {
     if (process.value != 0) platform::terminateProcess(process);
     std::lock_guard<std::recursive_mutex> held(slotsLock);
     // A task deleted goes as one that left: the last one gone, the
-    // installation is reset.
-    if (dropTask(stopping)) resetDue = true;
+    // installation is reset. A slot freed meanwhile (the task said it
+    // leaves) may already hold a bench the operator started again: that
+    // one stays.
+    TaskSlot& t = slots[static_cast<size_t>(stopping)];
+    if (t.inUse) {
+      if (dropTask(stopping)) resetDue = true;
+    } else if (t.process.value == 0) {
+      freeSlot(stopping);
+    }
     refresh = 1;  // the table shows the slot free only now
   }
-  if (takeLeaves() || lastLeft_.exchange(false)) resetDue = true;
+  if (lastTaskLeft()) resetDue = true;
   if (resetDue) resetInstallation();
   if (leaving) {
     attached = 0;

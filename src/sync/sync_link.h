@@ -139,6 +139,9 @@ class SyncLink : public ZuMaster {
   // thread then resets the installation).
   void markLeaving();
   bool takeLeaves();
+  // Master's thread: whether the last task left by its leave byte, here or
+  // on the console thread (the installation is then to be reset).
+  bool lastTaskLeft();
   // Whether the master that published itself in the block is running; 0
   // no master published, 1 running, -1 published and gone.
   int masterRunning() const;

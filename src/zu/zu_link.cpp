@@ -21,8 +21,9 @@ const unsigned char kZuDisplayChars[0x29] = {
 namespace {
 
 constexpr uint8_t kSentinel = 5;
-// The longest wait for a screen while the installation sends other frames.
-constexpr uint32_t kExpectMs = 3000;
+// The longest wait for a screen while the installation sends other frames
+// (well past the longest change of voltage or current it shows meanwhile).
+constexpr uint32_t kExpectMs = 10000;
 constexpr int kPanelColumn = 80;
 constexpr const char* kModel = "ЭУ7125М";
 constexpr const char* kLine = "-----------------";
@@ -141,7 +142,7 @@ int ZuController::decodeFrame() {
 
 bool ZuController::expect(const std::string& text) {
   // The screen did not come: eight reads found the line quiet, or other
-  // screens and values kept coming for kExpectMs (an installation that
+  // screens and values kept coming for 10 s (an installation that
   // measures sends its values all the time, and would otherwise hold the
   // bench here for ever).
   int timeouts = 0;
