@@ -21,6 +21,8 @@ const unsigned char kZuDisplayChars[0x29] = {
 namespace {
 
 constexpr uint8_t kSentinel = 5;
+// The longest wait for the reader to let go of the line.
+constexpr int kReaderParkMs = 10000;
 // The longest wait for a screen while the installation sends other frames
 // (well past the longest change of voltage or current it shows meanwhile).
 constexpr uint32_t kExpectMs = 10000;
@@ -185,10 +187,12 @@ void ZuController::pauseReader() {
   if (paused == 1) return;
   gate->reset();
   // Wait until the reader has let go of the line (it finishes the frame it
-  // is reading at most).
+  // is reading at most: 100 quiet reads, which a loaded computer may stretch
+  // well past a second; a controller that went on meanwhile would share the
+  // line with it, and either could take the other's frames).
   {
     std::unique_lock<std::mutex> lock(parkMutex_);
-    parkCv_.wait_for(lock, std::chrono::milliseconds(1500), [this] { return parked_ || readerState == 0; });
+    parkCv_.wait_for(lock, std::chrono::milliseconds(kReaderParkMs), [this] { return parked_ || readerState == 0; });
   }
   channel->purge();
   {

@@ -40,6 +40,19 @@ start_bench() {
   tmux -L "$SOCK" new-window -d -n "$1" \
     "cd '$WORK' && WINEDEBUG=-all '$WINE' '$(winpath "$WINKEYS")' '$(winpath "$WORK/$1.keys")' '$(winpath "$QS_EXE")' s1; sleep 600"
 }
+# The Linux process of this run's qs.exe s1 (Wine shows a Windows process by
+# its command line; another run's qs.exe has another path).
+bench_process() {
+  local want p
+  want="$(winpath "$QS_EXE")|s1"
+  for p in $(pgrep -f 'qs\.exe s1$'); do
+    if [ "$(tr '\0' '|' <"/proc/$p/cmdline" 2>/dev/null | sed 's/|*$//')" = "$want" ]; then
+      echo "$p"
+      return 0
+    fi
+  done
+  return 1
+}
 bkeys() {
   local w="$1" k
   shift
@@ -78,8 +91,7 @@ bkeys b1 't:1'
 wait_for "Error ZU:" 60
 bkeys b1 Esc
 sleep 2  # (the bench leaves the run: it waits for the busy master, holding the mutex)
-# (Wine shows a Windows process by its command line: the program's path first.)
-bench=$(pgrep -f '^[^ ]*\\qs\.exe s1$') || fail "no process of the bench"
+bench=$(bench_process) || fail "no process of the bench"
 kill -9 "$bench"
 rm -f "$WORK/stuck"
 wait_for "1.Disable" 30
