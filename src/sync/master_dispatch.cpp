@@ -74,12 +74,11 @@ void SyncLink::freeSlot(int i) {
 }
 
 bool SyncLink::dropTask(int i) {
-  if (!slots[static_cast<size_t>(i)].inUse) {
-    freeSlot(i);
-    return false;
-  }
+  TaskSlot& t = slots[static_cast<size_t>(i)];
+  bool counted = t.inUse != 0;
+  t.process = platform::ProcessId{};  // it ends (or ended) by itself
   freeSlot(i);
-  return taskCount > 0 && --taskCount == 0;
+  return counted && taskCount > 0 && --taskCount == 0;
 }
 
 bool SyncLink::lastTaskLeft() {
@@ -95,7 +94,6 @@ bool SyncLink::takeLeaves() {
     if (loadByte(kLeaveOffset + static_cast<size_t>(i)) == 0) continue;
     storeByte(kLeaveOffset + static_cast<size_t>(i), 0);
     if (!slots[static_cast<size_t>(i)].inUse) continue;  // it left by its message already
-    slots[static_cast<size_t>(i)].process = platform::ProcessId{};  // it ends by itself
     last = dropTask(i) || last;
     any = true;
   }
@@ -115,7 +113,6 @@ int SyncLink::reapLostTasks() {
                                   (t.startMark == 0 || platform::processStartMark(pid) == t.startMark)
                             : t.process.value == 0 || platform::processAlive(t.process);
     if (running) continue;
-    t.process = platform::ProcessId{};
     last = dropTask(i) || last;
     ++lost;
   }
@@ -353,7 +350,6 @@ bool SyncLink::takeMessage() {
         leaving = true;
       } else if (inUse) {
         answer(s, kReplyAccepted);
-        slot->process = platform::ProcessId{};  // it ends by itself
         resetDue = dropTask(s);  // the last one gone: the installation is reset
       }
       break;

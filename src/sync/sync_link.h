@@ -250,9 +250,9 @@ class SyncLink : public ZuMaster {
   bool takeCancels();
   // Frees a slot, ending the process the master started for it.
   void freeSlot(int slot);
-  // A task that left, was deleted or is gone: its slot freed (the process
-  // the master started for it ended first); true when it was the last one
-  // (the installation is then reset). The caller holds the slots.
+  // A task that left, was deleted or is gone: its slot freed (its process
+  // ends by itself, or was ended first); true when it was the last one (the
+  // installation is then reset). The caller holds the slots.
   bool dropTask(int slot);
   void releaseWaiting(int state, int step, bool abort = false);
   void resetInstallation();
