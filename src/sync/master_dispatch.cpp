@@ -93,7 +93,8 @@ bool SyncLink::takeLeaves() {
   for (int i = 0; i < kMaxTasks; ++i) {
     if (loadByte(kLeaveOffset + static_cast<size_t>(i)) == 0) continue;
     storeByte(kLeaveOffset + static_cast<size_t>(i), 0);
-    if (!slots[static_cast<size_t>(i)].inUse) continue;  // it left by its message already
+    // Left by its message already, or being deleted (freed once ended).
+    if (!slots[static_cast<size_t>(i)].inUse || slots[static_cast<size_t>(i)].ending) continue;
     last = dropTask(i) || last;
     any = true;
   }
@@ -374,18 +375,20 @@ bool SyncLink::takeMessage() {
       std::lock_guard<std::recursive_mutex> held(slotsLock);
       process = slots[static_cast<size_t>(stopping)].process;
       slots[static_cast<size_t>(stopping)].process = platform::ProcessId{};
+      slots[static_cast<size_t>(stopping)].ending = true;
     }
     if (process.value != 0) platform::terminateProcess(process);
     std::lock_guard<std::recursive_mutex> held(slotsLock);
     // A task deleted goes as one that left: the last one gone, the
-    // installation is reset. A slot freed meanwhile (the task said it
-    // leaves) may already hold a bench the operator started again: that
-    // one stays.
+    // installation is reset. A slot not in use may hold a process the
+    // operator started meanwhile: that one stays.
     TaskSlot& t = slots[static_cast<size_t>(stopping)];
     if (t.inUse) {
       if (dropTask(stopping)) resetDue = true;
     } else if (t.process.value == 0) {
       freeSlot(stopping);
+    } else {
+      t.ending = false;
     }
     refresh = 1;  // the table shows the slot free only now
   }

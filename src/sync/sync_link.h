@@ -89,6 +89,10 @@ struct TaskSlot {
   // When the task's process started (0: unknown), so that a process that
   // later gets the same id is not taken for it.
   uint64_t startMark = 0;
+  // Deleted at the master: its process is being ended, and the slot is
+  // freed only then (not by the leave the ending task says meanwhile), so
+  // that a bench started again finds its port free.
+  bool ending = false;
 };
 
 class SyncLink : public ZuMaster {
