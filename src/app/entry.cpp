@@ -1,5 +1,7 @@
 #include "app/entry.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -137,7 +139,11 @@ int runEntry(int argc, char** argv) {
   if (handleInfoArguments(argc, argv)) return 0;
   if (argc >= 2 && std::strcmp(argv[1], "report") == 0) {  // the records, for the office: no screen
     platform::useUtf8Output();
-    return records::runReport(std::vector<std::string>(argv + 2, argv + argc), stdout, stderr);
+    // File names after "report" may be in any alphabet: taken as UTF-8 from
+    // the system's own form of the command line.
+    std::vector<std::string> args = platform::utf8Arguments(argc, argv);
+    args.erase(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(2, args.size())));
+    return records::runReport(args, stdout, stderr);
   }
 
   Console::init();

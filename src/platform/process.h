@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace qs::platform {
 
@@ -29,11 +30,20 @@ uint64_t processStartMark(uint32_t pid);
 // The computer's name, as the network knows it ("" when it cannot be told).
 std::string workstationName();
 // Text the program writes to its standard output is UTF-8 (a Windows
-// console is told so; elsewhere nothing to do).
+// console is told so, and given its previous output code page back when the
+// program ends: the console is shared with the shell that started qs;
+// elsewhere nothing to do).
 void useUtf8Output();
 // Writes UTF-8 text to `out`: to a Windows console as its characters (the
-// console's code page does not matter), elsewhere as the bytes.
-void writeText(std::FILE* out, const std::string& utf8);
+// console's code page does not matter), elsewhere as the bytes, flushed.
+// True only when every character reached the console or every byte was
+// written and flushed (false for a full disk, a closed pipe, a stream that
+// cannot be written).
+bool writeText(std::FILE* out, const std::string& utf8);
+// The program's arguments as UTF-8, the program's name first: on Windows
+// taken from the wide command line, so that names in any alphabet arrive
+// whatever the system's ANSI code page is; on POSIX argv as it is.
+std::vector<std::string> utf8Arguments(int argc, char** argv);
 // Calls `prepare` before this process forks, `parent` and `child` after it
 // in each (POSIX; Windows has no fork).
 void onFork(void (*prepare)(), void (*parent)(), void (*child)());

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace qs::platform {
 namespace {
@@ -72,7 +73,18 @@ void useUtf8Output() {}
 
 void onFork(void (*prepare)(), void (*parent)(), void (*child)()) { pthread_atfork(prepare, parent, child); }
 
-void writeText(std::FILE* out, const std::string& utf8) { std::fwrite(utf8.data(), 1, utf8.size(), out); }
+// The terminal takes UTF-8 as it is. The flush is part of the write: a
+// full disk or a closed pipe often shows only when the buffer goes out.
+bool writeText(std::FILE* out, const std::string& utf8) {
+  bool whole = std::fwrite(utf8.data(), 1, utf8.size(), out) == utf8.size();
+  return std::fflush(out) == 0 && whole;
+}
+
+std::vector<std::string> utf8Arguments(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc && argv[i] != nullptr; ++i) args.emplace_back(argv[i]);
+  return args;
+}
 
 std::string workstationName() {
   char name[256] = "";

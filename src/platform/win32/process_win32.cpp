@@ -2,11 +2,61 @@
 
 #include <windows.h>
 #include <io.h>
+#include <shellapi.h>
 
+#include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/console_control.h"
+
 namespace qs::platform {
+namespace {
+
+// The console's output code page from before useUtf8Output, to be put back
+// as the program ends (0: nothing to put back).
+std::atomic<UINT> gPreviousOutputCodePage{0};
+
+void restoreOutputCodePage() {
+  UINT previous = gPreviousOutputCodePage.exchange(0);
+  if (previous != 0) SetConsoleOutputCP(previous);
+}
+
+// UTF-16 units given to WriteConsoleW at a time: a console takes a bounded
+// amount per call.
+constexpr size_t kConsoleChunk = 8192;
+
+bool highSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+
+// Writes every character of `text` to the console `h`, chunk by chunk; a
+// chunk never ends between the two halves of a surrogate pair. False when
+// the console takes nothing more.
+bool writeConsole(HANDLE h, const std::wstring& text) {
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t left = text.size() - at;
+    size_t n = std::min(kConsoleChunk, left);
+    if (n < left && highSurrogate(text[at + n - 1])) --n;
+    DWORD written = 0;
+    if (!WriteConsoleW(h, text.data() + at, static_cast<DWORD>(n), &written, nullptr)) return false;
+    if (written == 0 || written > n) return false;
+    at += written;
+  }
+  return true;
+}
+
+std::string utf8Of(const wchar_t* wide) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1) return {};
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, out.data(), n, nullptr, nullptr);
+  out.resize(static_cast<size_t>(n - 1));  // without the terminating zero
+  return out;
+}
+
+}  // namespace
 
 std::string ownProgramPath(const char* argv0) {
   char buf[MAX_PATH];
@@ -45,23 +95,51 @@ bool startInNewConsole(const std::string& program, const std::string& argument, 
 
 uint32_t ownProcessId() { return GetCurrentProcessId(); }
 
-void useUtf8Output() { SetConsoleOutputCP(CP_UTF8); }
+// The output code page belongs to the console, which the shell that started
+// qs shares: the previous one is put back however qs ends (return from
+// main, exit(), Ctrl+C, a closed window, std::terminate), as the terminal
+// puts back its console mode.
+void useUtf8Output() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    UINT previous = GetConsoleOutputCP();  // 0: no console
+    if (previous == 0 || previous == CP_UTF8 || !SetConsoleOutputCP(CP_UTF8)) return;
+    gPreviousOutputCodePage = previous;
+    startConsoleControl();
+    addExitCleanup(restoreOutputCodePage);
+  });
+}
 
 void onFork(void (*)(), void (*)(), void (*)()) {}
 
-void writeText(std::FILE* out, const std::string& utf8) {
+bool writeText(std::FILE* out, const std::string& utf8) {
   HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out)));
   DWORD mode = 0;
   if (h == INVALID_HANDLE_VALUE || !GetConsoleMode(h, &mode)) {
-    std::fwrite(utf8.data(), 1, utf8.size(), out);
-    return;
+    bool whole = std::fwrite(utf8.data(), 1, utf8.size(), out) == utf8.size();
+    return std::fflush(out) == 0 && whole;
   }
-  std::fflush(out);
+  if (std::fflush(out) != 0) return false;  // what the stream holds goes first
+  if (utf8.empty()) return true;
+  if (utf8.size() > 0x7FFFFFFF) return false;
   int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-  DWORD written = 0;
-  WriteConsoleW(h, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+  if (n <= 0) return false;
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+  return writeConsole(h, wide);
+}
+
+std::vector<std::string> utf8Arguments(int argc, char** argv) {
+  std::vector<std::string> args;
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) {  // no wide command line to be had: the narrow one
+    for (int i = 0; i < argc && argv[i] != nullptr; ++i) args.emplace_back(argv[i]);
+    return args;
+  }
+  for (int i = 0; i < count; ++i) args.push_back(utf8Of(wide[i]));
+  LocalFree(wide);
+  return args;
 }
 
 std::string workstationName() {
