@@ -154,7 +154,10 @@ std::string workstationName() {
 bool pidRunning(uint32_t pid) {
   if (pid == 0) return false;
   HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
-  if (h == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;  // there, but not ours to watch
+  // Only "no such process" means gone; a process that is there but not
+  // ours to watch (access refused), or one that cannot be told, is taken
+  // as running.
+  if (h == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;
   bool running = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
   CloseHandle(h);
   return running;
