@@ -500,14 +500,14 @@ void records(const std::string& qsPath) {
   std::vector<double> times;
   {
     qs::records::RunInfo info;
-    info.started = qs::records::localStamp();
+    info.started = qs::records::nowStamp();
     info.programmeKey = "Ver";
     qs::records::RunRecorder recorder("bench-results.db", info);
     for (int i = 0; i < 200; ++i) {
       qs::records::PointRecord p;
       p.number = i + 1;
       p.averageFresh = p.channelFresh[0] = p.channelFresh[1] = p.channelFresh[2] = true;
-      p.limit = 0.5;
+      p.limit = "0,5";
       auto start = Clock::now();
       recorder.point(p);
       times.push_back(msSince(start));
@@ -519,26 +519,26 @@ void records(const std::string& qsPath) {
          median(times) / point, "<= 0.01");
 
   std::string error;
-  auto db = qs::records::ResultsDb::open("report-results.db", true, &error);
+  auto db = qs::records::ResultsDb::open("report-results.db", qs::records::ResultsDb::Access::Write, &error);
   if (!db) return;
-  sqlite3_exec(db->handle(), "BEGIN", nullptr, nullptr, nullptr);
   for (int run = 0; run < 1000; ++run) {
     qs::records::RunInfo info;
-    info.started = "2026-03-01 10:00:00";
+    info.started = qs::records::nowStamp();
     info.serial = fmt("%06.0f", run);
     info.programmeKey = "Ver";
-    int64_t id = db->startRun(info, &error);
+    std::vector<qs::records::PointRecord> points;
     for (int i = 1; i <= 100; ++i) {
       qs::records::PointRecord p;
       p.seq = p.number = i;
       p.averageFresh = p.channelFresh[0] = p.channelFresh[1] = p.channelFresh[2] = true;
       p.channel[0] = 0.001 * i;
       p.measured = info.started;
-      db->addPoint(id, p, &error);
+      points.push_back(p);
     }
-    db->endRun(id, qs::records::RunEnd::Finished, info.started, "", &error);
+    qs::records::RunEndRecord end{qs::records::RunEnd::Finished, info.started, ""};
+    int64_t id = -1;
+    db->record(info, &id, points, 100, &end, &error);
   }
-  sqlite3_exec(db->handle(), "COMMIT", nullptr, nullptr, nullptr);
   db.reset();
   std::string command = "'" + qsPath + "' report --db report-results.db --csv report.csv >/dev/null";
   auto start = Clock::now();

@@ -143,7 +143,7 @@ int runEntry(int argc, char** argv) {
     // the system's own form of the command line.
     std::vector<std::string> args = platform::utf8Arguments(argc, argv);
     args.erase(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(2, args.size())));
-    return records::runReport(args, stdout, stderr);
+    return records::runReport(args, stdout, stderr, settingsPath("station.id"));
   }
 
   Console::init();
@@ -158,8 +158,8 @@ int runEntry(int argc, char** argv) {
   if (std::FILE* f = std::fopen(records::kDatabaseName, "rb")) {
     std::fclose(f);
     std::string error;
-    if (auto db = records::ResultsDb::open(records::kDatabaseName, false, &error))
-      db->markLostRuns(platform::workstationName(), &error);
+    if (auto db = records::ResultsDb::open(records::kDatabaseName, records::ResultsDb::Access::Write, &error))
+      db->markLostRuns(records::stationIdentity(settingsPath("station.id")), platform::workstationName(), &error);
   }
 
   // The reference installation's controller and the start-up programme.

@@ -2,6 +2,7 @@
 // after the other, on the reference installation (directly, or through the
 // master of a stand), with the averaged value and the three channel values
 // that the installation measured at each.
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -58,12 +59,40 @@ std::vector<Programme> programmes(const std::string& path) {
 
 bool escPressed() { return Console::keyPending() && Console::readKey() == kKeyEsc; }
 
-// A measured value in its column, or a word saying that none came.
+// A number that does not fit its column shows as #s (the records keep it
+// whole), so that a row never reaches into the installation's panel.
+std::string inColumn(const std::string& number, int width) {
+  return number.size() <= static_cast<size_t>(width) ? number : std::string(static_cast<size_t>(width), '#');
+}
+
+// A measured value in its column (at the resolution it is judged with), or
+// a word saying that none came or that the installation could not measure
+// it.
 std::string valueText(bool fresh, double value, int width) {
   char text[48];
-  if (fresh) std::snprintf(text, sizeof text, "%*.3f", width, value);
+  if (fresh && std::isfinite(value)) std::snprintf(text, sizeof text, "%*s", width, inColumn(records::fixed3(value), width).c_str());
+  else if (fresh) std::snprintf(text, sizeof text, "%*s", width + 6, "ошибка");  // six letters, twelve bytes
   else std::snprintf(text, sizeof text, "%*s", width + 3, "нет");  // three letters, six bytes
   return text;
+}
+
+// A point's state as its row shows it beside the installation's panel,
+// where a row has 80 columns (the records keep the whole word).
+const char* shortStateText(records::PointState state) {
+  return state == records::PointState::NotMeasured ? "не изм." : records::stateText(state);
+}
+
+// The line above the table that says what the records could not take yet:
+// how many points wait to be written and why; empty once all is written.
+std::string recordsLine(const records::RunRecorder& recorder) {
+  int waiting = recorder.waiting();
+  if (waiting == 0 && !recorder.endWaiting()) return "";
+  std::string problem = recorder.problem();
+  std::string line = problem == records::kNewerFileText ? problem
+                     : problem.empty()                  ? std::string("results.db")
+                                                        : "results.db (" + problem + ")";
+  if (waiting > 0) return line + ": ждут записи точек: " + std::to_string(waiting);
+  return line + ": ждёт записи прогон";
 }
 
 // A text cut to at most `cells` characters.
@@ -92,16 +121,22 @@ records::PointRecord recordOfPoint(const TestPoint& tp, const std::string& file,
   r.phases = phaseName(tp.phases);
   r.averageFresh = v.averageFresh && !ended;
   r.average = v.average;
+  std::string channelErrors;
   for (int n = 0; n < 3; ++n) {
-    r.channelFresh[n] = v.channelFresh[n] && !ended;
-    r.channel[n] = v.channel[n];
+    // A channel the installation could not measure (its error frame, or a
+    // value that is no number) is not measured at this point.
+    bool error = v.channelFresh[n] && !std::isfinite(v.channel[n]);
+    if (error) channelErrors += (channelErrors.empty() ? "ошибка канала " : ", ") + std::to_string(n + 1);
+    r.channelFresh[n] = v.channelFresh[n] && !error && !ended;
+    r.channel[n] = error ? 0.0 : v.channel[n];
   }
-  r.measured = records::localStamp();
+  r.measured = records::nowStamp();
   r.durationMs = ms;
   r.limit = tp.limit;
-  if (tp.limit >= 0) r.limitSource = file + ":" + std::to_string(tp.sourceLine);
+  if (!tp.limit.empty()) r.limitSource = file + ":" + std::to_string(tp.sourceLine);
   if (ended) r.reason = endedBy;
   else if (!v.averageFresh) r.reason = "нет нового среднего";
+  else if (!channelErrors.empty()) r.reason = channelErrors;
   else if (!v.channelFresh[0] || !v.channelFresh[1] || !v.channelFresh[2]) r.reason = "нет новых значений каналов";
   r.state = records::judgePoint(r);
   return r;
@@ -109,8 +144,9 @@ records::PointRecord recordOfPoint(const TestPoint& tp, const std::string& file,
 
 records::RunInfo MeterMenu::runInfo(const std::string& key, int identity) {
   records::RunInfo r;
-  r.started = records::localStamp();
+  r.started = records::nowStamp();
   r.workstation = platform::workstationName();
+  r.station = records::stationIdentity(settingsPath("station.id"));
   r.bench = zu_->sync != nullptr && zu_->isSlave() ? zu_->sync->benchNumber() : 0;
   r.address = link_.deviceAddress;
   char text[32];
@@ -159,24 +195,37 @@ int MeterMenu::verification() {
   Console::clearLinesWide(19, 18);
   if (r == kKeyEsc) return kKeyEsc;
   if (r != 0) {
-    Console::print("\nОшибка загрузки программы поверки (%d).\n", r);
+    if (!zu_->programmeError.empty()) Console::print("\n%s\n", fitted(zu_->programmeError, 99).c_str());
+    else Console::print("\nОшибка загрузки программы поверки (%d).\n", r);
     return r;
   }
   std::vector<TestPoint> points = zu_->testPoints;
   records::RunRecorder recorder(records::kDatabaseName, runInfo(p.key, p.identity));
-  std::string problemShown, notMeasured;
-  auto showProblem = [&] {  // a record that could not be written is said once, above the table
-    if (recorder.problem().empty() || recorder.problem() == problemShown) return;
-    problemShown = recorder.problem();
+  // Beside the installation's panel (a bench of its own, no stand) a row has
+  // 80 columns: narrower channel columns and the short state.
+  bool besidePanel = !(zu_->sync != nullptr && zu_->isSlave());
+  int channelWidth = besidePanel ? 8 : 9;
+  std::string lineShown, notMeasured;
+  auto showRecords = [&] {  // what the records could not take yet, above the table
+    std::string line = recordsLine(recorder);
+    if (line == lineShown) return;
+    lineShown = line;
     ConsolePos at = Console::getCursor();
-    Console::clearLinesWide(19, 1);
+    // Beside the panel only the row's own 80 columns are cleared.
+    if (besidePanel) Console::gotoXY(0, 19);
+    else Console::clearLinesWide(19, 1);
+    std::string shownLine = fitted(line, besidePanel ? 79 : 96);
+    size_t cells = 0;
+    for (unsigned char c : shownLine) cells += (c & 0xC0) != 0x80;
     Console::setColor(kAttrWarning);
-    Console::print("%s", fitted("Результат не записан в results.db: " + problemShown, 96).c_str());
+    Console::print("%s", shownLine.c_str());
     Console::setColor(kAttrNormal);
+    if (besidePanel && cells < 79) Console::print("%s", std::string(79 - cells, ' ').c_str());
     Console::setCursor(at);
   };
-  showProblem();
-  Console::print("\n N     U       I      PF   Ф    Среднее    Канал 1   Канал 2   Канал 3\n");
+  showRecords();
+  Console::print(besidePanel ? "\n N     U       I      PF   Ф    Среднее   Канал 1  Канал 2  Канал 3\n"
+                             : "\n N     U       I      PF   Ф    Среднее    Канал 1   Канал 2   Канал 3\n");
   int shown = 0;
   int result = 0;
   for (const TestPoint& tp : points) {
@@ -192,18 +241,20 @@ int MeterMenu::verification() {
     recorder.point(rec);  // committed before its row is shown (an interrupted point as not measured)
     if (rec.state == records::PointState::NotMeasured && result == 0)
       notMeasured += (notMeasured.empty() ? "" : ", ") + std::to_string(tp.number);
-    showProblem();
+    showRecords();
     if (result != 0) break;
     if (shown == 15) {  // the table keeps to the work area
       Console::clearLinesWide(21, 15);
       shown = 0;
     }
     Console::gotoXY(0, 21 + shown++);
-    Console::print("%2d %7.2f %7.3f %6.2f %-5s %s %s %s %s %s", tp.number, tp.U * tp.Upct * 0.01,
-                   tp.I * tp.Ipct * 0.01, tp.PF, phaseName(tp.phases), valueText(v.averageFresh, v.average, 10).c_str(),
-                   valueText(v.channelFresh[0], v.channel[0], 9).c_str(),
-                   valueText(v.channelFresh[1], v.channel[1], 9).c_str(),
-                   valueText(v.channelFresh[2], v.channel[2], 9).c_str(), records::stateText(rec.state));
+    Console::print("%2d %7.2f %7s %6.2f %-5s %s %s %s %s %s", tp.number, tp.U * tp.Upct * 0.01,
+                   inColumn(records::currentText(tp.I * tp.Ipct * 0.01), 7).c_str(), tp.PF, phaseName(tp.phases),
+                   valueText(v.averageFresh, v.average, 10).c_str(),
+                   valueText(v.channelFresh[0], v.channel[0], channelWidth).c_str(),
+                   valueText(v.channelFresh[1], v.channel[1], channelWidth).c_str(),
+                   valueText(v.channelFresh[2], v.channel[2], channelWidth).c_str(),
+                   besidePanel ? shortStateText(rec.state) : records::stateText(rec.state));
     if (zu_->sync != nullptr && zu_->isSlave()) zu_->sync->postIdle();
   }
   if (zu_->sync != nullptr && zu_->isSlave()) zu_->sync->postLeaveCalibration();
@@ -211,13 +262,13 @@ int MeterMenu::verification() {
   // stand the master does it for the step that was not done).
   else if (result != 0) zu_->reset();
   std::string verdict = recorder.finish(result == 0);
-  showProblem();
+  showRecords();
   Console::gotoXY(0, 36);
   std::string end = result == 0 ? "Поверка завершена." : "Поверка прервана.";
   if (result != 0 && masterGone()) end += std::string(" ") + kMasterGoneText + ".";
   if (!verdict.empty()) end += std::string(" Итог: ") + records::stateText(records::stateOfWord(verdict)) + ".";
   if (!notMeasured.empty()) end += " Не измерены точки: " + notMeasured + ".";
-  Console::print("%s", fitted(end, 99).c_str());
+  Console::print("%s", fitted(end, besidePanel ? 79 : 99).c_str());
   Console::readKey();
   Console::clearLinesWide(19, 18);
   return result;

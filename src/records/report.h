@@ -1,6 +1,6 @@
 // `qs report`: the verification records for the office, without the
 // console screen: a list of runs, their points as CSV for a spreadsheet, a
-// printable protocol as HTML.
+// printable protocol as HTML, a consistent copy of the database.
 #pragma once
 #include <cstdio>
 #include <string>
@@ -10,10 +10,12 @@
 
 namespace qs::records {
 
-// Runs the report with the arguments after "report"; 0, or 1 with a message
-// on `err` (a database missing or unreadable, a file not written, an
-// argument not understood).
-int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+// Runs the report with the arguments after "report" (UTF-8); 0, or 1 with a
+// message on `err` (a database missing or unreadable, a file not written,
+// an argument not understood). `stationFile` holds this computer's
+// identity, by which runs whose writer is gone are told from runs that go
+// on.
+int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const std::string& stationFile);
 
 // What the report writes, for the runs given (newest first) and their points.
 struct ReportRun {
@@ -23,5 +25,11 @@ struct ReportRun {
 std::string runsListing(const std::vector<RunRow>& runs);
 std::string pointsCsv(const std::vector<ReportRun>& runs);
 std::string protocolHtml(const std::vector<ReportRun>& runs);
+
+// A field of the CSV: text a spreadsheet keeps as written (never a formula,
+// never turned into a number or a date), or an identifier such as a serial
+// number or a version, kept with its leading zeros and dots.
+std::string csvText(const std::string& s);
+std::string csvIdentifier(const std::string& s);
 
 }  // namespace qs::records

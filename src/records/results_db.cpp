@@ -4,22 +4,32 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <random>
 
+#include "console/whole_file.h"
 #include "devlink/local_time.h"
 #include "platform/process.h"
+#include "platform/time.h"
 
 namespace qs::records {
 namespace {
 
-// The schema. `points` is keyed by the run and the point's place in it, so
-// a point is there once however often a writer is interrupted.
-constexpr const char* kSchema = R"(
-CREATE TABLE IF NOT EXISTS runs(
-  id INTEGER PRIMARY KEY,
+// The layout. `runs.id` is AUTOINCREMENT so that a protocol number is never
+// given twice, even after the newest run was deleted; `points` is keyed by
+// the run and the point's place in it, so a point is there once however
+// often a write is tried. Times are UTC text with the writer's offset in
+// minutes beside them.
+constexpr const char* kTables = R"(
+CREATE TABLE runs(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
   started TEXT NOT NULL,
+  started_offset INTEGER NOT NULL,
   ended TEXT,
+  ended_offset INTEGER,
   workstation TEXT NOT NULL,
+  station TEXT NOT NULL,
   bench INTEGER NOT NULL,
   address INTEGER NOT NULL,
   serial TEXT NOT NULL,
@@ -31,10 +41,9 @@ CREATE TABLE IF NOT EXISTS runs(
   pid INTEGER NOT NULL,
   pid_mark INTEGER NOT NULL,
   outcome TEXT NOT NULL DEFAULT 'open',
-  verdict TEXT NOT NULL DEFAULT '');
-CREATE INDEX IF NOT EXISTS runs_serial ON runs(serial);
-CREATE INDEX IF NOT EXISTS runs_started ON runs(started);
-CREATE TABLE IF NOT EXISTS points(
+  verdict TEXT NOT NULL DEFAULT '',
+  points_shown INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE points(
   run_id INTEGER NOT NULL REFERENCES runs(id),
   seq INTEGER NOT NULL,
   number INTEGER NOT NULL,
@@ -42,12 +51,54 @@ CREATE TABLE IF NOT EXISTS points(
   load TEXT NOT NULL, phases TEXT NOT NULL,
   average REAL, channel1 REAL, channel2 REAL, channel3 REAL,
   measured TEXT NOT NULL,
+  measured_offset INTEGER NOT NULL,
   duration_ms INTEGER NOT NULL,
   limit_pct REAL,
+  limit_text TEXT NOT NULL,
   limit_source TEXT NOT NULL,
   state TEXT NOT NULL,
   reason TEXT NOT NULL,
   PRIMARY KEY(run_id, seq));
+)";
+constexpr const char* kIndexes = "CREATE INDEX runs_serial ON runs(serial);";
+
+// The first layout brought forward: its local times become UTC with the
+// offset of this computer's zone at that time (the file was written on the
+// stand's own computer, whose zone is the one at hand), its limits get
+// their text, and a run counts as many points shown as its highest place:
+// a point that the first layout dropped left a gap there.
+constexpr const char* kFromFirstLayout = R"(
+ALTER TABLE runs RENAME TO runs_v0;
+ALTER TABLE points RENAME TO points_v0;
+DROP INDEX IF EXISTS runs_serial;
+DROP INDEX IF EXISTS runs_started;
+%TABLES%
+INSERT INTO runs(id, started, started_offset, ended, ended_offset, workstation, station, bench, address, serial,
+                 device_type, version, programme_key, programme_id, programme_file, pid, pid_mark, outcome, verdict,
+                 points_shown)
+SELECT id, ifnull(datetime(started, 'utc'), started),
+       ifnull(CAST(round((julianday(started) - julianday(started, 'utc')) * 1440) AS INTEGER), 0),
+       CASE WHEN ifnull(ended, '') = '' THEN NULL ELSE ifnull(datetime(ended, 'utc'), ended) END,
+       CASE WHEN ifnull(ended, '') = '' THEN NULL
+            ELSE ifnull(CAST(round((julianday(ended) - julianday(ended, 'utc')) * 1440) AS INTEGER), 0) END,
+       workstation, '', bench, address, serial, device_type, version, programme_key, programme_id, programme_file,
+       pid, pid_mark, outcome, verdict,
+       ifnull((SELECT max(seq) FROM points_v0 WHERE run_id = runs_v0.id), 0)
+FROM runs_v0;
+INSERT INTO points(run_id, seq, number, u, i, pf, load, phases, average, channel1, channel2, channel3, measured,
+                   measured_offset, duration_ms, limit_pct, limit_text, limit_source, state, reason)
+SELECT run_id, seq, number, u, i, pf, load, phases, average, channel1, channel2, channel3,
+       ifnull(datetime(measured, 'utc'), measured),
+       ifnull(CAST(round((julianday(measured) - julianday(measured, 'utc')) * 1440) AS INTEGER), 0),
+       duration_ms, limit_pct,
+       CASE WHEN limit_pct IS NULL THEN ''
+            WHEN limit_pct = round(limit_pct, 3) AND abs(limit_pct) < 1e9
+            THEN replace(rtrim(rtrim(printf('%.3f', limit_pct), '0'), '.'), '.', ',')
+            ELSE replace(printf('%!.15g', limit_pct), '.', ',') END,
+       limit_source, state, reason
+FROM points_v0;
+DROP TABLE points_v0;
+DROP TABLE runs_v0;
 )";
 
 std::string message(sqlite3* db) { return db != nullptr ? sqlite3_errmsg(db) : "нет памяти"; }
@@ -55,7 +106,7 @@ std::string message(sqlite3* db) { return db != nullptr ? sqlite3_errmsg(db) : "
 // A prepared statement that is finalized however the function leaves.
 class Statement {
  public:
-  Statement(sqlite3* db, const char* sql) : db_(db) {
+  Statement(sqlite3* db, const char* sql) {
     if (sqlite3_prepare_v2(db, sql, -1, &st_, nullptr) != SQLITE_OK) st_ = nullptr;
   }
   ~Statement() { sqlite3_finalize(st_); }
@@ -87,7 +138,6 @@ class Statement {
   double columnReal(int i) { return sqlite3_column_double(st_, i); }
 
  private:
-  sqlite3* db_;
   sqlite3_stmt* st_ = nullptr;
 };
 
@@ -95,6 +145,106 @@ bool fail(sqlite3* db, std::string* error) {
   if (error != nullptr) *error = message(db);
   return false;
 }
+
+bool execOn(sqlite3* db, const std::string& sql, std::string* error) {
+  char* text = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &text) == SQLITE_OK) return true;
+  if (error != nullptr) *error = text != nullptr ? text : message(db);
+  sqlite3_free(text);
+  return false;
+}
+
+int64_t pragmaValue(sqlite3* db, const char* name, bool* ok) {
+  Statement q(db, (std::string("PRAGMA ") + name).c_str());
+  if (!q.ok() || q.step() != SQLITE_ROW) {
+    *ok = false;
+    return 0;
+  }
+  return q.columnInt(0);
+}
+
+// What a file holds: no tables yet, the first layout, a layout of this
+// program's (its version), or something else (-2).
+constexpr int kEmpty = -1, kForeign = -2, kUnreadable = -3;
+int layoutOf(sqlite3* db, std::string* error) {
+  bool ok = true;
+  int64_t app = pragmaValue(db, "application_id", &ok);
+  int64_t version = pragmaValue(db, "user_version", &ok);
+  if (!ok) {
+    fail(db, error);
+    return kUnreadable;
+  }
+  if (app == kApplicationId) return static_cast<int>(version);
+  Statement q(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('runs', 'points')");
+  if (!q.ok() || q.step() != SQLITE_ROW) {
+    fail(db, error);
+    return kUnreadable;
+  }
+  int64_t tables = q.columnInt(0);
+  Statement any(db, "SELECT count(*) FROM sqlite_master");
+  int64_t objects = any.ok() && any.step() == SQLITE_ROW ? any.columnInt(0) : -1;
+  if (app == 0 && version == 0 && objects == 0) return kEmpty;
+  if (app == 0 && version == 0 && tables == 2) return 0;
+  if (error != nullptr) *error = "не база результатов qs";
+  return kForeign;
+}
+
+std::string replaced(std::string text, const std::string& what, const std::string& with) {
+  size_t at = text.find(what);
+  if (at != std::string::npos) text.replace(at, what.size(), with);
+  return text;
+}
+
+// Makes the tables, or brings the first layout forward, inside the
+// transaction the caller holds.
+bool bringForward(sqlite3* db, int layout, std::string* error) {
+  std::string sql = layout == kEmpty ? std::string(kTables) : replaced(kFromFirstLayout, "%TABLES%", kTables);
+  sql += kIndexes;
+  char pragmas[96];
+  std::snprintf(pragmas, sizeof pragmas, "PRAGMA application_id = %d; PRAGMA user_version = %d;", kApplicationId,
+                kSchemaVersion);
+  sql += pragmas;
+  return execOn(db, sql, error);
+}
+
+// Days since 1970-01-01 of a civil date, and back (proleptic Gregorian).
+int64_t daysFromCivil(int64_t y, int m, int d) {
+  y -= m <= 2;
+  int64_t era = (y >= 0 ? y : y - 399) / 400;
+  int64_t yoe = y - era * 400;
+  int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+std::string civilText(int64_t seconds) {
+  int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+  int64_t rest = seconds - days * 86400;
+  int64_t z = days + 719468;
+  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  int64_t doe = z - era * 146097;
+  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t y = yoe + era * 400;
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  int64_t mp = (5 * doy + 2) / 153;
+  int64_t d = doy - (153 * mp + 2) / 5 + 1;
+  int64_t m = mp + (mp < 10 ? 3 : -9);
+  char text[96];
+  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", static_cast<long long>(y + (m <= 2)),
+                static_cast<long long>(m), static_cast<long long>(d), static_cast<long long>(rest / 3600),
+                static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
+  return text;
+}
+
+Stamp stampOf(Statement& q, int textColumn, int offsetColumn) {
+  Stamp s;
+  if (q.columnNull(textColumn) || !parseUtcText(q.columnText(textColumn), &s.utc)) s.utc = -1;
+  s.offsetMin = static_cast<int>(q.columnInt(offsetColumn));
+  return s;
+}
+
+// Runs the statement to its end.
+bool done(sqlite3* db, Statement& q, std::string* error) { return q.step() == SQLITE_DONE || fail(db, error); }
 
 }  // namespace
 
@@ -139,13 +289,117 @@ RunEnd endOfWord(const std::string& word) {
   return RunEnd::Open;
 }
 
+Stamp nowStamp() {
+  Stamp s;
+  s.utc = static_cast<int64_t>(std::time(nullptr));
+  std::tm tm{};
+  if (localTime(s.utc, &tm)) {
+    int64_t local = daysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) * 86400 + tm.tm_hour * 3600 +
+                    tm.tm_min * 60 + tm.tm_sec;
+    s.offsetMin = static_cast<int>((local - s.utc) / 60);
+  }
+  return s;
+}
+
+std::string localText(const Stamp& s) { return s.known() ? civilText(s.utc + s.offsetMin * 60LL) : ""; }
+
+std::string utcText(int64_t utc) { return civilText(utc); }
+
+bool parseUtcText(const std::string& t, int64_t* utc) {
+  int y, mo, d, h, mi, s;
+  char tail;
+  if (t.size() != 19 || std::sscanf(t.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6)
+    return false;
+  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60 || h < 0 || mi < 0 || s < 0) return false;
+  *utc = daysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + s;
+  return true;
+}
+
+int64_t thousandths(double v) {
+  if (!std::isfinite(v) || std::fabs(v) >= kLargestValue) return 0;
+  return std::llround(v * 1000.0);
+}
+
+std::string fixed3(double v, char point) {
+  char text[400];
+  if (!std::isfinite(v) || std::fabs(v) >= kLargestValue) {
+    std::snprintf(text, sizeof text, "%.3f", v);
+  } else {
+    int64_t t = thousandths(v);
+    uint64_t size = static_cast<uint64_t>(t < 0 ? -t : t);
+    std::snprintf(text, sizeof text, "%s%llu.%03llu", t < 0 ? "-" : "", static_cast<unsigned long long>(size / 1000),
+                  static_cast<unsigned long long>(size % 1000));
+  }
+  for (char* c = text; *c; ++c)
+    if (*c == '.') *c = point;
+  return text;
+}
+
+std::string currentText(double amperes, char point) {
+  int decimals = 3;
+  double size = std::fabs(amperes);
+  while (decimals < 9 && size > 0 && size * std::pow(10.0, decimals) < 99.5) ++decimals;
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, amperes);
+  std::string out = text;
+  // Digits past the third decimal only where they carry the value.
+  while (decimals-- > 3 && out.back() == '0') out.pop_back();
+  for (char& c : out)
+    if (c == '.') c = point;
+  return out;
+}
+
+bool parseLimit(const std::string& text, int64_t* out) {
+  size_t at = 0, end = text.size();
+  while (at < end && (text[at] == ' ' || text[at] == '\t')) ++at;
+  while (end > at && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r' || text[end - 1] == '\n'))
+    --end;
+  if (at == end) return false;
+  int64_t whole = 0, fraction = 0;
+  int intDigits = 0, decimals = 0;
+  bool seenPoint = false;
+  for (size_t i = at; i < end; ++i) {
+    char c = text[i];
+    if ((c == '.' || c == ',') && !seenPoint) {
+      seenPoint = true;
+    } else if (c >= '0' && c <= '9') {
+      if (seenPoint) {
+        if (++decimals > 3) return false;
+        fraction = fraction * 10 + (c - '0');
+      } else {
+        if (++intDigits > 9) return false;
+        whole = whole * 10 + (c - '0');
+      }
+    } else {
+      return false;
+    }
+  }
+  if (intDigits == 0 && decimals == 0) return false;
+  while (decimals++ < 3) fraction *= 10;
+  if (out != nullptr) *out = whole * 1000 + fraction;
+  return true;
+}
+
+std::string limitShown(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+    out += c == '.' ? ',' : c;
+  }
+  return out;
+}
+
 PointState judgePoint(const PointRecord& p) {
   bool all = p.averageFresh;
-  for (bool fresh : p.channelFresh) all = all && fresh;
+  for (int n = 0; n < 3; ++n) all = all && p.channelFresh[n] && std::isfinite(p.channel[n]);
   if (!all) return PointState::NotMeasured;
-  if (!(p.limit >= 0)) return PointState::Unjudged;
-  for (double v : p.channel)
-    if (!(std::fabs(v) <= p.limit)) return PointState::Failed;
+  int64_t limit = 0;
+  if (p.limit.empty() || !parseLimit(p.limit, &limit)) return PointState::Unjudged;
+  for (double v : p.channel) {
+    if (std::fabs(v) >= kLargestValue) return PointState::Failed;  // beyond any limit
+    int64_t t = thousandths(v);
+    if ((t < 0 ? -t : t) > limit) return PointState::Failed;
+  }
   return PointState::Passed;
 }
 
@@ -159,35 +413,69 @@ std::string runVerdict(const std::vector<PointState>& states, bool anyLimit, boo
   return stateWord(notMeasured ? PointState::NotMeasured : PointState::Passed);
 }
 
-std::string localStamp() {
-  std::tm tm{};
-  char text[32] = "";
-  if (localTime(static_cast<int64_t>(std::time(nullptr)), &tm)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-  return text;
+std::string lostVerdict(const std::vector<PointState>& recorded, bool anyLimit) {
+  return runVerdict(recorded, anyLimit, false);
 }
 
-std::unique_ptr<ResultsDb> ResultsDb::open(const std::string& path, bool create, std::string* error) {
+std::unique_ptr<ResultsDb> ResultsDb::open(const std::string& path, Access access, std::string* error) {
+  bool write = access == Access::Write;
   sqlite3* db = nullptr;
-  int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_FULLMUTEX;
-  int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
-  if (rc != SQLITE_OK && !create) {  // a report may read what it cannot write
-    sqlite3_close(db);
-    db = nullptr;
-    rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX, nullptr);
-  }
-  if (rc != SQLITE_OK) {
+  int flags = (write ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_FULLMUTEX;
+  if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
     if (error != nullptr) *error = message(db);
     sqlite3_close(db);
     return nullptr;
   }
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   std::unique_ptr<ResultsDb> out(new ResultsDb(db));
-  // The schema is made once; a file that is not a database, or a database
-  // of something else, is refused here.
-  if (create && !out->exec(kSchema, error)) return nullptr;
-  Statement check(db, "SELECT count(*) FROM runs, points WHERE 0");
+  int layout = layoutOf(db, error);
+  if (layout == kForeign || layout == kUnreadable) return nullptr;
+  if (layout > kSchemaVersion && write) {
+    if (error != nullptr) *error = kNewerFileText;
+    return nullptr;
+  }
+  out->fileVersion_ = layout == kEmpty ? kSchemaVersion : layout;
+  if (write) {
+    // A reader never holds up a writer, and a writer never a reader.
+    execOn(db, "PRAGMA journal_mode = WAL", nullptr);
+    if (layout < kSchemaVersion) {
+      // Another process may be doing the same: the layout is looked at
+      // again under the write lock.
+      if (!out->exec("BEGIN IMMEDIATE", error)) return nullptr;
+      int now = layoutOf(db, error);
+      bool ok = now >= kEmpty && (now == kSchemaVersion || bringForward(db, now, error));
+      if (!ok || !out->exec("COMMIT", error)) {
+        execOn(db, "ROLLBACK", nullptr);
+        return nullptr;
+      }
+    }
+  } else if (layout == kEmpty) {
+    if (error != nullptr) *error = "не база результатов qs";
+    return nullptr;
+  } else if (layout < kSchemaVersion) {
+    // Read through a copy brought forward in memory: the file stays as it is.
+    sqlite3* memory = nullptr;
+    if (sqlite3_open_v2(":memory:", &memory, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+      fail(memory, error);
+      sqlite3_close(memory);
+      return nullptr;
+    }
+    std::unique_ptr<ResultsDb> copy(new ResultsDb(memory));
+    sqlite3_backup* b = sqlite3_backup_init(memory, "main", db, "main");
+    bool copied = b != nullptr && sqlite3_backup_step(b, -1) == SQLITE_DONE;
+    sqlite3_backup_finish(b);
+    if (!copied) {
+      fail(b == nullptr ? memory : db, error);
+      return nullptr;
+    }
+    if (!copy->exec("BEGIN", error) || !bringForward(memory, layout, error) || !copy->exec("COMMIT", error))
+      return nullptr;
+    copy->fileVersion_ = layout;
+    out = std::move(copy);
+  }
+  Statement check(out->db_, "SELECT count(*) FROM runs, points WHERE 0");
   if (!check.ok() || check.step() != SQLITE_ROW) {
-    if (error != nullptr) *error = message(db);
+    fail(out->db_, error);
     return nullptr;
   }
   return out;
@@ -195,101 +483,143 @@ std::unique_ptr<ResultsDb> ResultsDb::open(const std::string& path, bool create,
 
 ResultsDb::~ResultsDb() { sqlite3_close(db_); }
 
-bool ResultsDb::exec(const char* sql, std::string* error) {
-  char* text = nullptr;
-  if (sqlite3_exec(db_, sql, nullptr, nullptr, &text) == SQLITE_OK) return true;
-  if (error != nullptr) *error = text != nullptr ? text : message(db_);
-  sqlite3_free(text);
-  return false;
-}
+bool ResultsDb::exec(const char* sql, std::string* error) { return execOn(db_, sql, error); }
 
-int ResultsDb::markLostRuns(const std::string& workstation, std::string* error) {
+int ResultsDb::markLostRuns(const std::string& station, const std::string& workstation, std::string* error) {
   std::vector<int64_t> lost;
   {
-    Statement q(db_, "SELECT id, pid, pid_mark FROM runs WHERE outcome = 'open' AND workstation = ?");
-    if (!q.ok()) { fail(db_, error); return -1; }
-    q.text(1, workstation);
+    Statement q(db_,
+                "SELECT id, pid, pid_mark, station, workstation FROM runs WHERE outcome = 'open' AND "
+                "((?1 <> '' AND station = ?1) OR (station = '' AND workstation = ?2 AND ?2 <> ''))");
+    if (!q.ok()) {
+      fail(db_, error);
+      return -1;
+    }
+    q.text(1, station).text(2, workstation);
     int rc;
     while ((rc = q.step()) == SQLITE_ROW) {
-      uint32_t pid = static_cast<uint32_t>(q.columnInt(1));
-      uint64_t mark = static_cast<uint64_t>(q.columnInt(2));
-      bool running = platform::pidRunning(pid) && platform::processStartMark(pid) == mark;
-      if (!running) lost.push_back(q.columnInt(0));
+      RunRow r;
+      r.end = RunEnd::Open;
+      r.info.pid = static_cast<uint32_t>(q.columnInt(1));
+      r.info.pidMark = static_cast<uint64_t>(q.columnInt(2));
+      r.info.station = q.columnText(3);
+      r.info.workstation = q.columnText(4);
+      if (writerGone(r, station, workstation)) lost.push_back(q.columnInt(0));
     }
-    if (rc != SQLITE_DONE) { fail(db_, error); return -1; }
+    if (rc != SQLITE_DONE) {
+      fail(db_, error);
+      return -1;
+    }
   }
   for (int64_t id : lost) {
-    Statement u(db_, "UPDATE runs SET outcome = 'lost', verdict = CASE verdict WHEN '' THEN '' ELSE 'not measured' END "
-                     "WHERE id = ? AND outcome = 'open'");
-    if (!u.ok()) { fail(db_, error); return -1; }
+    Statement u(db_,
+                "UPDATE runs SET outcome = 'lost', verdict = CASE "
+                "WHEN EXISTS(SELECT 1 FROM points WHERE run_id = ?1 AND state = 'failed') THEN 'failed' "
+                "WHEN EXISTS(SELECT 1 FROM points WHERE run_id = ?1 AND limit_text <> '') THEN 'not measured' "
+                "ELSE '' END WHERE id = ?1 AND outcome = 'open'");
+    if (!u.ok()) {
+      fail(db_, error);
+      return -1;
+    }
     u.integer(1, id);
-    if (u.step() != SQLITE_DONE) { fail(db_, error); return -1; }
+    if (!done(db_, u, error)) return -1;
   }
   return static_cast<int>(lost.size());
 }
 
-int64_t ResultsDb::startRun(const RunInfo& r, std::string* error) {
-  Statement q(db_,
-              "INSERT INTO runs(started, workstation, bench, address, serial, device_type, version, programme_key, "
-              "programme_id, programme_file, pid, pid_mark) VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
-  if (!q.ok()) { fail(db_, error); return -1; }
-  q.text(1, r.started).text(2, r.workstation).integer(3, r.bench).integer(4, r.address).text(5, r.serial);
-  q.text(6, r.deviceType).text(7, r.version).text(8, r.programmeKey).integer(9, r.programmeId);
-  q.text(10, r.programmeFile).integer(11, r.pid).integer(12, static_cast<int64_t>(r.pidMark));
-  if (q.step() != SQLITE_DONE) { fail(db_, error); return -1; }
-  return sqlite3_last_insert_rowid(db_);
-}
-
-bool ResultsDb::addPoint(int64_t run, const PointRecord& p, std::string* error) {
-  Statement q(db_,
-              "INSERT INTO points(run_id, seq, number, u, i, pf, load, phases, average, channel1, channel2, channel3, "
-              "measured, duration_ms, limit_pct, limit_source, state, reason) "
-              "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
-  if (!q.ok()) return fail(db_, error);
-  q.integer(1, run).integer(2, p.seq).integer(3, p.number).real(4, p.U).real(5, p.I).real(6, p.PF);
-  q.text(7, p.load).text(8, p.phases).realOrNull(9, p.averageFresh, p.average);
-  for (int n = 0; n < 3; ++n) q.realOrNull(10 + n, p.channelFresh[n], p.channel[n]);
-  q.text(13, p.measured).integer(14, p.durationMs).realOrNull(15, p.limit >= 0, p.limit);
-  q.text(16, p.limitSource).text(17, stateWord(p.state)).text(18, p.reason);
-  return q.step() == SQLITE_DONE || fail(db_, error);
-}
-
-bool ResultsDb::endRun(int64_t run, RunEnd end, const std::string& ended, const std::string& verdict,
-                       std::string* error) {
-  Statement q(db_, "UPDATE runs SET ended = ?, outcome = ?, verdict = ? WHERE id = ?");
-  if (!q.ok()) return fail(db_, error);
-  q.text(1, ended).text(2, endWord(end)).text(3, verdict).integer(4, run);
-  return q.step() == SQLITE_DONE || fail(db_, error);
+bool ResultsDb::record(const RunInfo& r, int64_t* run, const std::vector<PointRecord>& points, int shown,
+                       const RunEndRecord* end, std::string* error) {
+  if (!exec("BEGIN IMMEDIATE", error)) return false;
+  int64_t id = *run;
+  auto write = [&]() -> bool {
+    // A newer qs may have brought the file forward since it was opened.
+    bool ok = true;
+    if (pragmaValue(db_, "user_version", &ok) > kSchemaVersion || !ok) {
+      if (error != nullptr) *error = ok ? kNewerFileText : message(db_);
+      return false;
+    }
+    if (id < 0) {
+      Statement q(db_,
+                  "INSERT INTO runs(started, started_offset, workstation, station, bench, address, serial, "
+                  "device_type, version, programme_key, programme_id, programme_file, pid, pid_mark) "
+                  "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+      if (!q.ok()) return fail(db_, error);
+      q.text(1, utcText(r.started.utc)).integer(2, r.started.offsetMin).text(3, r.workstation).text(4, r.station);
+      q.integer(5, r.bench).integer(6, r.address).text(7, r.serial).text(8, r.deviceType).text(9, r.version);
+      q.text(10, r.programmeKey).integer(11, r.programmeId).text(12, r.programmeFile).integer(13, r.pid);
+      q.integer(14, static_cast<int64_t>(r.pidMark));
+      if (!done(db_, q, error)) return false;
+      id = sqlite3_last_insert_rowid(db_);
+    }
+    for (const PointRecord& p : points) {
+      Statement q(db_,
+                  "INSERT INTO points(run_id, seq, number, u, i, pf, load, phases, average, channel1, channel2, "
+                  "channel3, measured, measured_offset, duration_ms, limit_pct, limit_text, limit_source, state, "
+                  "reason) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) ON CONFLICT(run_id, seq) DO NOTHING");
+      if (!q.ok()) return fail(db_, error);
+      q.integer(1, id).integer(2, p.seq).integer(3, p.number).real(4, p.U).real(5, p.I).real(6, p.PF);
+      q.text(7, p.load).text(8, p.phases).realOrNull(9, p.averageFresh, p.average);
+      for (int n = 0; n < 3; ++n) q.realOrNull(10 + n, p.channelFresh[n], p.channel[n]);
+      q.text(13, utcText(p.measured.utc)).integer(14, p.measured.offsetMin).integer(15, p.durationMs);
+      int64_t limit = 0;
+      q.realOrNull(16, parseLimit(p.limit, &limit), static_cast<double>(limit) / 1000.0);
+      q.text(17, p.limit).text(18, p.limitSource).text(19, stateWord(p.state)).text(20, p.reason);
+      if (!done(db_, q, error)) return false;
+    }
+    Statement u(db_,
+                end != nullptr
+                    ? "UPDATE runs SET points_shown = ?2, ended = ?3, ended_offset = ?4, outcome = ?5, verdict = ?6 "
+                      "WHERE id = ?1"
+                    : "UPDATE runs SET points_shown = ?2 WHERE id = ?1");
+    if (!u.ok()) return fail(db_, error);
+    u.integer(1, id).integer(2, shown);
+    if (end != nullptr) {
+      u.text(3, utcText(end->ended.utc)).integer(4, end->ended.offsetMin).text(5, endWord(end->end));
+      u.text(6, end->verdict);
+    }
+    return done(db_, u, error);
+  };
+  if (write() && exec("COMMIT", error)) {
+    *run = id;
+    return true;
+  }
+  execOn(db_, "ROLLBACK", nullptr);
+  return false;
 }
 
 bool ResultsDb::runs(const std::string& serial, const std::string& since, int limit, std::vector<RunRow>* out,
                      std::string* error) {
   Statement q(db_,
-              "SELECT id, started, ifnull(ended, ''), workstation, bench, address, serial, device_type, version, "
-              "programme_key, programme_id, programme_file, outcome, verdict, "
-              "(SELECT count(*) FROM points WHERE run_id = runs.id) FROM runs "
-              "WHERE (?1 = '' OR upper(ltrim(serial, '0')) = upper(ltrim(?1, '0'))) AND (?2 = '' OR started >= ?2) "
-              "ORDER BY started DESC, id DESC LIMIT ?3");
+              "SELECT id, started, started_offset, ended, ifnull(ended_offset, 0), workstation, station, bench, "
+              "address, serial, device_type, version, programme_key, programme_id, programme_file, pid, pid_mark, "
+              "outcome, verdict, points_shown, (SELECT count(*) FROM points WHERE run_id = runs.id) FROM runs "
+              "WHERE (?1 = '' OR upper(ltrim(serial, '0')) = upper(ltrim(?1, '0'))) "
+              "AND (?2 = '' OR datetime(started, printf('%+d minutes', started_offset)) >= ?2) "
+              "ORDER BY id DESC LIMIT ?3");
   if (!q.ok()) return fail(db_, error);
   q.text(1, serial).text(2, since).integer(3, limit > 0 ? limit : -1);
   int rc;
   while ((rc = q.step()) == SQLITE_ROW) {
     RunRow r;
     r.id = q.columnInt(0);
-    r.info.started = q.columnText(1);
-    r.ended = q.columnText(2);
-    r.info.workstation = q.columnText(3);
-    r.info.bench = static_cast<int>(q.columnInt(4));
-    r.info.address = static_cast<int>(q.columnInt(5));
-    r.info.serial = q.columnText(6);
-    r.info.deviceType = q.columnText(7);
-    r.info.version = q.columnText(8);
-    r.info.programmeKey = q.columnText(9);
-    r.info.programmeId = static_cast<int>(q.columnInt(10));
-    r.info.programmeFile = q.columnText(11);
-    r.end = endOfWord(q.columnText(12));
-    r.verdict = q.columnText(13);
-    r.points = static_cast<int>(q.columnInt(14));
+    r.info.started = stampOf(q, 1, 2);
+    r.ended = stampOf(q, 3, 4);
+    r.info.workstation = q.columnText(5);
+    r.info.station = q.columnText(6);
+    r.info.bench = static_cast<int>(q.columnInt(7));
+    r.info.address = static_cast<int>(q.columnInt(8));
+    r.info.serial = q.columnText(9);
+    r.info.deviceType = q.columnText(10);
+    r.info.version = q.columnText(11);
+    r.info.programmeKey = q.columnText(12);
+    r.info.programmeId = static_cast<int>(q.columnInt(13));
+    r.info.programmeFile = q.columnText(14);
+    r.info.pid = static_cast<uint32_t>(q.columnInt(15));
+    r.info.pidMark = static_cast<uint64_t>(q.columnInt(16));
+    r.end = endOfWord(q.columnText(17));
+    r.verdict = q.columnText(18);
+    r.shown = static_cast<int>(q.columnInt(19));
+    r.recorded = static_cast<int>(q.columnInt(20));
     out->push_back(r);
   }
   return rc == SQLITE_DONE || fail(db_, error);
@@ -298,7 +628,8 @@ bool ResultsDb::runs(const std::string& serial, const std::string& since, int li
 bool ResultsDb::pointsOf(int64_t run, std::vector<PointRecord>* out, std::string* error) {
   Statement q(db_,
               "SELECT seq, number, u, i, pf, load, phases, average, channel1, channel2, channel3, measured, "
-              "duration_ms, limit_pct, limit_source, state, reason FROM points WHERE run_id = ? ORDER BY seq");
+              "measured_offset, duration_ms, limit_text, limit_source, state, reason FROM points WHERE run_id = ? "
+              "ORDER BY seq");
   if (!q.ok()) return fail(db_, error);
   q.integer(1, run);
   int rc;
@@ -317,15 +648,66 @@ bool ResultsDb::pointsOf(int64_t run, std::vector<PointRecord>* out, std::string
       p.channelFresh[n] = !q.columnNull(8 + n);
       p.channel[n] = q.columnReal(8 + n);
     }
-    p.measured = q.columnText(11);
-    p.durationMs = q.columnInt(12);
-    p.limit = q.columnNull(13) ? -1 : q.columnReal(13);
-    p.limitSource = q.columnText(14);
-    p.state = stateOfWord(q.columnText(15));
-    p.reason = q.columnText(16);
+    p.measured = stampOf(q, 11, 12);
+    p.durationMs = q.columnInt(13);
+    p.limit = q.columnText(14);
+    p.limitSource = q.columnText(15);
+    p.state = stateOfWord(q.columnText(16));
+    p.reason = q.columnText(17);
     out->push_back(p);
   }
   return rc == SQLITE_DONE || fail(db_, error);
+}
+
+bool ResultsDb::copyTo(const std::string& path, std::string* error) {
+  sqlite3* target = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    fail(target, error);
+    sqlite3_close(target);
+    return false;
+  }
+  // One step over the whole file: the copy is of one moment, whatever the
+  // benches write meanwhile.
+  sqlite3_backup* b = sqlite3_backup_init(target, "main", db_, "main");
+  int rc = b != nullptr ? sqlite3_backup_step(b, -1) : SQLITE_ERROR;
+  sqlite3_backup_finish(b);
+  bool ok = rc == SQLITE_DONE;
+  if (!ok) fail(b == nullptr ? target : db_, error);
+  // The copy is one file for the office: no journal beside it.
+  if (ok && !execOn(target, "PRAGMA journal_mode = DELETE", error)) ok = false;
+  if (sqlite3_close(target) != SQLITE_OK) ok = false;
+  return ok;
+}
+
+bool writerGone(const RunRow& r, const std::string& station, const std::string& workstation) {
+  if (r.end != RunEnd::Open) return false;
+  bool ours = r.info.station.empty() ? !workstation.empty() && r.info.workstation == workstation
+                                     : !station.empty() && r.info.station == station;
+  if (!ours) return false;
+  if (!platform::pidRunning(r.info.pid)) return true;
+  // A process whose start cannot be told is taken as the one that wrote.
+  uint64_t mark = platform::processStartMark(r.info.pid);
+  return mark != 0 && r.info.pidMark != 0 && mark != r.info.pidMark;
+}
+
+std::string stationIdentity(const std::string& file, bool make) {
+  std::string bytes;
+  if (readWholeFile(file, 256, &bytes) == ReadResult::kRead) {
+    while (!bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r' || bytes.back() == ' ')) bytes.pop_back();
+    if (bytes.size() >= 16 && bytes.find_first_not_of("0123456789abcdef") == std::string::npos) return bytes;
+  }
+  if (!make) return "";
+  std::random_device random;
+  std::seed_seq seed{random(), random(), random(), random(), static_cast<unsigned>(std::time(nullptr)),
+                     static_cast<unsigned>(platform::ownProcessId()), static_cast<unsigned>(platform::tickCount())};
+  std::mt19937_64 gen(seed);
+  char text[40];
+  std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(gen()),
+                static_cast<unsigned long long>(gen()));
+  if (writeWholeFile(file, std::string(text) + "\n") != WriteResult::kWritten) return platform::workstationName();
+  // Two processes may make it at once: the one that is on the disk counts.
+  if (readWholeFile(file, 256, &bytes) == ReadResult::kRead && bytes.size() >= 32) return bytes.substr(0, 32);
+  return text;
 }
 
 }  // namespace qs::records

@@ -1,8 +1,14 @@
 // The verification records: every run of a bench and every point it showed,
 // kept in an SQLite database in the working folder ("results.db", beside
-// QS_ADD). The master and every bench of a stand write to the same file;
-// SQLite's own locking orders them, and a writer waits for a lock at most
-// kBusyTimeoutMs before the record is given up (the run goes on).
+// QS_ADD). The master and every bench of a stand write to the same file on
+// the stand's own disk; SQLite's own locking orders the writers (a writer
+// waits for another at most kBusyTimeoutMs, then keeps its record for the
+// next try), and the file is kept in WAL mode so that a reader (a report,
+// a database browser) never holds up a writer.
+//
+// The file says what it is: its application id marks a qs results database
+// and its user version the layout. An older layout is brought forward in
+// one transaction when a writer opens it; a newer one is read, never written.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -15,13 +21,19 @@ namespace qs::records {
 
 constexpr const char* kDatabaseName = "results.db";
 constexpr int kBusyTimeoutMs = 2000;
+constexpr int32_t kApplicationId = 0x51535244;  // "QSRD"
+// 0: the first layout (no application id, local times); 1: UTC times with
+// the writer's offset, limits as text, counts of points shown, the
+// computer's identity, run numbers never reused.
+constexpr int kSchemaVersion = 1;
+constexpr const char* kNewerFileText = "results.db записан более новой версией qs";
 
 // How a point came out. A point is judged only when its programme line
 // gives a limit; a point whose values did not all come is not measured,
 // limit or not.
 enum class PointState { Unjudged, Passed, Failed, NotMeasured };
-// How a run ended; Open while it goes on (and after a crash, until the next
-// start finds it and marks it lost).
+// How a run ended; Open while it goes on (and after a crash, until it is
+// found lost).
 enum class RunEnd { Open, Finished, Interrupted, Lost };
 
 const char* stateWord(PointState state);   // "passed", "failed", "not measured", "" (stored)
@@ -30,18 +42,52 @@ const char* endWord(RunEnd end);           // "open", "finished", "interrupted",
 PointState stateOfWord(const std::string& word);
 RunEnd endOfWord(const std::string& word);
 
+// A moment as the records keep it: seconds since 1970 in UTC and the
+// writer's offset from UTC then, so that it shows as the writer's local
+// time wherever it is read and a clock change reorders nothing.
+struct Stamp {
+  int64_t utc = -1;  // < 0: none
+  int offsetMin = 0;
+  bool known() const { return utc >= 0; }
+};
+Stamp nowStamp();
+// "YYYY-MM-DD HH:MM:SS" in the writer's local time ("" when none).
+std::string localText(const Stamp& s);
+// "YYYY-MM-DD HH:MM:SS" in UTC, as stored; and back (false for other text).
+std::string utcText(int64_t utc);
+bool parseUtcText(const std::string& text, int64_t* utc);
+
+// Values are judged at the resolution they are printed with: three
+// decimals, rounded half away from zero. Every printed error value and
+// every verdict goes through these two, so a printed value and its verdict
+// always agree.
+// A value this large or larger is beyond every limit, and printed as it is.
+constexpr double kLargestValue = 1e12;
+int64_t thousandths(double v);
+std::string fixed3(double v, char point = '.');
+// A current with three decimals, or with as many as show its first three
+// significant digits when it is smaller (0.0005 A is not 0.000).
+std::string currentText(double amperes, char point = '.');
+// A limit as a programme line gives it ("0,125", "1.0", "2"): a number of
+// percent, at least 0, with at most three decimals. Its value in
+// thousandths of a percent, or false when the text is not such a number.
+bool parseLimit(const std::string& text, int64_t* thousandthsOut);
+// The text of a limit as printed: as given, with a decimal comma.
+std::string limitShown(const std::string& text);
+
 struct RunInfo {
-  std::string started;  // local time, "YYYY-MM-DD HH:MM:SS"
-  std::string workstation;
-  int bench = 0;        // task number on a stand, 0 standalone
+  Stamp started;
+  std::string workstation;  // the computer's name, for people
+  std::string station;      // the computer's identity, to find its lost runs
+  int bench = 0;            // task number on a stand, 0 standalone
   int address = 0;
-  std::string serial;   // as the header shows it, "" when not read
+  std::string serial;       // as the header shows it, "" when not read
   std::string deviceType;
   std::string version;
   std::string programmeKey;
   int programmeId = 0;
   std::string programmeFile;
-  uint32_t pid = 0;     // the writing process, to find its run lost later
+  uint32_t pid = 0;         // the writing process, to find its run lost later
   uint64_t pidMark = 0;
 };
 
@@ -55,52 +101,75 @@ struct PointRecord {
   double average = 0;
   bool channelFresh[3] = {false, false, false};
   double channel[3] = {0, 0, 0};
-  std::string measured;  // local time the values were taken
+  Stamp measured;          // when the values were taken
   int64_t durationMs = 0;  // from the point being set to its values taken
-  double limit = -1;       // permitted channel error in percent; < 0: none
+  std::string limit;       // permitted channel error in percent as the programme gave it; "": none
   std::string limitSource; // "file:line" of the programme line that gave it
   PointState state = PointState::Unjudged;
   std::string reason;      // why a point is not measured
 };
 
-// A point's state from its values and limit.
+// A point's state from its values and limit: each channel's value rounded
+// to thousandths, its size against the limit (a value at the limit passes).
 PointState judgePoint(const PointRecord& p);
 // A run's verdict: "" when no point had a limit; else "failed" when a point
 // failed, "not measured" when one was not measured or the run did not
 // finish, "passed" otherwise.
 std::string runVerdict(const std::vector<PointState>& states, bool anyLimit, bool finished);
 
+struct RunEndRecord {
+  RunEnd end = RunEnd::Finished;
+  Stamp ended;
+  std::string verdict;
+};
+
 struct RunRow {
   int64_t id = 0;
   RunInfo info;
-  std::string ended;
+  Stamp ended;
   RunEnd end = RunEnd::Open;
   std::string verdict;
-  int points = 0;
+  int shown = 0;     // points the bench showed
+  int recorded = 0;  // points the database holds
+  // A record short of what the bench showed gives no verdict.
+  bool incomplete() const { return shown != recorded; }
 };
 
 class ResultsDb {
  public:
-  // Opens the database at `path` (created when `create`); null with a reason
-  // in *error when it cannot be opened or is not a results database.
-  static std::unique_ptr<ResultsDb> open(const std::string& path, bool create, std::string* error);
+  enum class Access { Write, Read };
+  // Opens the database at `path`: for writing (created when missing,
+  // brought to this layout, refused when a newer qs wrote it), or for
+  // reading only (an older layout is read through a copy brought forward
+  // in memory). Null with a reason in *error.
+  static std::unique_ptr<ResultsDb> open(const std::string& path, Access access, std::string* error);
   ~ResultsDb();
   ResultsDb(const ResultsDb&) = delete;
   ResultsDb& operator=(const ResultsDb&) = delete;
 
-  // Runs of `workstation` that have no end and whose process is gone are
-  // marked lost. The number marked, or -1.
-  int markLostRuns(const std::string& workstation, std::string* error);
-  int64_t startRun(const RunInfo& run, std::string* error);  // its id, or -1
-  bool addPoint(int64_t run, const PointRecord& point, std::string* error);
-  bool endRun(int64_t run, RunEnd end, const std::string& ended, const std::string& verdict, std::string* error);
+  // The layout the file had when it was opened.
+  int fileVersion() const { return fileVersion_; }
+
+  // Runs of this computer (its identity; runs of the first layout, which
+  // have none, by its name) that have no end and whose process is gone are
+  // marked lost, with the verdict their recorded points give. The number
+  // marked, or -1.
+  int markLostRuns(const std::string& station, const std::string& workstation, std::string* error);
+  // One transaction: the run itself when *run < 0 (its id is set then),
+  // the points, the count of points shown, and the end when one is given.
+  // Nothing of it is written when it fails.
+  bool record(const RunInfo& info, int64_t* run, const std::vector<PointRecord>& points, int shown,
+              const RunEndRecord* end, std::string* error);
 
   // Runs, newest first: all, or those of a serial number and/or started on
-  // or after a date ("YYYY-MM-DD"); at most `limit` (0: all).
+  // or after a date ("YYYY-MM-DD", the writer's local date); at most `limit`
+  // (0: all).
   bool runs(const std::string& serial, const std::string& since, int limit, std::vector<RunRow>* out,
             std::string* error);
   // The points of a run in the order shown.
   bool pointsOf(int64_t run, std::vector<PointRecord>* out, std::string* error);
+  // A consistent copy of the whole database in a new file `path`.
+  bool copyTo(const std::string& path, std::string* error);
 
   sqlite3* handle() { return db_; }
 
@@ -108,9 +177,21 @@ class ResultsDb {
   explicit ResultsDb(sqlite3* db) : db_(db) {}
   bool exec(const char* sql, std::string* error);
   sqlite3* db_;
+  int fileVersion_ = kSchemaVersion;
 };
 
-// The local time now as "YYYY-MM-DD HH:MM:SS".
-std::string localStamp();
+// Whether the writer of a run that has no end is gone, seen from this
+// computer (`station`, `workstation`): its process is not running. A run
+// of another computer, or a process whose state cannot be told, is taken as
+// going on.
+bool writerGone(const RunRow& run, const std::string& station, const std::string& workstation);
+// The verdict a run keeps when it is found lost: "failed" when a recorded
+// point failed, else "not measured" when one had a limit, else "".
+std::string lostVerdict(const std::vector<PointState>& recorded, bool anyLimit);
+
+// This computer's identity, kept in `file` (made once, a random number,
+// when `make`); the computer's name when the file can be neither read nor
+// made, "" when it is not there and not to be made.
+std::string stationIdentity(const std::string& file, bool make = true);
 
 }  // namespace qs::records

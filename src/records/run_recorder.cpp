@@ -1,47 +1,179 @@
 #include "records/run_recorder.h"
 
+#include <chrono>
+#include <mutex>
+
+#include "platform/console_control.h"
 #include "platform/process.h"
 
 namespace qs::records {
 
-RunRecorder::RunRecorder(const std::string& databasePath, RunInfo info) {
+// What one run still has to write, and the connection it writes with. Every
+// run of the process that has something waiting is in the pending list, oldest
+// first, until all of it is written.
+struct PendingRun {
+  std::string path;
+  RunInfo info;
+  std::unique_ptr<ResultsDb> db;
+  int64_t id = -1;  // < 0 until the run itself is written
+  std::vector<PointRecord> points;
+  int shown = 0;
+  bool endSet = false;
+  RunEndRecord end;
+  std::string problem;
+  bool lostLookedFor = false;
+
+  bool settled() const { return id >= 0 && points.empty() && !endSet; }
+};
+
+namespace {
+
+// Guards every PendingRun: the bench's thread writes, and the end of the
+// program (a closed window, on a thread of its own) tries once more. Made
+// once and never destroyed, since that try may run while the main thread's
+// exit destroys the program's statics; recursive, since a fault inside a
+// write ends in the same try on the same thread.
+struct Pending {
+  std::recursive_timed_mutex lock;
+  std::vector<std::shared_ptr<PendingRun>> runs;
+  bool closing = false;  // the program ends: no new write starts
+};
+Pending& pending() {
+  static Pending* p = new Pending;
+  return *p;
+}
+using Lock = std::lock_guard<std::recursive_timed_mutex>;
+
+// Tries to write what one run holds: the run, its waiting points, its count
+// of points shown and its end, in one transaction.
+void writeRun(PendingRun& r) {
   std::string error;
-  db_ = ResultsDb::open(databasePath, true, &error);
-  if (db_ == nullptr) {
-    failed(error);
-    return;
+  if (r.db == nullptr) {
+    r.db = ResultsDb::open(r.path, ResultsDb::Access::Write, &error);
+    if (r.db == nullptr) {
+      r.problem = error.empty() ? "ошибка базы" : error;
+      return;
+    }
   }
-  info.pid = platform::ownProcessId();
-  info.pidMark = platform::processStartMark(info.pid);
-  // Runs of this computer left without an end by a process that is gone
-  // (killed, or its stand stopped) are lost; this bench's next run finds
-  // them.
-  if (db_->markLostRuns(info.workstation, &error) < 0) failed(error);
-  run_ = db_->startRun(info, &error);
-  if (run_ < 0) failed(error);
+  if (!r.lostLookedFor) {
+    // Runs of this computer left without an end by a process that is gone
+    // (killed, or its stand stopped) are lost; the next run finds them.
+    // Looked for once: a locked file is not waited for twice per point.
+    r.lostLookedFor = true;
+    r.db->markLostRuns(r.info.station, r.info.workstation, &error);
+  }
+  if (r.settled()) return;
+  if (r.db->record(r.info, &r.id, r.points, r.shown, r.endSet ? &r.end : nullptr, &error)) {
+    r.points.clear();
+    r.endSet = false;
+    r.problem.clear();
+  } else {
+    r.problem = error.empty() ? "ошибка базы" : error;
+  }
 }
 
-void RunRecorder::failed(const std::string& why) {
-  if (problem_.empty()) problem_ = why.empty() ? "ошибка базы" : why;
+// Writes every run that has something waiting, the oldest first; a run
+// written whole leaves the list.
+void writeAll() {
+  if (pending().closing) return;
+  auto& runs = pending().runs;
+  for (auto& r : runs) {
+    writeRun(*r);
+    // A database locked by another writer is locked for the runs after
+    // this one too: one wait per try is enough.
+    if (r->problem.find("locked") != std::string::npos) break;
+  }
+  std::vector<std::shared_ptr<PendingRun>> left;
+  for (auto& r : runs)
+    if (!r->settled() || r.use_count() > 1) left.push_back(r);
+  runs.swap(left);
+}
+
+void registerExitWrite() {
+  static std::once_flag once;
+  std::call_once(once, [] { platform::addExitCleanup(writeWaitingRecords); });
+}
+
+}  // namespace
+
+void writeWaitingRecords() {
+  // A bench thread in the middle of a write holds the lock while it waits
+  // for the database (its busy time-out, at most twice: the file's layout
+  // and the write itself).
+  std::unique_lock<std::recursive_timed_mutex> lock(pending().lock, std::defer_lock);
+  if (!lock.try_lock_for(std::chrono::milliseconds(3 * kBusyTimeoutMs))) return;
+  writeAll();
+  pending().closing = true;
+}
+
+void discardWaitingRecords() {
+  Lock lock(pending().lock);
+  pending().runs.clear();
+  pending().closing = false;
+}
+
+RunRecorder::RunRecorder(const std::string& databasePath, RunInfo info) : run_(std::make_shared<PendingRun>()) {
+  registerExitWrite();
+  info.pid = platform::ownProcessId();
+  info.pidMark = platform::processStartMark(info.pid);
+  run_->path = databasePath;
+  run_->info = std::move(info);
+  Lock lock(pending().lock);
+  pending().runs.push_back(run_);
+  writeAll();
+}
+
+RunRecorder::~RunRecorder() {
+  if (!finished_) finish(false);
+  Lock lock(pending().lock);
+  // What is written whole leaves; the rest waits for the next run or the
+  // end of the program. The connection of a run written whole closes.
+  if (run_->settled()) run_->db.reset();
+  run_.reset();
+  writeAll();
+}
+
+std::string RunRecorder::problem() const {
+  Lock lock(pending().lock);
+  for (auto& r : pending().runs)
+    if (!r->problem.empty()) return r->problem;
+  return "";
+}
+
+int RunRecorder::waiting() const {
+  Lock lock(pending().lock);
+  size_t n = 0;
+  for (auto& r : pending().runs) n += r->points.size();
+  return static_cast<int>(n);
+}
+
+bool RunRecorder::endWaiting() const {
+  Lock lock(pending().lock);
+  for (auto& r : pending().runs)
+    if (r->endSet || r->id < 0) return true;
+  return false;
 }
 
 void RunRecorder::point(PointRecord& p) {
   p.seq = static_cast<int>(states_.size()) + 1;
   p.state = judgePoint(p);
-  if (p.limit >= 0) anyLimit_ = true;
+  if (!p.limit.empty()) anyLimit_ = true;
   states_.push_back(p.state);
-  if (run_ < 0) return;
-  std::string error;
-  if (!db_->addPoint(run_, p, &error)) failed(error);
+  Lock lock(pending().lock);
+  run_->points.push_back(p);
+  run_->shown = p.seq;
+  writeAll();
 }
 
 std::string RunRecorder::finish(bool finished) {
   std::string verdict = runVerdict(states_, anyLimit_, finished);
-  if (run_ >= 0) {
-    std::string error;
-    if (!db_->endRun(run_, finished ? RunEnd::Finished : RunEnd::Interrupted, localStamp(), verdict, &error))
-      failed(error);
-  }
+  finished_ = true;
+  Lock lock(pending().lock);
+  run_->end.end = finished ? RunEnd::Finished : RunEnd::Interrupted;
+  run_->end.ended = nowStamp();
+  run_->end.verdict = verdict;
+  run_->endSet = true;
+  writeAll();
   return verdict;
 }
 

@@ -1,8 +1,11 @@
-// One verification run's record, kept as the run goes: the run is written
-// when it starts, each point when its row is shown, the end and verdict when
-// it ends. A record that cannot be written (the database locked past its
-// time-out, read-only, damaged, the disk full) never stops the run: the
-// recorder says why, and the run goes on.
+// One verification run's record, kept as the run goes: each point when its
+// row is shown, the end and verdict when the run ends. A record that cannot
+// be written now (the database locked past its time-out, read-only, the
+// disk full, a file of a newer qs) never stops the run and is never
+// dropped: it waits in memory and is written with the next point, at the
+// end, when the next run starts, and when the program ends (a bench that is
+// closed still tries once). The database counts the points a run showed,
+// so a run whose points did not all reach it says so instead of a verdict.
 #pragma once
 #include <memory>
 #include <string>
@@ -12,24 +15,42 @@
 
 namespace qs::records {
 
+struct PendingRun;
+
 class RunRecorder {
  public:
   RunRecorder(const std::string& databasePath, RunInfo info);
-  // Why something was not recorded ("" while everything was).
-  const std::string& problem() const { return problem_; }
-  // Judges the point, records it (its `seq` is given here) and keeps its
-  // state for the verdict.
+  // What is still waiting goes on waiting for the next run or the end of
+  // the program; a run that was never finished ends as interrupted.
+  ~RunRecorder();
+  RunRecorder(const RunRecorder&) = delete;
+  RunRecorder& operator=(const RunRecorder&) = delete;
+
+  // Why the last write failed ("" once everything is written).
+  std::string problem() const;
+  // Points of this process's runs (this one and any before it) not yet in
+  // the database, and whether a run's end is waiting too.
+  int waiting() const;
+  bool endWaiting() const;
+  // Judges the point, keeps its state for the verdict and writes it with
+  // whatever waits (its `seq` is given here).
   void point(PointRecord& point);
   // Ends the run; the verdict ("" when no point had a limit).
   std::string finish(bool finished);
 
  private:
-  void failed(const std::string& why);
-  std::unique_ptr<ResultsDb> db_;
-  int64_t run_ = -1;
-  std::string problem_;
+  std::shared_ptr<PendingRun> run_;
   std::vector<PointState> states_;
   bool anyLimit_ = false;
+  bool finished_ = false;
 };
+
+// Tries once to write everything this process's runs still hold (the end of
+// the program: a normal exit, a closed window); no write starts after it.
+void writeWaitingRecords();
+// Forgets what waits, written or not, and lets writes start again (a test
+// that left records of a spoiled database behind starts the next one
+// clean).
+void discardWaitingRecords();
 
 }  // namespace qs::records

@@ -50,9 +50,9 @@ struct TestPoint {
   int32_t auxInt = 0;
   double auxReal1 = 0, auxReal2 = 0;
   int32_t number = 0;
-  // The permitted error of the channels in percent at this point (the
-  // optional field after the phases); negative when the line gives none.
-  double limit = -1;
+  // The permitted error of the channels in percent at this point, as the
+  // optional field after the phases gives it ("0,5"); "" when it gives none.
+  std::string limit;
   int32_t sourceLine = 0;  // the line of the programme file it came from
 };
 
@@ -158,6 +158,9 @@ class ZuController {
 
   // ---- programmes -----------------------------------------------------------------------
   int loadProgramme(const std::string& settingsPath, const std::string& key, int identity, int variant, int group);
+  // Why the last load failed where a line of the programme is at fault
+  // (-4: "Ошибка в строке N программы FILE: допуск"); "" otherwise.
+  std::string programmeError;
   // out[0] the port number, out[1] the automatic flag.
   int readPortSetting(const std::string& settingsPath, uint8_t* out);
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <functional>
 #include <thread>
 
@@ -313,6 +314,32 @@ int ZuController::reset() {
   return 0;
 }
 
+namespace {
+
+// A channel's error as the installation shows it ("-0.123", "0,05"); not a
+// number (NaN) when the text is anything else, so that a garbled frame is
+// never a measured value.
+double channelNumber(const char* text) {
+  std::string t(text);
+  size_t at = t[0] == '-' || t[0] == '+' ? 1 : 0;
+  bool digit = false, point = false;
+  for (size_t i = at; i < t.size(); ++i) {
+    char c = t[i];
+    if (c >= '0' && c <= '9') {
+      digit = true;
+    } else if ((c == '.' || c == ',') && !point) {
+      point = true;
+      t[i] = '.';
+    } else {
+      return std::numeric_limits<double>::quiet_NaN();
+    }
+  }
+  if (!digit || t.size() - at > 24) return std::numeric_limits<double>::quiet_NaN();
+  return std::strtod(t.c_str(), nullptr);
+}
+
+}  // namespace
+
 void ZuController::takeFrame(bool& discard) {
   decodeFrame();
   const char* f = reinterpret_cast<const char*>(frame);
@@ -322,13 +349,15 @@ void ZuController::takeFrame(bool& discard) {
   if (*r == 'C') {
     int ch = r[1] - '1';
     if (ch >= 0 && ch <= 2 && r[1] != 0) {
-      publishCounted(channelValues + ch, channelCounts + ch, std::atof(r + 2));
+      publishCounted(channelValues + ch, channelCounts + ch, channelNumber(r + 2));
       countErrEvent->pulse();
     }
   } else if (std::strncmp(f, "8YE", 3) == 0 && std::strlen(f) >= 8 && f[6] == 'C') {
     int ch = f[7] - '1';
     if (ch >= 0 && ch <= 2) {
-      publishCounted(channelValues + ch, channelCounts + ch, 0.0);
+      // The installation could not measure the channel: a value that is no
+      // number, so that no bench takes it for a measured 0.
+      publishCounted(channelValues + ch, channelCounts + ch, std::numeric_limits<double>::quiet_NaN());
       countErrEvent->pulse();
     }
   } else {

@@ -8,6 +8,7 @@
 #include "console/bytes.h"
 #include "console/console.h"
 #include "console/text_file.h"
+#include "records/results_db.h"
 #include "zu/zu_controller.h"
 
 namespace qs {
@@ -63,17 +64,12 @@ int phasesFromText(const std::string& field, int previous) {
   return previous;
 }
 
-// The optional limit field: a number of percent, or nothing.
-double limitFromText(std::string text) {
-  for (char& c : text)
-    if (c == ',') c = '.';  // a decimal comma as a spreadsheet writes it
-  const char* start = text.c_str();
-  while (*start == ' ') ++start;
-  char* end = nullptr;
-  double v = std::strtod(start, &end);
-  if (end == start) return -1;
-  while (*end == ' ' || *end == '\r' || *end == '\n' || *end == '\t') ++end;
-  return *end == '\0' && std::isfinite(v) && v >= 0 ? v : -1;
+// The optional limit field as it stands, without the blanks around it ("":
+// none). Whether it is a number is the records' rule.
+std::string limitField(const std::string& text) {
+  size_t at = text.find_first_not_of(" \t\r\n");
+  if (at == std::string::npos) return "";
+  return text.substr(at, text.find_last_not_of(" \t\r\n") - at + 1);
 }
 
 }  // namespace
@@ -91,6 +87,7 @@ int ZuController::loadProgramme(const std::string& settingsPath, const std::stri
   if (sync != nullptr) sync->setProgrammeVariant(variant);
   programmeGroup = static_cast<uint8_t>(group);
 
+  programmeError.clear();
   std::vector<std::string> lines;
   if (!readSettingsLines(settingsPath, lines)) return -1;
   int filter = group;
@@ -167,8 +164,15 @@ int ZuController::loadProgramme(const std::string& settingsPath, const std::stri
       p.phases = kPhaseABC;
     }
     if (n >= 10) p.phases = static_cast<uint8_t>(phasesFromText(f.text[9], kPhaseABC));
-    if (n >= 11) p.limit = limitFromText(f.text[10]);
+    if (n >= 11) p.limit = limitField(f.text[10]);
     p.sourceLine = lineNumber;
+    // A limit that is there but not a number would judge nothing: the
+    // programme is refused rather than run without it.
+    if (!p.limit.empty() && !records::parseLimit(p.limit, nullptr)) {
+      programmeError = "Ошибка в строке " + std::to_string(lineNumber) + " программы " + path + ": допуск";
+      testPoints.clear();
+      return -4;
+    }
     if (byGroup && variant >= 0 && variant <= 2) p.U = kNominal[variant];
     testPoints.push_back(p);
   }

@@ -3,6 +3,7 @@
 // and the programme files.
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -156,8 +157,14 @@ TEST_F(ZuReader, ChannelValuesAndErrorFrames) {
   EXPECT_DOUBLE_EQ(zu.channelValues[0], 0.0);
   value("8YC3-0.5");
   EXPECT_DOUBLE_EQ(zu.channelValues[2], -0.5);
+  // The installation could not measure a channel, or sent a value that is
+  // no number: no number is published, never a measured 0.
   value("8YE123C2");
-  EXPECT_DOUBLE_EQ(zu.channelValues[1], 0.0);
+  EXPECT_TRUE(std::isnan(zu.channelValues[1]));
+  value("8C31.2.3");
+  EXPECT_TRUE(std::isnan(zu.channelValues[2]));
+  value("8C30,75");
+  EXPECT_DOUBLE_EQ(zu.channelValues[2], 0.75);
   value("8C47");
   value("7123");  // not a measuring frame
   EXPECT_EQ(zu.avgCount, 0u);

@@ -18,10 +18,13 @@ class Protocol(HTMLParser):
         self.run = None
         self.cell = None
         self.text = ""
+        self.points_table = False  # inside a run's table of points
 
     def handle_starttag(self, tag, attrs):
         if tag not in VOID:
             self.stack.append(tag)
+        if tag == "table":
+            self.points_table = ("class", "points") in attrs
         if tag == "td" and "table" in self.stack and self.run is not None:
             self.cell = (self.cell or 0) + 1
         if tag == "tr":
@@ -36,7 +39,7 @@ class Protocol(HTMLParser):
         if tag == "h1" and "№" in self.text:
             self.run = int(self.text.split("№")[1])
             self.runs[self.run] = []
-        if tag == "td" and self.cell == 1 and self.text.strip().isdigit():
+        if tag == "td" and self.cell == 1 and self.points_table and self.text.strip().isdigit():
             self.runs[self.run].append(int(self.text))
 
     def handle_data(self, data):

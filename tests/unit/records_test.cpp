@@ -1,13 +1,16 @@
-// The verification records: what a run and its points keep, the verdicts,
-// lost runs, the report's files, and faults of the database that must never
-// stop a run.
+// The verification records: what a run and its points keep, the verdicts
+// and how they agree with what is printed, records that wait while the
+// database cannot take them, files of earlier and later versions, lost
+// runs, and the report's files and arguments.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "meter/meter_menu.h"
 #include "platform/process.h"
@@ -19,10 +22,21 @@
 namespace qs::records {
 namespace {
 
-RunInfo knownRun(int bench, const std::string& serial, const std::string& started) {
+// A moment given as the bench's local time in Moscow (UTC+3), so that the
+// expected files are the same in every zone the suite runs in.
+Stamp moscow(const char* local) {
+  Stamp s;
+  EXPECT_TRUE(parseUtcText(local, &s.utc)) << local;
+  s.utc -= 3 * 3600;
+  s.offsetMin = 180;
+  return s;
+}
+
+RunInfo knownRun(int bench, const std::string& serial, const char* started) {
   RunInfo r;
-  r.started = started;
+  r.started = moscow(started);
   r.workstation = "BENCH-PC";
+  r.station = "0123456789abcdef0123456789abcdef";
   r.bench = bench;
   r.address = 0x21;
   r.serial = serial;
@@ -31,84 +45,206 @@ RunInfo knownRun(int bench, const std::string& serial, const std::string& starte
   r.programmeKey = "Ver";
   r.programmeId = 66051;
   r.programmeFile = "QS_ADD/prog.txt";
+  r.pid = platform::ownProcessId();
+  r.pidMark = platform::processStartMark(r.pid);
   return r;
 }
 
-PointRecord knownPoint(int number, double c1, double limit) {
+PointRecord knownPoint(int seq, double c1, const std::string& limit) {
   PointRecord p;
-  p.number = number;
+  p.seq = p.number = seq;
   p.U = 220;
-  p.I = 5;
-  p.PF = number == 2 ? 0.5 : 1;
-  p.load = number == 2 ? "L" : "";
-  p.phases = number == 2 ? "AB" : "ABC";
+  p.I = seq == 3 ? 0.0005 : 5;  // a current too small for three decimals
+  p.PF = seq == 2 ? 0.5 : 1;
+  p.load = seq == 2 ? "L" : "";
+  p.phases = seq == 2 ? "AB" : "ABC";
   p.averageFresh = true;
   p.average = 1100.1254;
   p.channelFresh[0] = p.channelFresh[1] = p.channelFresh[2] = true;
   p.channel[0] = c1;
   p.channel[1] = -0.0612;
   p.channel[2] = 0.1234;
-  p.measured = "2026-03-01 10:0" + std::to_string(number) + ":00";
-  p.durationMs = 12500 + number * 1000;
+  p.measured = moscow(("2026-03-01 10:0" + std::to_string(seq) + ":00").c_str());
+  p.durationMs = 12500 + seq * 1000;
   p.limit = limit;
-  if (limit >= 0) p.limitSource = "QS_ADD/prog.txt:" + std::to_string(number + 1);
+  if (!limit.empty()) p.limitSource = "QS_ADD/prog.txt:" + std::to_string(seq + 1);
+  p.state = judgePoint(p);
   return p;
+}
+
+void record(ResultsDb& db, const RunInfo& info, const std::vector<PointRecord>& points, const RunEndRecord* end) {
+  int64_t id = -1;
+  std::string error;
+  ASSERT_TRUE(db.record(info, &id, points, static_cast<int>(points.size()), end, &error)) << error;
+}
+
+RunEndRecord endOf(RunEnd end, const char* at, const std::string& verdict) {
+  return RunEndRecord{end, moscow(at), verdict};
 }
 
 // A database as benches leave it: a passed run, a failed one with a point
 // not measured, an interrupted one without limits, a run of a bench that
-// was killed (lost).
+// was killed (lost) after a failed point.
 void knownDatabase(const std::string& path) {
   std::string error;
-  auto db = ResultsDb::open(path, true, &error);
+  auto db = ResultsDb::open(path, ResultsDb::Access::Write, &error);
   ASSERT_TRUE(db) << error;
-  int64_t a = db->startRun(knownRun(1, "00A001", "2026-03-01 10:00:00"), &error);
-  for (int n = 1; n <= 2; ++n) {
-    PointRecord p = knownPoint(n, 0.25, 0.5);
-    p.seq = n;
-    p.state = judgePoint(p);
-    ASSERT_TRUE(db->addPoint(a, p, &error)) << error;
-  }
-  ASSERT_TRUE(db->endRun(a, RunEnd::Finished, "2026-03-01 10:05:00", "passed", &error));
-  int64_t b = db->startRun(knownRun(2, "00A002", "2026-03-02 11:00:00"), &error);
-  PointRecord fail = knownPoint(1, 0.75, 0.5);
-  fail.seq = 1;
-  fail.state = judgePoint(fail);
-  PointRecord missing = knownPoint(2, 0, 0.5);
-  missing.seq = 2;
+  RunEndRecord passed = endOf(RunEnd::Finished, "2026-03-01 10:05:00", "passed");
+  record(*db, knownRun(1, "00A001", "2026-03-01 10:00:00"), {knownPoint(1, 0.25, "0,5"), knownPoint(2, 0.5, "0.5")},
+         &passed);
+  PointRecord missing = knownPoint(2, 0, "0,5");
   missing.channelFresh[2] = false;
   missing.reason = "нет новых значений каналов";
   missing.state = judgePoint(missing);
-  ASSERT_TRUE(db->addPoint(b, fail, &error) && db->addPoint(b, missing, &error)) << error;
-  ASSERT_TRUE(db->endRun(b, RunEnd::Finished, "2026-03-02 11:05:00", "failed", &error));
-  int64_t c = db->startRun(knownRun(0, "00A001", "2026-03-03 12:00:00"), &error);
-  PointRecord plain = knownPoint(1, 0.25, -1);
-  plain.seq = 1;
-  ASSERT_TRUE(db->addPoint(c, plain, &error));
-  ASSERT_TRUE(db->endRun(c, RunEnd::Interrupted, "2026-03-03 12:01:00", "", &error));
+  RunEndRecord failed = endOf(RunEnd::Finished, "2026-03-02 11:05:00", "failed");
+  record(*db, knownRun(2, "012345", "2026-03-02 11:00:00"), {knownPoint(1, 0.75, "0,5"), missing}, &failed);
+  RunEndRecord interrupted = endOf(RunEnd::Interrupted, "2026-03-03 12:01:00", "");
+  record(*db, knownRun(0, "00A001", "2026-03-03 12:00:00"), {knownPoint(1, 0.25, "")}, &interrupted);
   RunInfo killed = knownRun(3, "00A003", "2026-03-04 09:00:00");
   killed.pid = 0;  // no such process: the run is found lost
-  ASSERT_GT(db->startRun(killed, &error), 0);
-  EXPECT_EQ(db->markLostRuns("BENCH-PC", &error), 1);
+  record(*db, killed, {knownPoint(1, 0.75, "0,5"), knownPoint(2, 0.25, "0,5"), knownPoint(3, 0.25, "0,5")}, nullptr);
+  EXPECT_EQ(db->markLostRuns(killed.station, "OTHER-NAME", &error), 1);
 }
 
-TEST(Records, VerdictsOfPointsAndRuns) {
-  PointRecord p = knownPoint(1, 0.5, 0.5);
-  EXPECT_EQ(judgePoint(p), PointState::Passed);  // the limit itself passes
-  p.channel[1] = -0.51;
-  EXPECT_EQ(judgePoint(p), PointState::Failed);  // a negative error counts by its size
+// Reads one CSV record as a spreadsheet does: fields between ';', quotes
+// doubled inside quoted fields, line breaks kept inside them.
+std::vector<std::string> csvRecord(const std::string& text, size_t* at) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (; *at < text.size(); ++*at) {
+    char c = text[*at];
+    if (quoted) {
+      if (c == '"' && *at + 1 < text.size() && text[*at + 1] == '"') {
+        fields.back() += '"';
+        ++*at;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        fields.back() += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ';') {
+      fields.emplace_back();
+    } else if (c == '\r' && *at + 1 < text.size() && text[*at + 1] == '\n') {
+      *at += 2;
+      return fields;
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+// What a spreadsheet shows of a field: ="x" is the text x, 'x the text x.
+std::string shownText(const std::string& field) {
+  if (field.size() >= 3 && field.compare(0, 2, "=\"") == 0 && field.back() == '"') {
+    std::string inner = field.substr(2, field.size() - 3), out;
+    for (size_t i = 0; i < inner.size(); ++i) {
+      out += inner[i];
+      if (inner[i] == '"') ++i;
+    }
+    return out;
+  }
+  if (!field.empty() && field[0] == '\'') return field.substr(1);
+  return field;
+}
+
+int run(const std::vector<std::string>& args, std::string* said = nullptr,
+        const std::string& station = "no-such-folder/station.id") {
+  FILE* out = std::tmpfile();
+  FILE* err = std::tmpfile();
+  int status = runReport(args, out, err, station);
+  if (said != nullptr) {
+    said->clear();
+    for (FILE* f : {out, err}) {
+      std::rewind(f);
+      char buffer[4096];
+      size_t n;
+      while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) said->append(buffer, n);
+    }
+  }
+  std::fclose(out);
+  std::fclose(err);
+  return status;
+}
+
+// A value is judged at the resolution it is printed with, and the limit
+// as the programme gave it: whatever the value, the verdict a reader makes
+// from the printed value and limit is the recorded one.
+TEST(Records, AVerdictAgreesWithWhatIsPrinted) {
+  PointRecord p = knownPoint(1, 0.124, "0,125");
+  EXPECT_EQ(judgePoint(p), PointState::Passed);
+  p.channel[0] = 0.5004;
+  p.limit = "0.5";
+  EXPECT_EQ(judgePoint(p), PointState::Passed);  // printed 0,500: at the limit
+  EXPECT_EQ(fixed3(0.5004, ','), "0,500");
+  p.channel[0] = -0.5006;
+  EXPECT_EQ(judgePoint(p), PointState::Failed);  // printed -0,501: its size is over
   p.channelFresh[1] = false;
   EXPECT_EQ(judgePoint(p), PointState::NotMeasured);  // no value is never a pass or a fail
-  p.limit = -1;
-  EXPECT_EQ(judgePoint(p), PointState::NotMeasured);
   p.channelFresh[1] = true;
+  p.channel[1] = std::nan("");
+  EXPECT_EQ(judgePoint(p), PointState::NotMeasured);
+  p.channel[1] = 0;
+  p.limit = "";
   EXPECT_EQ(judgePoint(p), PointState::Unjudged);
+  EXPECT_EQ(fixed3(-0.0004), "0.000");
+  EXPECT_EQ(currentText(0.0005, ','), "0,0005");
+  EXPECT_EQ(currentText(0.00125), "0.00125");
+  EXPECT_EQ(currentText(5), "5.000");
+
+  // Limits are numbers of percent with at most three decimals; anything
+  // else is no limit at all, not a limit of 0 or 1.
+  int64_t t = 0;
+  for (const char* good : {"0,125", " 1.0 ", "2", "0.5\r\n", ",5"}) EXPECT_TRUE(parseLimit(good, &t)) << good;
+  for (const char* bad : {"1,0 %", "±1", "-1", "1.2345", "", "1,2,3", "1e1", "."}) EXPECT_FALSE(parseLimit(bad, &t)) << bad;
+
+  // The harness: random values and limits near each other; the verdict
+  // read back from the CSV as printed is the recorded one.
+  std::mt19937 gen(7);
+  std::uniform_int_distribution<int> thousandthsOf(0, 2000);
+  std::vector<ReportRun> runs(1);
+  runs[0].run.info = knownRun(1, "00A001", "2026-03-01 10:00:00");
+  for (int i = 0; i < 2000; ++i) {
+    int limit = thousandthsOf(gen);
+    PointRecord q = knownPoint(1, 0, "");
+    char text[32];
+    std::snprintf(text, sizeof text, i % 2 ? "%d,%03d" : "%d.%03d", limit / 1000, limit % 1000);
+    q.limit = text;
+    for (double& v : q.channel) v = (limit + std::uniform_real_distribution<double>(-1.5, 1.5)(gen)) / 1000.0 * (i % 3 ? 1 : -1);
+    q.state = judgePoint(q);
+    q.seq = i + 1;
+    runs[0].points.push_back(q);
+  }
+  std::string csv = pointsCsv(runs);
+  size_t at = csv.find("\r\n") + 2;
+  std::vector<std::string> head;
+  {
+    size_t h = 3;
+    head = csvRecord(csv, &h);
+  }
+  auto column = [&](const char* name) { return std::find(head.begin(), head.end(), name) - head.begin(); };
+  int checked = 0;
+  while (at < csv.size()) {
+    std::vector<std::string> f = csvRecord(csv, &at);
+    ASSERT_EQ(f.size(), head.size());
+    auto number = [](std::string s) {
+      std::replace(s.begin(), s.end(), ',', '.');
+      return std::stod(s);
+    };
+    double limit = number(f[column("Допуск, %")]);
+    bool pass = true;
+    for (const char* c : {"Канал 1", "Канал 2", "Канал 3"}) pass = pass && std::fabs(number(f[column(c)])) <= limit;
+    EXPECT_EQ(f[column("Итог точки")], pass ? "годен" : "не годен") << f[column("Канал 1")] << " / " << limit;
+    ++checked;
+  }
+  EXPECT_EQ(checked, 2000);
 
   using S = PointState;
   EXPECT_EQ(runVerdict({S::Passed, S::Passed}, true, true), "passed");
   EXPECT_EQ(runVerdict({S::Passed, S::Passed}, true, false), "not measured");  // interrupted: not all measured
   EXPECT_EQ(runVerdict({S::NotMeasured, S::Failed}, true, true), "failed");
-  EXPECT_EQ(runVerdict({S::Passed, S::NotMeasured}, true, true), "not measured");
   EXPECT_EQ(runVerdict({S::Unjudged, S::NotMeasured}, false, true), "");  // no limit: no verdict
 }
 
@@ -117,12 +253,13 @@ TEST(Records, ReportFilesOfAKnownDatabase) {
   std::string path = dir.file("results.db");
   knownDatabase(path);
   std::string error;
-  auto db = ResultsDb::open(path, false, &error);
+  auto db = ResultsDb::open(path, ResultsDb::Access::Read, &error);
   ASSERT_TRUE(db) << error;
   std::vector<RunRow> runs;
   ASSERT_TRUE(db->runs("", "", 0, &runs, &error)) << error;
   ASSERT_EQ(runs.size(), 4u);
   EXPECT_EQ(runs[0].end, RunEnd::Lost);
+  EXPECT_EQ(runs[0].verdict, "failed");  // a lost run keeps the failure it recorded
   std::vector<ReportRun> full;
   for (const RunRow& r : runs) {
     full.push_back({r, {}});
@@ -140,7 +277,8 @@ TEST(Records, ReportFilesOfAKnownDatabase) {
   EXPECT_EQ(html, test::readFile(data + "protocol.html"));
   EXPECT_EQ(listing, test::readFile(data + "listing.txt"));
 
-  // Selections: by serial number however it is written, by date.
+  // Selections: by serial number however it is written, by the bench's
+  // local date (the run of 2026-03-03 12:00 Moscow is 09:00 UTC).
   runs.clear();
   ASSERT_TRUE(db->runs("a001", "", 0, &runs, &error));
   EXPECT_EQ(runs.size(), 2u);
@@ -149,142 +287,371 @@ TEST(Records, ReportFilesOfAKnownDatabase) {
   EXPECT_EQ(runs.size(), 2u);
 
   // The command: status 0 and the files; 1 and a message without a database.
-  FILE* out = std::tmpfile();
-  FILE* err = std::tmpfile();
-  EXPECT_EQ(runReport({"--db", path, "--serial", "00A002", "--csv", dir.file("one.csv")}, out, err), 0);
+  EXPECT_EQ(run({"--db", path, "--serial", "012345", "--csv", dir.file("one.csv")}), 0);
   std::string one = test::readFile(dir.file("one.csv"));
   EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), 3);  // the head and the run's two points
-  EXPECT_EQ(runReport({"--db", dir.file("none.db")}, out, err), 1);
-  EXPECT_EQ(runReport({"--db", path, "--since", "March"}, out, err), 1);
-  std::fclose(out);
-  std::fclose(err);
+  EXPECT_EQ(run({"--db", dir.file("none.db")}), 1);
 }
 
-// A verdict stands as it was reached: each point keeps the limit that judged
-// it and the programme line it came from, so a programme changed later
-// changes no record; a point without fresh values is not measured, never
-// passed; each point keeps how long it took.
+// Arguments are read strictly, and no output ever takes the place of the
+// database (or of another database); a copy for the office is one moment's.
+TEST(Records, TheReportTakesStrictArgumentsAndNeverWritesOverADatabase) {
+  test::TempDir dir;
+  std::string path = dir.file("results.db");
+  knownDatabase(path);
+  std::filesystem::copy_file(path, dir.file("results.tmp"));  // a database that a temporary name would take
+  std::string before = test::readFile(path), said;
+  for (std::vector<std::string> bad :
+       {std::vector<std::string>{"--last", "abc"}, {"--last", "-3"}, {"--last", "1x"}, {"--since", "2026-99-99"},
+        {"--since", "2026-02-30"}, {"--serial", ""}, {"--csv"}, {"--what", "1"}, {"--csv", path},
+        {"--html", dir.file("./results.db")}, {"--csv", dir.file("a"), "--html", dir.file("a")},
+        {"--copy", path}, {"--csv", path + "-wal"}, {"--csv", dir.file("results")}, {"--copy", dir.file("results")}}) {
+    bad.insert(bad.begin(), {"--db", path});
+    EXPECT_EQ(run(bad, &said), 1) << bad[2] << " " << (bad.size() > 3 ? bad[3] : "");
+    EXPECT_NE(said.find("qs report: "), std::string::npos) << said;
+  }
+  EXPECT_EQ(test::readFile(path), before);
+
+  EXPECT_EQ(run({"--db", path, "--copy", dir.file("copy.db")}, &said), 0) << said;
+  EXPECT_EQ(run({"--db", dir.file("copy.db"), "--csv", dir.file("copy.csv")}), 0);
+  EXPECT_EQ(run({"--db", path, "--csv", dir.file("db.csv")}), 0);
+  EXPECT_EQ(test::readFile(dir.file("copy.csv")), test::readFile(dir.file("db.csv")));
+  // An earlier copy (a database itself) is not written over, nor is a
+  // database given as a CSV.
+  EXPECT_EQ(run({"--db", path, "--copy", dir.file("copy.db")}), 1);
+  EXPECT_EQ(run({"--db", path, "--csv", dir.file("copy.db")}), 1);
+  EXPECT_EQ(run({"--db", dir.file("copy.db"), "--last", "1"}), 0);
+}
+
+// Text fields come back from a spreadsheet as they were written: never a
+// formula, a number or a date; a field with ';', '"' or a line break stays
+// one field.
+TEST(Records, TheCsvKeepsTextAsText) {
+  RunRow r;
+  r.info = knownRun(1, "012345", "2026-03-01 10:00:00");
+  r.info.workstation = "=HYPERLINK(\"http://x\";\"a\")";
+  r.info.version = "2.1.5";
+  r.info.deviceType = "a;b \"c\"\r\nd <e> & f";
+  r.info.programmeKey = "+Ver";
+  r.info.programmeFile = "-@prog.txt";
+  r.info.serial = "12E034";
+  r.info.address = 5;
+  PointRecord p = knownPoint(1, 0.25, "0,5");
+  p.reason = "@SUM(1;2)";
+  p.limitSource = "prog;1.txt:2";
+  std::string csv = pointsCsv({{r, {p}}});
+  size_t at = 3;
+  std::vector<std::string> head = csvRecord(csv, &at), f = csvRecord(csv, &at);
+  ASSERT_EQ(f.size(), head.size());
+  EXPECT_EQ(at, csv.size());
+  auto shown = [&](const char* name) {
+    return shownText(f[static_cast<size_t>(std::find(head.begin(), head.end(), name) - head.begin())]);
+  };
+  auto raw = [&](const char* name) { return f[static_cast<size_t>(std::find(head.begin(), head.end(), name) - head.begin())]; };
+  EXPECT_EQ(shown("Станция"), r.info.workstation);
+  EXPECT_EQ(raw("Станция")[0], '\'');  // not a formula
+  EXPECT_EQ(shown("Версия"), "2.1.5");
+  EXPECT_EQ(raw("Версия").substr(0, 2), "=\"");  // not a date
+  EXPECT_EQ(shown("Серийный номер"), "12E034");
+  EXPECT_EQ(raw("Серийный номер").substr(0, 2), "=\"");  // not 1,2E+35
+  EXPECT_EQ(shown("Адрес"), "05");
+  EXPECT_EQ(shown("Тип"), r.info.deviceType);
+  EXPECT_EQ(shown("Программа"), "+Ver");
+  EXPECT_EQ(raw("Программа")[0], '\'');
+  EXPECT_EQ(shown("Файл программы"), "-@prog.txt");
+  EXPECT_EQ(shown("Причина"), "@SUM(1;2)");
+  EXPECT_EQ(raw("Причина")[0], '\'');
+  EXPECT_EQ(shown("Источник допуска"), "prog;1.txt:2");
+  EXPECT_EQ(raw("Канал 1"), "0,250");  // numbers stay numbers
+  EXPECT_EQ(raw("Допуск, %"), "0,5");
+  std::string html = protocolHtml({{r, {p}}});
+  EXPECT_EQ(html.find("<e>"), std::string::npos);
+  EXPECT_NE(html.find("a;b &quot;c&quot;\r\nd &lt;e&gt; &amp; f"), std::string::npos);
+}
+
+// A verdict stands as it was reached: each point keeps the limit text that
+// judged it and the programme line it came from, so a programme changed
+// later changes no record; a channel the installation could not measure is
+// not measured, never a fresh 0; a limit that is not a number stops the
+// programme from loading.
 TEST(Records, AVerdictKeepsItsLimitAndSourceWhateverBecomesOfTheProgramme) {
+  discardWaitingRecords();
   test::TempDir dir;
   std::string settings = dir.file("common.sch"), programme = dir.file("prog.txt");
   std::ofstream(settings) << "Ver:\t1\t2\t3\tT\tprog.txt\t\n";
   std::ofstream(programme) << "## limits in the last field\n"
-                              "A1_1\t220\t100\t5\t100\t1.0\tN\t0\t0\t0\tABC\t0,5\n"
+                              "A1_1\t220\t100\t5\t100\t1.0\tN\t0\t0\t0\tABC\t0,125\n"
                               "A1_2\t220\t100\t5\t50\t0.5\tL\t0\t0\t0\tAB\t0.5\n"
-                              "A1_3\t220\t100\t5\t20\t0.8\tC\t0\t0\t0\tBC\n";
+                              "A1_3\t220\t100\t5\t20\t0.8\tC\t0\t0\t0\tBC\t \n";
   ZuController zu;
   ASSERT_EQ(zu.loadProgramme(settings, "Ver", 66051, 0, 1), 0);
   ASSERT_EQ(zu.testPoints.size(), 3u);
-  EXPECT_EQ(zu.testPoints[2].limit, -1);  // older lines: no limit
-  RunRecorder recorder(dir.file("results.db"), knownRun(1, "00A001", localStamp()));
+  EXPECT_EQ(zu.testPoints[2].limit, "");  // a blank field: no limit
+  RunRecorder recorder(dir.file("results.db"), knownRun(1, "00A001", "2026-03-01 10:00:00"));
   MeterMenu::PointValues measured;
   measured.averageFresh = true;
   for (int n = 0; n < 3; ++n) {
     measured.channelFresh[n] = true;
-    measured.channel[n] = 0.25;
+    measured.channel[n] = 0.124;
   }
-  MeterMenu::PointValues starved = measured;
-  starved.channelFresh[1] = false;
-  starved.channel[1] = 0.0;  // (a value within any limit, that never came)
+  MeterMenu::PointValues channelError = measured;
+  channelError.channel[1] = std::nan("");  // the installation's error frame for channel 2
   std::vector<PointRecord> shown = {recordOfPoint(zu.testPoints[0], zu.programmeFile, measured, 1500, nullptr),
-                                    recordOfPoint(zu.testPoints[1], zu.programmeFile, starved, 15200, nullptr),
+                                    recordOfPoint(zu.testPoints[1], zu.programmeFile, channelError, 15200, nullptr),
                                     recordOfPoint(zu.testPoints[2], zu.programmeFile, measured, 2100, nullptr)};
   for (PointRecord& p : shown) recorder.point(p);
   EXPECT_EQ(recorder.finish(true), "not measured");
+  EXPECT_EQ(shown[0].state, PointState::Passed);  // 0,124 within 0,125
   EXPECT_EQ(shown[1].state, PointState::NotMeasured);
-  EXPECT_EQ(shown[1].reason, "нет новых значений каналов");
+  EXPECT_EQ(shown[1].reason, "ошибка канала 2");
+  EXPECT_EQ(recorder.waiting(), 0);
 
-  // The programme changed afterwards: the records are as they were.
-  std::ofstream(programme, std::ios::trunc) << "A1_1\t220\t100\t5\t100\t1.0\tN\t0\t0\t0\tABC\t0.01\n";
-  ASSERT_EQ(zu.loadProgramme(settings, "Ver", 66051, 0, 1), 0);
-  EXPECT_EQ(zu.testPoints[0].limit, 0.01);
+  // The programme changed afterwards: the records are as they were. A
+  // limit field that is there but no number refuses the programme.
+  std::ofstream(programme, std::ios::trunc) << "A1_1\t220\t100\t5\t100\t1.0\tN\t0\t0\t0\tABC\t0.01\n"
+                                               "A1_2\t220\t100\t5\t100\t1.0\tN\t0\t0\t0\tABC\t1,0 %\n";
+  EXPECT_EQ(zu.loadProgramme(settings, "Ver", 66051, 0, 1), -4);
+  EXPECT_EQ(zu.programmeError, "Ошибка в строке 2 программы " + zu.programmeFile + ": допуск");
+  EXPECT_TRUE(zu.testPoints.empty());
   std::string error;
-  auto db = ResultsDb::open(dir.file("results.db"), false, &error);
+  auto db = ResultsDb::open(dir.file("results.db"), ResultsDb::Access::Read, &error);
   std::vector<PointRecord> kept;
   ASSERT_TRUE(db->pointsOf(1, &kept, &error)) << error;
   ASSERT_EQ(kept.size(), 3u);
   EXPECT_EQ(kept[0].state, PointState::Passed);
-  EXPECT_EQ(kept[0].limit, 0.5);
+  EXPECT_EQ(kept[0].limit, "0,125");
   EXPECT_EQ(kept[0].limitSource, zu.programmeFile + ":2");
-  EXPECT_EQ(kept[1].limitSource, zu.programmeFile + ":3");
-  EXPECT_EQ(kept[1].state, PointState::NotMeasured);
+  EXPECT_FALSE(kept[1].channelFresh[1]);
+  EXPECT_EQ(kept[1].reason, "ошибка канала 2");
   EXPECT_EQ(kept[2].state, PointState::Unjudged);
   EXPECT_EQ(kept[2].limitSource, "");
-  int64_t before = 0;
-  for (const PointRecord& p : kept) {
-    EXPECT_GT(p.durationMs, 0);
-    EXPECT_GE(p.measured, kept[0].measured);
-    EXPECT_GT(p.seq, before);
-    before = p.seq;
-  }
   EXPECT_EQ(kept[1].durationMs, 15200);
   std::vector<RunRow> runs;
   ASSERT_TRUE(db->runs("", "", 0, &runs, &error));
   EXPECT_EQ(runs[0].verdict, "not measured");
+  EXPECT_FALSE(runs[0].incomplete());
   std::string html = protocolHtml({{runs[0], kept}});
-  EXPECT_NE(html.find(zu.programmeFile + ":2"), std::string::npos);
-  EXPECT_NE(html.find("не измерено (нет новых значений каналов)"), std::string::npos);
+  EXPECT_NE(html.find("<td>0,124</td><td>0,124</td><td>0,124</td><td>0,125</td>"), std::string::npos);
+  EXPECT_NE(html.find("не измерено (ошибка канала 2)"), std::string::npos);
 }
 
-// A database that is locked past its time-out, read-only, full or damaged
-// never stops a run: each record that fails says why, and the run goes on.
-TEST(Records, FaultsOfTheDatabaseNeverStopARun) {
+// A record that cannot be written now waits and is written with the next
+// point, at the end, or when the program ends; the database counts the
+// points shown, and a run short of them gives no verdict. A reader never
+// holds up a writer.
+TEST(Records, RecordsThatCannotBeWrittenWaitAndAreNeverLost) {
+  discardWaitingRecords();
   test::TempDir dir;
   std::string path = dir.file("results.db");
-  { RunRecorder first(path, knownRun(1, "00A001", localStamp())); first.finish(true); }
+  sqlite3* other = nullptr;
+  { RunRecorder first(path, knownRun(1, "00A001", "2026-03-01 10:00:00")); first.finish(true); }
+  ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+  auto counts = [&](int64_t id) {
+    std::string error;
+    auto db = ResultsDb::open(path, ResultsDb::Access::Read, &error);
+    std::vector<RunRow> runs;
+    EXPECT_TRUE(db && db->runs("", "", 0, &runs, &error)) << error;
+    for (const RunRow& r : runs)
+      if (r.id == id) return std::make_pair(r.shown, r.recorded);
+    return std::make_pair(-1, -1);
+  };
+  {
+    RunRecorder rec(path, knownRun(1, "00A001", "2026-03-01 11:00:00"));
+    // A report's (or a browser's) read transaction: the bench writes on.
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN; SELECT count(*) FROM points;", nullptr, nullptr, nullptr), SQLITE_OK);
+    PointRecord p1 = knownPoint(1, 0.25, "0,5");
+    rec.point(p1);
+    EXPECT_EQ(rec.waiting(), 0) << rec.problem();
+    EXPECT_EQ(counts(2), std::make_pair(1, 1));
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    // Another writer holds the file past the time-out: points wait.
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    PointRecord p2 = knownPoint(2, 0.75, "0,5"), p3 = knownPoint(3, 0.25, "0,5");
+    rec.point(p2);
+    rec.point(p3);
+    EXPECT_EQ(p2.state, PointState::Failed);  // judged whether or not it was kept
+    EXPECT_EQ(rec.waiting(), 2);
+    EXPECT_NE(rec.problem().find("locked"), std::string::npos) << rec.problem();
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    PointRecord p4 = knownPoint(4, 0.25, "0,5");
+    rec.point(p4);  // the next point takes the waiting ones with it
+    EXPECT_EQ(rec.waiting(), 0);
+    EXPECT_EQ(rec.problem(), "");
+    EXPECT_EQ(counts(2), std::make_pair(4, 4));
+    // The end cannot be written: it waits past the run, and is written
+    // when the program ends.
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(rec.finish(true), "failed");
+    EXPECT_TRUE(rec.endWaiting());
+  }
+  sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  writeWaitingRecords();
+  std::string error;
+  auto db = ResultsDb::open(path, ResultsDb::Access::Read, &error);
+  std::vector<RunRow> runs;
+  ASSERT_TRUE(db->runs("", "", 0, &runs, &error));
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0].end, RunEnd::Finished);
+  EXPECT_EQ(runs[0].verdict, "failed");
+  // A run whose record lost a point (as the first layout could) gives no
+  // verdict anywhere.
+  sqlite3_exec(other, "DELETE FROM points WHERE run_id = 2 AND seq = 2", nullptr, nullptr, nullptr);
+  runs.clear();
+  ASSERT_TRUE(db->runs("", "", 0, &runs, &error));
+  EXPECT_TRUE(runs[0].incomplete());
+  EXPECT_NE(runsListing(runs).find("запись неполная"), std::string::npos);
+  EXPECT_NE(protocolHtml({{runs[0], {}}}).find("Запись неполная: на стенде показано точек 4, в записи 3"),
+            std::string::npos);
+  EXPECT_EQ(protocolHtml({{runs[0], {}}}).find("Заключение:"), std::string::npos);
+  sqlite3_close(other);
 
-  auto run = [&](auto spoil) {
-    RunRecorder rec(path, knownRun(1, "00A001", localStamp()));
-    spoil();
-    PointRecord p = knownPoint(1, 0.25, 0.5);
+  // A database that is read-only, damaged, or a folder: the run goes on,
+  // its points wait, and the reason is told.
+  auto spoiled = [&](const std::string& where) {
+    discardWaitingRecords();
+    RunRecorder rec(where, knownRun(1, "00A001", "2026-03-01 12:00:00"));
+    PointRecord p = knownPoint(1, 0.25, "0,5");
     rec.point(p);
-    EXPECT_EQ(p.state, PointState::Passed);  // judged whether or not it was kept
     EXPECT_EQ(rec.finish(true), "passed");
+    EXPECT_EQ(rec.waiting(), 1);
     return rec.problem();
   };
-  // Locked by another writer for longer than the time-out.
-  sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
-  std::string locked = run([&] { sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr); });
-  EXPECT_NE(locked.find("locked"), std::string::npos) << locked;
-  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(other);
-  // Full: the file may grow no more.
-  {
-    RunRecorder rec(path, knownRun(1, "00A001", localStamp()));
-    std::string error;
-    auto db = ResultsDb::open(path, false, &error);
-    sqlite3_exec(db->handle(), "PRAGMA max_page_count = 1", nullptr, nullptr, nullptr);
-    for (int i = 0; i < 2000 && error.empty(); ++i) {
-      PointRecord p = knownPoint(1, 0.25, 0.5);
-      p.seq = 1000 + i;
-      p.reason = std::string(200, 'x');
-      db->addPoint(1, p, &error);
-    }
-    EXPECT_NE(error.find("full"), std::string::npos) << error;
-  }
-  // Read-only (where the system keeps this user from writing it).
   std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
   if (std::FILE* f = std::fopen(path.c_str(), "r+")) {
     std::fclose(f);  // (an administrator writes it all the same: nothing to try)
   } else {
-    std::string readOnly = run([] {});
-    EXPECT_NE(readOnly.find("readonly"), std::string::npos) << readOnly;
+    EXPECT_NE(spoiled(path).find("readonly"), std::string::npos);
   }
   std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-  // Not a database at all: the run goes on, and the report says so.
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << std::string(4096, 'Z');
-  std::string damaged = run([] {});
-  EXPECT_NE(damaged.find("not a database"), std::string::npos) << damaged;
-  FILE* out = std::tmpfile();
-  FILE* err = std::tmpfile();
-  EXPECT_EQ(runReport({"--db", path}, out, err), 1);
-  std::fclose(out);
-  std::fclose(err);
-  // A folder where the file should be.
-  test::TempDir folder;
-  RunRecorder inFolder(folder.file(""), knownRun(1, "", localStamp()));
-  EXPECT_FALSE(inFolder.problem().empty());
+  std::ofstream(dir.file("damaged.db"), std::ios::binary) << std::string(4096, 'Z');
+  EXPECT_NE(spoiled(dir.file("damaged.db")).find("not a database"), std::string::npos);
+  EXPECT_EQ(run({"--db", dir.file("damaged.db")}), 1);
+  EXPECT_FALSE(spoiled(dir.file("")).empty());
+  discardWaitingRecords();
+}
+
+// A file outlives the program that wrote it: the first layout is brought
+// forward (times to UTC with their offset, a point it dropped seen as a
+// record short of its points), a reader reads an old file without changing
+// it, a newer file is read but never written, run numbers are never given
+// twice, and runs keep their order whatever the clock did.
+TEST(Records, FilesOfEarlierAndLaterVersions) {
+  test::TempDir dir;
+  std::string path = dir.file("results.db");
+  std::filesystem::copy_file(std::string(QS_SOURCE_DIR) + "/tests/data/report/v0-results.db", path);
+  std::string before = test::readFile(path), error;
+  std::vector<RunRow> read;
+  {
+    auto reader = ResultsDb::open(path, ResultsDb::Access::Read, &error);
+    ASSERT_TRUE(reader) << error;
+    EXPECT_EQ(reader->fileVersion(), 0);
+    ASSERT_TRUE(reader->runs("", "", 0, &read, &error)) << error;
+  }
+  EXPECT_EQ(test::readFile(path), before);
+  auto db = ResultsDb::open(path, ResultsDb::Access::Write, &error);
+  ASSERT_TRUE(db) << error;
+  std::vector<RunRow> runs;
+  ASSERT_TRUE(db->runs("", "", 0, &runs, &error)) << error;
+  ASSERT_EQ(runs.size(), 5u);
+  for (size_t i = 0; i < runs.size(); ++i) {
+    EXPECT_EQ(localText(runs[i].info.started), localText(read[i].info.started));
+    EXPECT_EQ(runs[i].incomplete(), read[i].incomplete());
+  }
+  EXPECT_EQ(localText(runs[4].info.started), "2026-03-01 10:00:00");  // as the bench showed it, in any zone
+  EXPECT_EQ(runs[2].id, 3);
+  EXPECT_TRUE(runs[2].incomplete());  // its point 2 was dropped: no verdict over the other two
+  EXPECT_EQ(runs[2].shown, 3);
+  std::vector<PointRecord> points;
+  ASSERT_TRUE(db->pointsOf(1, &points, &error));
+  EXPECT_EQ(points[1].limit, "0,5");
+  EXPECT_EQ(points[1].state, PointState::Passed);
+  sqlite3* h = db->handle();
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(h, "PRAGMA application_id", -1, &st, nullptr);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(st, 0), kApplicationId);
+  sqlite3_finalize(st);
+
+  // A run deleted at the end: its number is not given again. Runs started
+  // in the repeated hour of a clock change keep the order they came in.
+  ASSERT_EQ(sqlite3_exec(h, "DELETE FROM points WHERE run_id = 5; DELETE FROM runs WHERE id = 5", nullptr, nullptr,
+                         nullptr), SQLITE_OK);
+  RunInfo late = knownRun(1, "00A009", "2026-10-25 02:30:00"), early = knownRun(1, "00A009", "2026-10-25 02:10:00");
+  early.started.utc = late.started.utc + 600;  // an hour later in UTC, earlier on the clock
+  early.started.offsetMin = 120;
+  int64_t a = -1, b = -1;
+  ASSERT_TRUE(db->record(late, &a, {}, 0, nullptr, &error)) << error;
+  ASSERT_TRUE(db->record(early, &b, {}, 0, nullptr, &error)) << error;
+  EXPECT_EQ(a, 6);
+  runs.clear();
+  ASSERT_TRUE(db->runs("", "", 2, &runs, &error));
+  EXPECT_EQ(runs[0].id, b);
+  EXPECT_EQ(runs[1].id, a);
+  db.reset();
+
+  // A file of a newer qs: read, never written.
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+  sqlite3_exec(raw, "PRAGMA user_version = 9", nullptr, nullptr, nullptr);
+  sqlite3_close(raw);
+  EXPECT_EQ(ResultsDb::open(path, ResultsDb::Access::Write, &error), nullptr);
+  EXPECT_EQ(error, kNewerFileText);
+  discardWaitingRecords();
+  {
+    RunRecorder rec(path, knownRun(1, "00A001", "2026-03-01 12:00:00"));
+    EXPECT_EQ(rec.problem(), kNewerFileText);
+    rec.finish(true);
+  }
+  discardWaitingRecords();
+  EXPECT_EQ(run({"--db", path, "--last", "1"}), 0);
+  // Another program's database is not ours to read or write.
+  std::string foreign = dir.file("other.db");
+  ASSERT_EQ(sqlite3_open(foreign.c_str(), &raw), SQLITE_OK);
+  sqlite3_exec(raw, "CREATE TABLE t(x); PRAGMA application_id = 7;", nullptr, nullptr, nullptr);
+  sqlite3_close(raw);
+  EXPECT_EQ(ResultsDb::open(foreign, ResultsDb::Access::Write, &error), nullptr);
+  EXPECT_EQ(error, "не база результатов qs");
+}
+
+// Lost runs are found only on the computer that lost them (its identity,
+// not its name), keep the verdict of their recorded points, and a report
+// shows a run whose writer is gone as lost, never as going on.
+TEST(Records, LostRunsAreFoundOnlyWhereTheyAreLost) {
+  test::TempDir dir;
+  std::string path = dir.file("results.db"), error;
+  std::string here = stationIdentity(dir.file("station.id"));
+  EXPECT_EQ(here.size(), 32u);
+  EXPECT_EQ(stationIdentity(dir.file("station.id")), here);  // made once, kept
+  EXPECT_EQ(stationIdentity(dir.file("none/station.id"), false), "");
+  auto db = ResultsDb::open(path, ResultsDb::Access::Write, &error);
+  ASSERT_TRUE(db) << error;
+  RunInfo ours = knownRun(1, "00A001", "2026-03-01 10:00:00"), theirs = ours;
+  ours.station = here;
+  ours.pid = 0;  // its process is gone
+  theirs.station = "ffffffffffffffffffffffffffffffff";  // another computer of the same name
+  theirs.pid = 0;
+  record(*db, ours, {knownPoint(1, 0.75, "0,5"), knownPoint(2, 0.25, "0,5")}, nullptr);
+  record(*db, theirs, {knownPoint(1, 0.25, "0,5")}, nullptr);
+  std::string listing;
+  ASSERT_EQ(run({"--db", path}, &listing, dir.file("station.id")), 0);
+  EXPECT_NE(listing.find("потеряна   не годен"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("идёт"), std::string::npos) << listing;  // the other computer's run
+  std::vector<RunRow> runs;
+  ASSERT_TRUE(db->runs("", "", 0, &runs, &error));
+  EXPECT_EQ(runs[1].end, RunEnd::Lost);  // marked by the report, which could write
+  EXPECT_EQ(runs[1].verdict, "failed");
+  EXPECT_EQ(runs[0].end, RunEnd::Open);  // the other computer's: not ours to tell
+  EXPECT_EQ(db->markLostRuns(here, ours.workstation, &error), 0);
+  // A process that runs is not lost; one whose start cannot be told is
+  // taken as running.
+  RunRow alive;
+  alive.info = knownRun(1, "", "2026-03-01 10:00:00");
+  alive.info.station = here;
+  EXPECT_FALSE(writerGone(alive, here, "X"));
+  alive.info.pidMark = 0;
+  EXPECT_FALSE(writerGone(alive, here, "X"));
+  alive.info.pidMark = platform::processStartMark(alive.info.pid) + 1;
+  EXPECT_TRUE(writerGone(alive, here, "X"));  // its id was given to a later process
 }
 
 }  // namespace
