@@ -3,9 +3,11 @@
 # installation port at start-up: the installation is reset (">") and its
 # panel is shown at column 80. Key 8 runs a verification on this bench
 # alone: without programmes in the settings, with a programme that does not
-# load, with one of 17 points (the table starts again after 15 rows and every
-# point is recorded), and one that the operator ends with Esc while the
-# installation keeps failing a step. Leaving qs closes the installation.
+# load, with one whose limit field is not a number, with one of 17 points
+# (the table starts again after 15 rows, every point is recorded, and each
+# row with its state fits beside the installation's panel), and one that the
+# operator ends with Esc while the installation keeps failing a step.
+# Leaving qs closes the installation.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 e2e_init "$1" "$2" "$3"
@@ -38,16 +40,51 @@ wait_for " <1>  Ver E2E"
 keys 1
 wait_for "Ошибка загрузки программы поверки"
 menu_ready
+# A limit that is not a number refuses the programme, naming its line.
+printf 'A1_1\t220\t100\t5\t100\t1.0\tN\t0\t0\t0\tABC\t1,0 %%\n' >"$WORK/QS_ADD/prog.txt"
+keys 8
+wait_for " <1>  Ver E2E"
+keys 1
+wait_for "Ошибка в строке 1 программы QS_ADD/prog.txt: допуск"
+menu_ready
 # Seventeen points: the last two stand at the top of a table started again.
+# Every one gives a limit; point 17 is judged on one that nothing passes.
+: >"$WORK/QS_ADD/prog.txt"
 for n in $(seq 17); do
-  printf 'A1_%d\t220\t100\t5\t%d\t1.0\tN\t0\t0\t0\tABC\n' "$n" $((100 + n)) >>"$WORK/QS_ADD/prog.txt"
+  limit=0,5
+  [ "$n" = 17 ] && limit=0
+  printf 'A1_%d\t220\t100\t5\t%d\t1.0\tN\t0\t0\t0\tABC\t%s\n' "$n" $((100 + n)) "$limit" >>"$WORK/QS_ADD/prog.txt"
 done
 keys 8
 wait_for " <1>  Ver E2E"
 keys 1
+# Another writer holds results.db while points come: the points wait, the
+# yellow line says how many, and they are written (the line gone) once the
+# file is free again.
+wait_file "$WORK/results.db" 20
+python3 - "$WORK/results.db" "$WORK/unlock" <<'PY' &
+import os, sqlite3, sys, time
+db = sqlite3.connect(sys.argv[1], isolation_level=None, timeout=10)
+db.execute("BEGIN IMMEDIATE")
+open(sys.argv[2] + ".held", "w").write("held")
+while not os.path.exists(sys.argv[2]):
+    time.sleep(0.1)
+db.execute("COMMIT")
+PY
+PIDS+=($!)
+wait_file "$WORK/unlock.held" 20
+wait_for "results.db (database is locked): ждут записи точек: 2" 60
+touch "$WORK/unlock"
+wait_row '^ +ЭУ7125М$' 30 19
 wait_for "Поверка завершена." 120
 row 21 | grep -qE '^16  220.00   5.800   1.00 ABC ' || fail "row 21: $(row 21)"
 row 22 | grep -qE '^17  220.00   5.850   1.00 ABC ' || fail "row 22: $(row 22)"
+# Each row ends with its whole state before the panel's column 80.
+left80() { LC_ALL=C.UTF-8 sed -E 's/^(.{0,80}).*/\1/'; }
+for r in 21 22; do
+  row $r | left80 | grep -qE ' (годен|не годен|не изм\.) *$' || fail "row $r is cut: $(row $r)"
+done
+row 22 | left80 | grep -qE ' не годен *$' || fail "point 17 is not failed: $(row 22)"
 [ -z "$(row 23 | cut -c1-76 | tr -d ' ')" ] || fail "row 23 kept a row of the first table: $(row 23)"
 (cd "$WORK" && "$QS" report --last 1 --csv points.csv >/dev/null) || fail "no report of the run"
 points=$(grep -c ';ABC;' "$WORK/points.csv") || true

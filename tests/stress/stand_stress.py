@@ -20,11 +20,15 @@ Checked throughout and at the end:
   * the records (qs report --csv): every row a bench showed is there, once;
     a point's verdict follows its values and limit; no run is left open and
     the runs of killed benches are marked lost; no bench said that a result
-    was not recorded.
+    waits to be recorded, although a reader (as an office's report or a
+    database browser would) holds a read transaction on results.db for
+    seconds at a time all along.
 
 Usage: stand_stress.py QS DEVSIM ZUSIM [--seconds N] [--seed N] [--keep]
 """
 import argparse
+import sqlite3
+import threading
 import csv
 import io
 import os
@@ -118,6 +122,8 @@ class Stand:
                       for n in range(1, BENCHES + 1)}
         self.master_exit = os.path.join(self.work, "master.exit")
         self.step_stopped = 0.0
+        self.reads_held = 0
+        self.reading = threading.Event()
 
     # ---- set-up ------------------------------------------------------------------------------
     def note(self, text):
@@ -287,8 +293,8 @@ class Stand:
                 continue
             if "Ошибка! программа QS_Master не найдена" in screen:
                 raise Failure("bench %d did not find its master" % n)
-            if "Результат не записан" in screen:
-                raise Failure("bench %d did not record a result: %r" % (n, screen.splitlines()[19]))
+            if "results.db" in screen:
+                raise Failure("bench %d could not record a result: %r" % (n, screen.splitlines()[19]))
             if "невозможно открыть порт" in screen:
                 raise Failure("bench %d could not open its device's port (still held by the bench before it?)" % n)
             rows = screen.splitlines()
@@ -424,6 +430,29 @@ class Stand:
         else:
             self.stopped_since = None
 
+    def hold_reads(self):
+        """A reader of results.db that holds a read transaction for seconds
+        at a time, as a report or a database browser in the office may."""
+        path = os.path.join(self.work, "results.db")
+        rng = random.Random(self.seed + 1)
+        while self.reading.is_set():
+            if not os.path.exists(path):
+                time.sleep(0.5)
+                continue
+            try:
+                db = sqlite3.connect("file:%s?mode=ro" % path, uri=True, isolation_level=None, timeout=10)
+                db.execute("BEGIN")
+                db.execute("SELECT count(*) FROM points").fetchone()
+                self.reads_held += 1
+                until = time.time() + rng.uniform(3, 10)
+                while self.reading.is_set() and time.time() < until:
+                    time.sleep(0.2)
+                db.execute("COMMIT")
+                db.close()
+            except sqlite3.Error as e:
+                self.note("reader: %s" % e)
+                time.sleep(0.5)
+
     # ---- the run -------------------------------------------------------------------------------------
     def run(self):
         self.t0 = time.time()
@@ -433,6 +462,9 @@ class Stand:
                   "the benches did not all register")
         self.master_keys("a")
         self.stopped_since = None
+        self.reading.set()
+        reader = threading.Thread(target=self.hold_reads, daemon=True)
+        reader.start()
         end_actions = time.time() + self.args.seconds
         next_action = time.time() + 5
         while time.time() < end_actions:
@@ -456,6 +488,8 @@ class Stand:
                 raise Failure("benches still running %d s after the actions ended: %s" % (
                     DRAIN_BOUND_S, {n: b["state"] for n, b in self.bench.items() if b["run_start"] is not None}))
             time.sleep(0.3)
+        self.reading.clear()
+        reader.join()
         self.check_installation()
         self.end_stand()
         self.next_stand()
@@ -577,6 +611,7 @@ class Stand:
         self.wait(lambda: os.path.exists(self.master_exit), 20, "the next master did not end")
 
     def cleanup(self):
+        self.reading.clear()
         self.tmux.kill_server()
         Tmux(self.tmux.socket.replace("-next", "")).kill_server()
         for p in self.procs:
@@ -628,9 +663,9 @@ def main():
         return 1
     stand.cleanup()
     print("ok: %d rows checked (%d values that did not come), %d runs ended, pulse errors measured at %d points,"
-          " %d rows found in the records, %d runs lost (%d benches killed in a run)"
+          " %d rows found in the records, %d runs lost (%d benches killed in a run), %d read transactions held"
           % (stand.rows_checked, stand.rows_missing, stand.runs_ended, stand.sets, stand.records_checked,
-             stand.records_lost, stand.killed_in_run))
+             stand.records_lost, stand.killed_in_run, stand.reads_held))
     print("operator actions: %s" % ", ".join("%s %d" % kv for kv in sorted(stand.actions.items())))
     return 0
 
