@@ -3,7 +3,7 @@
 #pragma once
 #include <vector>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 
 namespace qs {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/application.h"
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "devlink/dev_link.h"
 #include "platform/console_control.h"
 #include "platform/process.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "console/console.h"
 #include "console/text_file.h"
 #include "meter/meter_menu.h"

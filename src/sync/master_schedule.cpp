@@ -1,7 +1,7 @@
 // The master's decisions: after each message, whether every active task now
 // wants the same programme, the same step or a reset, and then driving the
 // installation and letting the tasks go.
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "console/console.h"
 #include "console/text_file.h"
 #include "platform/time.h"

@@ -8,17 +8,12 @@
 #include "console/bytes.h"
 #include "console/console.h"
 #include "console/text_file.h"
+#include "platform/path.h"
 #include "records/results_db.h"
 #include "zu/zu_controller.h"
 
 namespace qs {
 namespace {
-
-#ifdef _WIN32
-constexpr char kSeparator = '\\';
-#else
-constexpr char kSeparator = '/';
-#endif
 
 // TAB-separated fields of a line, each with whether a TAB ended it.
 struct Fields {
@@ -118,8 +113,7 @@ int ZuController::loadProgramme(const std::string& settingsPath, const std::stri
   // Programme files stand beside the settings file that names them.
   size_t sep = settingsPath.find_last_of("/\\");
   std::string path = sep == std::string::npos ? fileName : settingsPath.substr(0, sep + 1) + fileName;
-  for (char& c : path)
-    if (c == '/' || c == '\\') c = kSeparator;
+  path = platform::withSeparators(path);
   if (byGroup) {
     Console::gotoXY(0, 16);
     Console::print("Name Load File: %s", path.c_str());

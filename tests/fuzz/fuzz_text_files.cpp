@@ -7,7 +7,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "devlink/dev_link.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

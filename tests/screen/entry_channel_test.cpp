@@ -1,6 +1,6 @@
 // The start-up channel: from the Task line, or asked of the operator.
 #include "app/entry.h"
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "support/test_support.h"
 
 namespace qs {

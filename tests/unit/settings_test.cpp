@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/entry.h"
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "support/test_support.h"
 
 namespace qs {

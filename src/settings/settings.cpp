@@ -1,17 +1,14 @@
-#include "app/settings.h"
+#include "settings/settings.h"
 
 #include <cctype>
 #include <cstdlib>
+
+#include "platform/path.h"
 
 
 namespace qs {
 namespace {
 
-#ifdef _WIN32
-constexpr char kPathSeparator = '\\';
-#else
-constexpr char kPathSeparator = '/';
-#endif
 
 
 // The text between two positions (end excluded).
@@ -21,12 +18,7 @@ std::string_view slice(const std::string& line, size_t from, size_t to) {
 
 }  // namespace
 
-std::string settingsPath(std::string_view fileName) {
-  std::string path = "QS_ADD";
-  path += kPathSeparator;
-  path += fileName;
-  return path;
-}
+std::string settingsPath(std::string_view fileName) { return platform::joinPath("QS_ADD", fileName); }
 
 int readTaskLine(const std::string& path, std::string_view key, int index, char* portDigit, uint8_t* address) {
   std::vector<std::string> lines;
