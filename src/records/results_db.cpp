@@ -166,7 +166,7 @@ int64_t pragmaValue(sqlite3* db, const char* name, bool* ok) {
 // What a file holds: no tables yet, the first layout, a layout of this
 // program's (its version), or something else (-2).
 constexpr int kEmpty = -1, kForeign = -2, kUnreadable = -3;
-int layoutOf(sqlite3* db, std::string* error) {
+int layoutOfSnapshot(sqlite3* db, std::string* error) {
   bool ok = true;
   int64_t app = pragmaValue(db, "application_id", &ok);
   int64_t version = pragmaValue(db, "user_version", &ok);
@@ -187,6 +187,18 @@ int layoutOf(sqlite3* db, std::string* error) {
   if (app == 0 && version == 0 && tables == 2) return 0;
   if (error != nullptr) *error = "не база результатов qs";
   return kForeign;
+}
+
+// The layout as one moment of the file shows it: another bench may be
+// making the tables meanwhile, and reads of the header and of the tables
+// from two moments would make a half of each look like another program's
+// database.
+int layoutOf(sqlite3* db, std::string* error) {
+  if (sqlite3_get_autocommit(db) == 0) return layoutOfSnapshot(db, error);
+  if (!execOn(db, "BEGIN", error)) return kUnreadable;
+  int layout = layoutOfSnapshot(db, error);
+  execOn(db, "COMMIT", nullptr);
+  return layout;
 }
 
 std::string replaced(std::string text, const std::string& what, const std::string& with) {

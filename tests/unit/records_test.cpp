@@ -6,11 +6,13 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "meter/meter_menu.h"
 #include "platform/process.h"
@@ -611,6 +613,29 @@ TEST(Records, FilesOfEarlierAndLaterVersions) {
   sqlite3_close(raw);
   EXPECT_EQ(ResultsDb::open(foreign, ResultsDb::Access::Write, &error), nullptr);
   EXPECT_EQ(error, "не база результатов qs");
+}
+
+// Benches of a stand start their runs at once on a database none of them
+// has made yet: every one of them opens it as the results database that
+// one of them made, never as another program's file.
+TEST(Records, BenchesOpeningANewDatabaseAtOnceAllFindIt) {
+  test::TempDir dir;
+  for (int round = 0; round < 40; ++round) {
+    std::string path = dir.file("results" + std::to_string(round) + ".db");
+    std::atomic<int> ready{0};
+    std::vector<std::string> errors(6);
+    std::vector<std::thread> benches;
+    for (size_t n = 0; n < errors.size(); ++n) {
+      benches.emplace_back([&, n] {
+        ++ready;
+        while (ready < static_cast<int>(errors.size())) std::this_thread::yield();
+        if (!ResultsDb::open(path, ResultsDb::Access::Write, &errors[n])) return;
+        errors[n] = "opened";
+      });
+    }
+    for (auto& t : benches) t.join();
+    for (const std::string& e : errors) ASSERT_EQ(e, "opened") << "round " << round;
+  }
 }
 
 // Lost runs are found only on the computer that lost them (its identity,
