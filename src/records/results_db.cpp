@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <ctime>
 #include <random>
 
@@ -704,16 +703,11 @@ bool writerGone(const RunRow& r, const std::string& station, const std::string& 
 }
 
 std::string stationIdentity(const std::string& file, bool make) {
-  auto kept = [&](std::string* id) {
-    std::string bytes;
-    if (readWholeFile(file, 256, &bytes) != ReadResult::kRead) return false;
+  std::string bytes;
+  if (readWholeFile(file, 256, &bytes) == ReadResult::kRead) {
     while (!bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r' || bytes.back() == ' ')) bytes.pop_back();
-    if (bytes.size() < 16 || bytes.find_first_not_of("0123456789abcdef") != std::string::npos) return false;
-    *id = bytes;
-    return true;
-  };
-  std::string id;
-  if (kept(&id)) return id;
+    if (bytes.size() >= 16 && bytes.find_first_not_of("0123456789abcdef") == std::string::npos) return bytes;
+  }
   if (!make) return "";
   std::random_device random;
   std::seed_seq seed{random(), random(), random(), random(), static_cast<unsigned>(std::time(nullptr)),
@@ -722,23 +716,10 @@ std::string stationIdentity(const std::string& file, bool make) {
   char text[40];
   std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(gen()),
                 static_cast<unsigned long long>(gen()));
-  // Benches that start at once may all find no identity: each writes its
-  // own beside the name and links it to the name, which only the first can
-  // do; every one then takes the identity that is there.
-  std::string mine = file + "." + text;
-  std::filesystem::path from, to;
-  if (writeWholeFile(mine, std::string(text) + "\n") != WriteResult::kWritten || !pathOfName(mine, &from) ||
-      !pathOfName(file, &to))
-    return platform::workstationName();
-  std::error_code ec;
-  std::filesystem::create_hard_link(from, to, ec);
-  if (ec && !std::filesystem::exists(to)) {
-    // A file system without links: put it in place unless one is there.
-    std::filesystem::rename(from, to, ec);
-  }
-  std::filesystem::remove(from, ec);
-  if (kept(&id)) return id;
-  return platform::workstationName();
+  if (writeWholeFile(file, std::string(text) + "\n") != WriteResult::kWritten) return platform::workstationName();
+  // Two processes may make it at once: the one that is on the disk counts.
+  if (readWholeFile(file, 256, &bytes) == ReadResult::kRead && bytes.size() >= 32) return bytes.substr(0, 32);
+  return text;
 }
 
 }  // namespace qs::records
