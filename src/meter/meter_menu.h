@@ -5,13 +5,19 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "devlink/device_state.h"
 #include "records/results_db.h"
+#include "settings/meter_types.h"
 
 namespace qs {
 
 class DevLink;
+class RunTopLine;
+namespace records {
+class RunRecorder;
+}
 class ZuController;
 struct TestPoint;
 
@@ -25,11 +31,26 @@ class MeterMenu {
  public:
   // What a verification run measured at one test point; a value that did
   // not come in time is not fresh and is not shown.
+  // With several readings, the channel values are those of the readings
+  // (their mean is the record's).
   struct PointValues {
     bool averageFresh = false;
     double average = 0;
     bool channelFresh[3] = {false, false, false};
     double channel[3] = {0, 0, 0};
+    std::vector<records::Reading> readings;
+    int64_t settlingMs = 0;
+    uint32_t readMs = 0;   // from pulse-error measurement on to the last reading
+    uint32_t pointMs = 0;  // from the point set to its last reading
+  };
+  // What a run knows of the meter it verifies: its catalogue type (none:
+  // limits only from the programme), whether the installation measures
+  // reactive energy, and how each point is measured.
+  struct RunMeter {
+    bool typed = false;
+    MeterType type;
+    bool reactive = false;
+    MeasureSettings measure;
   };
 
   explicit MeterMenu(DevLink& link, ZuController* zu = nullptr) : link_(link), zu_(zu) {}
@@ -72,13 +93,22 @@ class MeterMenu {
 
   // The record of a run of this bench's device and a programme.
   records::RunInfo runInfo(const std::string& key, int identity);
+
+ public:
   // Averages a point waits for (the fourth on is the settled average) and
   // how long it waits for each kind of value.
   static constexpr uint32_t kSettledAverages = 4;
   static constexpr uint32_t kFreshValueMs = 15000;
+
+ private:
   // Sets the installation to a point and takes the values measured there:
   // 0, 27 (Esc or the master's abort), or the failure of a step.
-  int measurePoint(const TestPoint& point, PointValues* values);
+  int measurePoint(const TestPoint& point, const MeasureSettings& measure, PointValues* values);
+  // The points of one run, each recorded before its row is shown; 0, or
+  // what ended the run. *failed gets the points to repeat (failed, not
+  // measured, or not reached).
+  int runPoints(const std::vector<TestPoint>& points, records::RunRecorder& recorder, const RunMeter& meter,
+                RunTopLine& top, std::vector<TestPoint>* repeat, std::string* notMeasured);
 
   DevLink& link_;
   ZuController* zu_;
@@ -89,7 +119,17 @@ class MeterMenu {
 // its state. A point whose measuring was ended (Esc, the installation
 // failing, the stand's master gone) is recorded as not measured, with
 // `endedBy` as the reason (nullptr: not ended).
+// Sets the installation to a point and measures it: the settling time,
+// the settled average, then each reading of the channels with pulse-error
+// measurement on, the last no sooner than the minimum time. 0, 27 (Esc or
+// the master's abort), or the failure of a step.
+int measurePointOn(ZuController& zu, const TestPoint& point, const MeasureSettings& measure,
+                   MeterMenu::PointValues* values);
+
+// Without a limit on its programme line a point takes the one its meter's
+// class gives, with the class row as its source.
 records::PointRecord recordOfPoint(const TestPoint& point, const std::string& file,
-                                   const MeterMenu::PointValues& values, uint32_t ms, const char* endedBy);
+                                   const MeterMenu::PointValues& values, uint32_t ms, const char* endedBy,
+                                   const MeterMenu::RunMeter& meter = {});
 
 }  // namespace qs

@@ -15,7 +15,10 @@
 #include "devlink/dev_link.h"
 #include "platform/process.h"
 #include "platform/time.h"
+#include "metrology/class_limits.h"
+#include "metrology/measuring.h"
 #include "records/run_recorder.h"
+#include "settings/meter_types.h"
 #include "zu/zu_controller.h"
 
 namespace qs {
@@ -27,6 +30,7 @@ struct Programme {
   std::string key;
   int identity = 0;
   std::string title;
+  std::vector<std::string> fields;  // after the title: files and options
 };
 
 // The Ver and Ver_Vrf lines of the settings, in file order.
@@ -42,9 +46,14 @@ std::vector<Programme> programmes(const std::string& path) {
     if (!sameKey(key, "Ver") && !sameKey(key, "Ver_Vrf")) continue;
     std::vector<std::string> f;
     size_t at = line.find('\t', colon + 1);
-    while (at != std::string::npos && f.size() < 4) {
+    while (at != std::string::npos) {
       size_t next = line.find('\t', at + 1);
-      if (next == std::string::npos) break;
+      if (next == std::string::npos) {
+        std::string last = line.substr(at + 1);
+        while (!last.empty() && (last.back() == '\n' || last.back() == '\r')) last.pop_back();
+        if (!last.empty()) f.push_back(last);
+        break;
+      }
       f.push_back(line.substr(at + 1, next - at - 1));
       at = next;
     }
@@ -52,7 +61,7 @@ std::vector<Programme> programmes(const std::string& path) {
     int o = static_cast<int8_t>(decimalValue(f[0]));
     int t = static_cast<int8_t>(decimalValue(f[1]));
     int u = static_cast<int8_t>(decimalValue(f[2]));
-    out.push_back(Programme{key, o * 65536 + t * 256 + u, f[3]});
+    out.push_back(Programme{key, o * 65536 + t * 256 + u, f[3], std::vector<std::string>(f.begin() + 4, f.end())});
   }
   return out;
 }
@@ -96,6 +105,49 @@ std::string recordsLine(const records::RunRecorder& recorder) {
 }
 
 // A text cut to at most `cells` characters.
+std::string fitted(const std::string& text, size_t cells);
+
+// A channel's cell in a point's row: its mean, or why there is none.
+std::string channelCell(const records::PointRecord& rec, int n, int width) {
+  bool error = false;
+  for (const records::Reading& g : rec.readings) error = error || (g.fresh[n] && !std::isfinite(g.channel[n]));
+  return valueText(rec.channelFresh[n] || error, error ? NAN : rec.channel[n], width);
+}
+
+}  // namespace
+
+// The line above the table: what the records could not take yet, else the
+// meter the limits come from (or why none). Drawn again only when it
+// changes; beside the installation's panel only its own 80 columns.
+class RunTopLine {
+ public:
+  RunTopLine(std::string typeLine, bool besidePanel) : typeLine_(std::move(typeLine)), besidePanel_(besidePanel) {}
+  void show(const records::RunRecorder& recorder) {
+    std::string line = recordsLine(recorder);
+    if (line.empty()) line = typeLine_;
+    if (line == shown_) return;
+    shown_ = line;
+    ConsolePos at = Console::getCursor();
+    if (besidePanel_) Console::gotoXY(0, 19);
+    else Console::clearLinesWide(19, 1);
+    std::string shownLine = fitted(line, besidePanel_ ? 79 : 96);
+    size_t cells = 0;
+    for (unsigned char c : shownLine) cells += (c & 0xC0) != 0x80;
+    Console::setColor(kAttrWarning);
+    Console::print("%s", shownLine.c_str());
+    Console::setColor(kAttrNormal);
+    if (besidePanel_ && cells < 79) Console::print("%s", std::string(79 - cells, ' ').c_str());
+    Console::setCursor(at);
+  }
+
+ private:
+  std::string typeLine_, shown_;
+  bool besidePanel_;
+};
+
+namespace {
+
+// A text cut to at most `cells` characters.
 std::string fitted(const std::string& text, size_t cells) {
   size_t at = 0, count = 0;
   while (at < text.size() && count < cells) {
@@ -109,8 +161,53 @@ std::string fitted(const std::string& text, size_t cells) {
 
 }  // namespace
 
+namespace {
+
+int loadedPhases(int phases) {
+  switch (phases) {
+    case kPhaseA: case kPhaseB: case kPhaseC: return 1;
+    case kPhaseABC: return 3;
+    default: return 2;
+  }
+}
+
+// The limit the meter's class gives a point, with the row it comes from;
+// without one, why none applies (the point is then not judged).
+void classLimit(const TestPoint& tp, const MeterMenu::RunMeter& meter, double current, records::PointRecord* r) {
+  const MeterType& type = meter.type;
+  std::string meterClass = meter.reactive ? type.reactiveClass : type.activeClass;
+  if (meterClass.empty()) {
+    r->limitSource = "тип " + type.name + ": нет класса реактивной энергии";
+    return;
+  }
+  metrology::PointCondition c;
+  c.active = !meter.reactive;
+  c.transformer = type.transformer;
+  c.current = current;
+  c.base = type.base;
+  c.imax = type.imax;
+  c.pf = tp.PF;
+  c.character = tp.loadType == kLoadCapacitive ? 'C' : tp.loadType == kLoadInductive ? 'L' : 'N';
+  std::string why;
+  const metrology::ClassRow* row = nullptr;
+  if (tp.phases == kPhaseABC || loadedPhases(tp.phases) == 1) {
+    c.loading = tp.phases == kPhaseABC ? metrology::Loading::Balanced : metrology::Loading::OnePhase;
+    row = metrology::pickRow(classKey(meterClass), c, &why);
+  } else {
+    why = "нагрузка двух фаз не в таблицах";
+  }
+  if (row != nullptr) {
+    r->limit = row->limit;
+    r->limitSource = metrology::rowSource(*row, type.transformer);
+  } else {
+    r->limitSource = "класс " + meterClass + ": " + why;
+  }
+}
+
+}  // namespace
+
 records::PointRecord recordOfPoint(const TestPoint& tp, const std::string& file, const MeterMenu::PointValues& v,
-                                   uint32_t ms, const char* endedBy) {
+                                   uint32_t ms, const char* endedBy, const MeterMenu::RunMeter& meter) {
   bool ended = endedBy != nullptr;
   records::PointRecord r;
   r.number = tp.number;
@@ -121,24 +218,59 @@ records::PointRecord recordOfPoint(const TestPoint& tp, const std::string& file,
   r.phases = phaseName(tp.phases);
   r.averageFresh = v.averageFresh && !ended;
   r.average = v.average;
+  // The channel values as readings (one, when the point took one).
+  r.readings = v.readings;
+  if (r.readings.empty() && (v.channelFresh[0] || v.channelFresh[1] || v.channelFresh[2])) {
+    records::Reading one;
+    one.taken = records::nowStamp();
+    for (int n = 0; n < 3; ++n) {
+      one.fresh[n] = v.channelFresh[n];
+      one.channel[n] = v.channel[n];
+    }
+    r.readings.push_back(one);
+  }
   std::string channelErrors;
   for (int n = 0; n < 3; ++n) {
-    // A channel the installation could not measure (its error frame, or a
-    // value that is no number) is not measured at this point.
-    bool error = v.channelFresh[n] && !std::isfinite(v.channel[n]);
+    // A channel the installation could not measure at a reading (its error
+    // frame, or a value that is no number) is not measured at this point;
+    // one that missed a reading is not measured either.
+    std::vector<double> values;
+    bool error = false, missed = r.readings.empty();
+    for (const records::Reading& g : r.readings) {
+      if (!g.fresh[n]) missed = true;
+      else if (!std::isfinite(g.channel[n])) error = true;
+      else values.push_back(g.channel[n]);
+    }
     if (error) channelErrors += (channelErrors.empty() ? "ошибка канала " : ", ") + std::to_string(n + 1);
-    r.channelFresh[n] = v.channelFresh[n] && !error && !ended;
-    r.channel[n] = error ? 0.0 : v.channel[n];
+    metrology::Summary sum = metrology::summarise(values);
+    r.channelFresh[n] = !missed && !error && !ended;
+    r.channel[n] = sum.count > 0 ? sum.mean : 0.0;
+    r.spreadKnown[n] = r.channelFresh[n] && sum.count > 1;
+    r.spread[n] = r.spreadKnown[n] ? sum.spread : 0.0;
   }
   r.measured = records::nowStamp();
   r.durationMs = ms;
-  r.limit = tp.limit;
-  if (!tp.limit.empty()) r.limitSource = file + ":" + std::to_string(tp.sourceLine);
+  r.settlingMs = v.settlingMs;
+  if (!tp.limit.empty()) {
+    r.limit = tp.limit;
+    r.limitSource = file + ":" + std::to_string(tp.sourceLine);
+  } else if (meter.typed) {
+    classLimit(tp, meter, r.I, &r);
+  }
+  if (meter.typed && !r.readings.empty())
+    r.pulses = metrology::pulsesAt(r.U, r.I, tp.PF, loadedPhases(tp.phases), meter.type.constant, v.readMs / 1000.0);
+  if (r.pulses >= 0 && meter.measure.minPulses > 0 && r.pulses < meter.measure.minPulses) {
+    char text[64];
+    std::snprintf(text, sizeof text, "импульсов %.0f < %g", std::floor(r.pulses), meter.measure.minPulses);
+    r.warning = text;
+  }
+  bool anyMissed = !r.channelFresh[0] || !r.channelFresh[1] || !r.channelFresh[2];
   if (ended) r.reason = endedBy;
   else if (!v.averageFresh) r.reason = "нет нового среднего";
   else if (!channelErrors.empty()) r.reason = channelErrors;
-  else if (!v.channelFresh[0] || !v.channelFresh[1] || !v.channelFresh[2]) r.reason = "нет новых значений каналов";
+  else if (anyMissed) r.reason = "нет новых значений каналов";
   r.state = records::judgePoint(r);
+  if (r.state == records::PointState::NotJudged) r.reason = r.limitSource;
   return r;
 }
 
@@ -166,6 +298,51 @@ records::RunInfo MeterMenu::runInfo(const std::string& key, int identity) {
 bool MeterMenu::verificationOffered() const {
   return zu_ != nullptr && (zu_->isSlave() || (zu_->channel && zu_->channel->isOpen && zu_->autoOn));
 }
+
+namespace {
+
+// What a run is told of its meter and its measuring, and what the type line
+// above the table says; false (with the message) when the settings for
+// measuring do not parse.
+bool runMeterOf(const Programme& p, const std::string& deviceType, MeterMenu::RunMeter* meter, std::string* typeLine,
+                std::string* note, std::string* error) {
+  int badLine = 0;
+  if (!readMeasureLine(settingsPath("common.sch"), &meter->measure, &badLine)) {
+    *error = "Ошибка в строке " + std::to_string(badLine) + " common.sch: Measure";
+    return false;
+  }
+  bool found = false;
+  std::string measure = programmeOption(p.fields, "measure", &found);
+  if (found && !parseMeasure(measure, &meter->measure)) {
+    *error = "Ошибка в программе " + p.key + " " + p.title + ": measure=" + measure;
+    return false;
+  }
+  std::string named = programmeOption(p.fields, "type", &found);
+  MeterCatalogue catalogue = readMeterCatalogue(settingsPath("meters.sch"));
+  // Without a catalogue and without a type named, limits come from the
+  // programme as they always did: nothing to say.
+  if (!catalogue.opened && named.empty()) return true;
+  std::string message;
+  const MeterType* type = findMeterType(catalogue, named, deviceType, &message);
+  if (type == nullptr) {
+    *typeLine = message;
+    *note = message;
+    return true;
+  }
+  meter->typed = true;
+  meter->type = *type;
+  *typeLine = "Счётчик " + type->name + ": класс " + (meter->reactive ? type->reactiveClass : type->activeClass) +
+              (type->transformer ? ", Iном " : ", Iб ") + records::currentText(type->base, ',') + " А, Imax " +
+              records::currentText(type->imax, ',') + " А";
+  std::string problem = catalogueNote(catalogue);
+  if (!problem.empty()) {
+    *typeLine += " (" + problem + ")";
+    *note = problem;
+  }
+  return true;
+}
+
+}  // namespace
 
 int MeterMenu::verification() {
   Console::clearLinesWide(19, 18);
@@ -199,35 +376,67 @@ int MeterMenu::verification() {
     else Console::print("\nОшибка загрузки программы поверки (%d).\n", r);
     return r;
   }
+  RunMeter meter;
+  meter.reactive = zu_->mode == 1;
+  std::string typeLine, note, error;
+  if (!runMeterOf(p, deviceTypeName(link_.cachedDeviceType), &meter, &typeLine, &note, &error)) {
+    Console::print("\n%s\n", fitted(error, 99).c_str());
+    return -1;
+  }
+  records::RunInfo info = runInfo(p.key, p.identity);
+  if (meter.typed) {
+    info.meterType = meter.type.name;
+    info.meterClass = meter.reactive ? meter.type.reactiveClass : meter.type.activeClass;
+  }
+  info.typeNote = note;
+  info.measure = measureText(meter.measure);
+  // A bench of its own may repeat the points that failed or were not
+  // measured, as a run of its own linked to the one before; on a stand the
+  // programme is run again by every bench that takes part.
+  bool standalone = !(zu_->sync != nullptr && zu_->isSlave());
   std::vector<TestPoint> points = zu_->testPoints;
-  records::RunRecorder recorder(records::kDatabaseName, runInfo(p.key, p.identity));
-  // Beside the installation's panel (a bench of its own, no stand) a row has
-  // 80 columns: narrower channel columns and the short state.
+  std::unique_ptr<records::RunRecorder> run;
+  int result = 0, repeatRound = 0;
+  for (;;) {
+    auto next = std::make_unique<records::RunRecorder>(records::kDatabaseName, info, run.get());
+    run = std::move(next);  // (the run before is finished; the re-test keeps its link)
+    RunTopLine top(typeLine, standalone);
+    std::vector<TestPoint> repeat;
+    std::string notMeasured;
+    result = runPoints(points, *run, meter, top, &repeat, &notMeasured);
+    std::string verdict = run->finish(result == 0);
+    top.show(*run);
+    bool retest = repeatRound > 0;
+    std::string end = result == 0 ? (retest ? "Повторная поверка завершена." : "Поверка завершена.")
+                                  : (retest ? "Повторная поверка прервана." : "Поверка прервана.");
+    if (result != 0 && masterGone()) end += std::string(" ") + kMasterGoneText + ".";
+    if (!verdict.empty()) end += std::string(" Итог: ") + records::stateText(records::stateOfWord(verdict)) + ".";
+    if (!notMeasured.empty()) end += " Не измерены точки: " + notMeasured + ".";
+    bool offer = standalone && !repeat.empty() && result != kKeyEsc;
+    if (offer) end += " <1> повторить: " + std::to_string(repeat.size());
+    Console::gotoXY(0, 36);
+    Console::print("%s", fitted(end, standalone ? 79 : 99).c_str());
+    if (Console::readKey() != '1' || !offer) break;
+    Console::clearLinesWide(19, 18);
+    points = repeat;
+    info.started = records::nowStamp();
+    ++repeatRound;
+  }
+  Console::clearLinesWide(19, 18);
+  return result;
+}
+
+int MeterMenu::runPoints(const std::vector<TestPoint>& points, records::RunRecorder& recorder, const RunMeter& meter,
+                         RunTopLine& top, std::vector<TestPoint>* repeat, std::string* notMeasured) {
+  auto masterGone = [this] { return zu_->sync != nullptr && zu_->isSlave() && zu_->sync->masterGone(); };
   bool besidePanel = !(zu_->sync != nullptr && zu_->isSlave());
   int channelWidth = besidePanel ? 8 : 9;
-  std::string lineShown, notMeasured;
-  auto showRecords = [&] {  // what the records could not take yet, above the table
-    std::string line = recordsLine(recorder);
-    if (line == lineShown) return;
-    lineShown = line;
-    ConsolePos at = Console::getCursor();
-    // Beside the panel only the row's own 80 columns are cleared.
-    if (besidePanel) Console::gotoXY(0, 19);
-    else Console::clearLinesWide(19, 1);
-    std::string shownLine = fitted(line, besidePanel ? 79 : 96);
-    size_t cells = 0;
-    for (unsigned char c : shownLine) cells += (c & 0xC0) != 0x80;
-    Console::setColor(kAttrWarning);
-    Console::print("%s", shownLine.c_str());
-    Console::setColor(kAttrNormal);
-    if (besidePanel && cells < 79) Console::print("%s", std::string(79 - cells, ' ').c_str());
-    Console::setCursor(at);
-  };
-  showRecords();
+  top.show(recorder);
   Console::print(besidePanel ? "\n N     U       I      PF   Ф    Среднее   Канал 1  Канал 2  Канал 3\n"
                              : "\n N     U       I      PF   Ф    Среднее    Канал 1   Канал 2   Канал 3\n");
   int shown = 0;
   int result = 0;
+  size_t done = 0;
   for (const TestPoint& tp : points) {
     if (escPressed()) {
       result = kKeyEsc;
@@ -235,13 +444,17 @@ int MeterMenu::verification() {
     }
     PointValues v;
     uint32_t started = platform::tickCount();
-    result = measurePoint(tp, &v);
+    result = measurePoint(tp, meter.measure, &v);
     const char* endedBy = result == 0 ? nullptr : masterGone() ? "программа QS_Master завершилась" : "поверка прервана";
-    records::PointRecord rec = recordOfPoint(tp, zu_->programmeFile, v, platform::tickCount() - started, endedBy);
+    records::PointRecord rec =
+        recordOfPoint(tp, zu_->programmeFile, v, platform::tickCount() - started, endedBy, meter);
     recorder.point(rec);  // committed before its row is shown (an interrupted point as not measured)
+    ++done;
+    if (rec.state == records::PointState::Failed || rec.state == records::PointState::NotMeasured)
+      repeat->push_back(tp);
     if (rec.state == records::PointState::NotMeasured && result == 0)
-      notMeasured += (notMeasured.empty() ? "" : ", ") + std::to_string(tp.number);
-    showRecords();
+      *notMeasured += (notMeasured->empty() ? "" : ", ") + std::to_string(tp.number);
+    top.show(recorder);
     if (result != 0) break;
     if (shown == 15) {  // the table keeps to the work area
       Console::clearLinesWide(21, 15);
@@ -251,51 +464,69 @@ int MeterMenu::verification() {
     Console::print("%2d %7.2f %7s %6.2f %-5s %s %s %s %s %s", tp.number, tp.U * tp.Upct * 0.01,
                    inColumn(records::currentText(tp.I * tp.Ipct * 0.01), 7).c_str(), tp.PF, phaseName(tp.phases),
                    valueText(v.averageFresh, v.average, 10).c_str(),
-                   valueText(v.channelFresh[0], v.channel[0], channelWidth).c_str(),
-                   valueText(v.channelFresh[1], v.channel[1], channelWidth).c_str(),
-                   valueText(v.channelFresh[2], v.channel[2], channelWidth).c_str(),
+                   channelCell(rec, 0, channelWidth).c_str(), channelCell(rec, 1, channelWidth).c_str(),
+                   channelCell(rec, 2, channelWidth).c_str(),
                    besidePanel ? shortStateText(rec.state) : records::stateText(rec.state));
     if (zu_->sync != nullptr && zu_->isSlave()) zu_->sync->postIdle();
   }
+  // Points never reached are repeated too.
+  for (size_t i = done; i < points.size(); ++i) repeat->push_back(points[i]);
   if (zu_->sync != nullptr && zu_->isSlave()) zu_->sync->postLeaveCalibration();
   // A run ended midway leaves the installation reset, not half set (on a
   // stand the master does it for the step that was not done).
   else if (result != 0) zu_->reset();
-  std::string verdict = recorder.finish(result == 0);
-  showRecords();
-  Console::gotoXY(0, 36);
-  std::string end = result == 0 ? "Поверка завершена." : "Поверка прервана.";
-  if (result != 0 && masterGone()) end += std::string(" ") + kMasterGoneText + ".";
-  if (!verdict.empty()) end += std::string(" Итог: ") + records::stateText(records::stateOfWord(verdict)) + ".";
-  if (!notMeasured.empty()) end += " Не измерены точки: " + notMeasured + ".";
-  Console::print("%s", fitted(end, besidePanel ? 79 : 99).c_str());
-  Console::readKey();
-  Console::clearLinesWide(19, 18);
   return result;
 }
 
-int MeterMenu::measurePoint(const TestPoint& tp, PointValues* v) {
+int MeterMenu::measurePoint(const TestPoint& tp, const MeasureSettings& measure, PointValues* v) {
+  return measurePointOn(*zu_, tp, measure, v);
+}
+
+int measurePointOn(ZuController& zu, const TestPoint& tp, const MeasureSettings& measure, MeterMenu::PointValues* v) {
+  ZuController* zu_ = &zu;
   // The installation is set to the point; from then on every value
   // published was measured at it.
   int r = zu_->setTestPoint(tp.number, tp.phases);
   if (r != 0) return r == kKeyEsc ? kKeyEsc : r;
+  uint32_t set = platform::tickCount();
   bool esc = false;
   ValueMark mark = zu_->valueMark();
+  if (measure.settlingSeconds > 0) {
+    zu_->hold(static_cast<uint32_t>(measure.settlingSeconds * 1000), &esc);
+    if (esc) return kKeyEsc;
+    v->settlingMs = platform::tickCount() - set;
+  }
   // The average restarts with the point and settles from its fourth value
   // on; a point whose values come slowly shows what came within the bound.
-  zu_->waitFreshAverage(mark, kSettledAverages, kFreshValueMs, &esc);
+  zu_->waitFreshAverage(mark, MeterMenu::kSettledAverages, MeterMenu::kFreshValueMs, &esc);
   if (esc) return kKeyEsc;
   v->averageFresh = zu_->averagesSince(mark) > 0;
   v->average = zu_->average();
   r = zu_->pulseErrorOn(tp.number);
   if (r != 0) return r == kKeyEsc ? kKeyEsc : r;
-  mark = zu_->valueMark();
-  zu_->waitFreshChannels(mark, kFreshValueMs, &esc);
-  if (esc) return kKeyEsc;
-  for (int n = 0; n < 3; ++n) {
-    v->channelFresh[n] = zu_->channelFresh(mark, n);
-    v->channel[n] = zu_->channelValue(n);
+  uint32_t reading = platform::tickCount();
+  // Each reading is a value of each channel published after the one
+  // before; the last is taken no sooner than the point's minimum time.
+  for (int k = 0; k < measure.readings; ++k) {
+    if (k == measure.readings - 1 && measure.minSeconds > 0) {
+      uint32_t due = static_cast<uint32_t>(measure.minSeconds * 1000);
+      uint32_t gone = platform::tickCount() - set;
+      if (gone < due) zu_->hold(due - gone, &esc);
+      if (esc) return kKeyEsc;
+    }
+    mark = zu_->valueMark();
+    zu_->waitFreshChannels(mark, MeterMenu::kFreshValueMs, &esc);
+    if (esc) return kKeyEsc;
+    records::Reading g;
+    g.taken = records::nowStamp();
+    for (int n = 0; n < 3; ++n) {
+      g.fresh[n] = zu_->channelFresh(mark, n);
+      g.channel[n] = zu_->channelValue(n);
+    }
+    v->readings.push_back(g);
   }
+  v->readMs = platform::tickCount() - reading;
+  v->pointMs = platform::tickCount() - set;
   r = zu_->pulseErrorOff(tp.number);
   if (r != 0) return r == kKeyEsc ? kKeyEsc : r;
   return 0;

@@ -92,8 +92,7 @@ const ClassRow* pickRow(const std::string& meterClass, const PointCondition& p, 
     if (aboveLow && belowHigh) return &r;
   }
   if (why != nullptr) {
-    std::string energy = p.active ? "активной энергии" : "реактивной энергии";
-    if (!classKnown) *why = "класс " + meterClass + " " + energy + " не в таблицах";
+    if (!classKnown) *why = std::string("нет в таблицах ") + (p.active ? "активной" : "реактивной") + " энергии";
     else if (!pfKnown)
       *why = (p.active ? "cos φ = " : "sin φ = ") + pfText(std::fabs(p.pf), p.character) + " не задан для класса " +
              meterClass + (p.loading == Loading::OnePhase ? " при нагрузке одной фазы" : "");

@@ -47,7 +47,8 @@ struct PointCondition {
 };
 
 // The row of `meterClass` for the point, or null with why none applies
-// (*why: "ток ниже 0,05Iб", "cos φ = 0,25 L не задан для класса 1", ...).
+// (*why: "ток ниже 0,05Iб", "cos φ = 0,25 L не задан для класса 1", "нет в
+// таблицах активной энергии", ...).
 const ClassRow* pickRow(const std::string& meterClass, const PointCondition& point, std::string* why);
 
 // Where a reader of a protocol finds the row: "класс 1, ГОСТ 31819.21-2012,

@@ -72,6 +72,15 @@ std::string programmeText(const RunInfo& r) {
 
 // The writer's local time, and its offset from UTC for a protocol.
 std::string whenText(const Stamp& s) { return s.known() ? localText(s) : "-"; }
+
+// How a run measured its points, from its record ("10 3 30 25").
+std::string measureShown(const std::string& measure) {
+  if (measure.empty()) return "одно значение каждого канала";
+  char settling[16], readings[16], seconds[16], pulses[16];
+  if (std::sscanf(measure.c_str(), "%15s %15s %15s %15s", settling, readings, seconds, pulses) != 4) return measure;
+  return std::string("выдержка ") + settling + " с, отсчётов " + readings + ", не менее " + seconds + " с и " +
+         pulses + " импульсов";
+}
 std::string offsetText(const Stamp& s) {
   int m = s.offsetMin < 0 ? -s.offsetMin : s.offsetMin;
   char text[32];
@@ -222,7 +231,8 @@ std::string pointsCsv(const std::vector<ReportRun>& runs) {
   out +=
       "Прогон;Начало;Конец;Станция;Стенд;Адрес;Серийный номер;Тип;Версия;Программа;Идентификатор;Файл программы;"
       "Окончание;Итог прогона;Место;Точка;U, В;I, А;PF;Нагрузка;Фазы;Среднее;Канал 1;Канал 2;Канал 3;"
-      "Время измерения;Длительность, с;Допуск, %;Источник допуска;Итог точки;Причина\r\n";
+      "Время измерения;Длительность, с;Допуск, %;Источник допуска;Итог точки;Причина;Размах 1;Размах 2;Размах 3;"
+      "Отсчётов;Выдержка, с;Импульсов;Предупреждение;Тип счётчика;Класс;Повтор прогона;Измерение\r\n";
   for (const ReportRun& rr : runs) {
     const RunRow& r = rr.run;
     std::string head;
@@ -246,7 +256,12 @@ std::string pointsCsv(const std::vector<ReportRun>& runs) {
       for (int n = 0; n < 3; ++n) out += (p.channelFresh[n] ? fixed3(p.channel[n], ',') : "") + ";";
       out += csvText(localText(p.measured)) + ";" + decimal(p.durationMs / 1000.0, 1) + ";";
       out += csvText(limitShown(p.limit)) + ";" + csvText(p.limitSource) + ";";
-      out += std::string(stateText(p.state)) + ";" + csvText(p.reason) + "\r\n";
+      out += std::string(stateText(p.state)) + ";" + csvText(p.reason) + ";";
+      for (int n = 0; n < 3; ++n) out += (p.spreadKnown[n] ? fixed3(p.spread[n], ',') : "") + ";";
+      appendf(out, "%d;", static_cast<int>(p.readings.size()));
+      out += decimal(p.settlingMs / 1000.0, 1) + ";" + (p.pulses >= 0 ? decimal(p.pulses, 1) : "") + ";" +
+             csvText(p.warning) + ";" + csvText(r.info.meterType) + ";" + csvText(r.info.meterClass) + ";" +
+             (r.info.retestOf > 0 ? std::to_string(r.info.retestOf) : "") + ";" + csvText(r.info.measure) + "\r\n";
     }
   }
   return out;
@@ -271,7 +286,9 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
     auto stateClass = [](PointState s) {
       return s == PointState::Passed ? "passed" : s == PointState::Failed ? "failed" : "notmeasured";
     };
-    appendf(out, "<section>\n<h1>Протокол поверки № %lld</h1>\n<table class=\"meter\">\n", static_cast<long long>(r.id));
+    appendf(out, "<section>\n<h1>Протокол поверки № %lld", static_cast<long long>(r.id));
+    if (r.info.retestOf > 0) appendf(out, " (повторно, к протоколу № %lld)", static_cast<long long>(r.info.retestOf));
+    out += "</h1>\n<table class=\"meter\">\n";
     auto row = [&](const char* name, const std::string& v) {
       out += "<tr><th>";
       out += name;
@@ -279,6 +296,11 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
     };
     row("Серийный номер", r.info.serial.empty() ? "не считан" : r.info.serial);
     row("Тип", r.info.deviceType);
+    if (!r.info.meterType.empty())
+      row("Тип счётчика", r.info.meterType + ", класс " + r.info.meterClass +
+                              (r.info.typeNote.empty() ? "" : " (" + r.info.typeNote + ")"));
+    else if (!r.info.typeNote.empty())
+      row("Тип счётчика", r.info.typeNote);
     row("Версия", r.info.version);
     char address[16];
     std::snprintf(address, sizeof address, "%02Xh", r.info.address & 0xFF);
@@ -288,12 +310,14 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
     row("Начало", r.info.started.known() ? whenText(r.info.started) + " (" + offsetText(r.info.started) + ")" : "-");
     row("Конец", r.ended.known() ? whenText(r.ended) + " (" + offsetText(r.ended) + ")" : "-");
     row("Окончание", endText(r.end));
+    row("Измерение точки", measureShown(r.info.measure));
     out += "</table>\n";
     if (!rr.points.empty())
       out +=
           "<table class=\"points\">\n<tr><th>N</th><th>U, В</th><th>I, А</th><th>PF</th><th>Фазы</th>"
           "<th>Среднее</th><th>Канал 1, %</th><th>Канал 2, %</th><th>Канал 3, %</th><th>Допуск, %</th>"
-          "<th>Источник допуска</th><th>Время</th><th>Длит., с</th><th>Итог</th></tr>\n";
+          "<th>Источник допуска</th><th>Размах 1/2/3, %</th><th>Имп.</th><th>Время</th><th>Длит., с</th>"
+          "<th>Итог</th></tr>\n";
     for (const PointRecord& p : rr.points) {
       appendf(out, "<tr><td>%d</td>", p.number);
       out += "<td>" + decimal(p.U, 2) + "</td><td>" + currentText(p.I, ',') + "</td><td>" + decimal(p.PF, 2) +
@@ -302,12 +326,17 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
       out += "<td>" + (p.averageFresh ? fixed3(p.average, ',') : "нет") + "</td>";
       for (int n = 0; n < 3; ++n) out += "<td>" + (p.channelFresh[n] ? fixed3(p.channel[n], ',') : "нет") + "</td>";
       out += "<td>" + (p.limit.empty() ? "-" : html(limitShown(p.limit))) + "</td>";
-      out += "<td>" + (p.limitSource.empty() ? "-" : html(p.limitSource)) + "</td>";
+      out += "<td>" + (p.limit.empty() || p.limitSource.empty() ? "-" : html(p.limitSource)) + "</td>";
+      std::string spreads;
+      for (int n = 0; n < 3; ++n) spreads += (n > 0 ? " / " : "") + (p.spreadKnown[n] ? fixed3(p.spread[n], ',') : "-");
+      out += "<td>" + spreads + "</td><td>" + (p.pulses >= 0 ? decimal(p.pulses, 0) : "-") + "</td>";
       std::string measured = localText(p.measured);
       out += "<td>" + html(measured.size() > 11 ? measured.substr(11) : measured) + "</td>";
       out += "<td>" + decimal(p.durationMs / 1000.0, 1) + "</td>";
       std::string state = stateText(p.state);
-      if (p.state == PointState::NotMeasured && !p.reason.empty()) state += " (" + p.reason + ")";
+      if ((p.state == PointState::NotMeasured || p.state == PointState::NotJudged) && !p.reason.empty())
+        state += " (" + p.reason + ")";
+      if (!p.warning.empty()) state += (state.empty() ? "" : "; ") + p.warning;
       if (state.empty()) out += "<td>-</td></tr>\n";
       else out += std::string("<td class=\"") + stateClass(p.state) + "\">" + html(state) + "</td></tr>\n";
     }

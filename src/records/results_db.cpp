@@ -42,7 +42,12 @@ CREATE TABLE runs(
   pid_mark INTEGER NOT NULL,
   outcome TEXT NOT NULL DEFAULT 'open',
   verdict TEXT NOT NULL DEFAULT '',
-  points_shown INTEGER NOT NULL DEFAULT 0);
+  points_shown INTEGER NOT NULL DEFAULT 0,
+  meter_type TEXT NOT NULL DEFAULT '',
+  meter_class TEXT NOT NULL DEFAULT '',
+  type_note TEXT NOT NULL DEFAULT '',
+  measure TEXT NOT NULL DEFAULT '',
+  retest_of INTEGER);
 CREATE TABLE points(
   run_id INTEGER NOT NULL REFERENCES runs(id),
   seq INTEGER NOT NULL,
@@ -58,7 +63,37 @@ CREATE TABLE points(
   limit_source TEXT NOT NULL,
   state TEXT NOT NULL,
   reason TEXT NOT NULL,
+  spread1 REAL, spread2 REAL, spread3 REAL,
+  settling_ms INTEGER NOT NULL DEFAULT 0,
+  pulses REAL,
+  warning TEXT NOT NULL DEFAULT '',
   PRIMARY KEY(run_id, seq));
+%READINGS%)";
+// Every reading of a point (the point's channel values are their mean).
+constexpr const char* kReadings = R"(
+CREATE TABLE readings(
+  run_id INTEGER NOT NULL,
+  seq INTEGER NOT NULL,
+  reading INTEGER NOT NULL,
+  taken TEXT NOT NULL,
+  taken_offset INTEGER NOT NULL,
+  channel1 REAL, channel2 REAL, channel3 REAL,
+  PRIMARY KEY(run_id, seq, reading));
+)";
+// The second layout brought forward: new columns with their defaults, and
+// the readings (a point of that layout was one reading, not kept apart).
+constexpr const char* kFromSecondLayout = R"(
+ALTER TABLE runs ADD COLUMN meter_type TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN meter_class TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN type_note TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN measure TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN retest_of INTEGER;
+ALTER TABLE points ADD COLUMN spread1 REAL;
+ALTER TABLE points ADD COLUMN spread2 REAL;
+ALTER TABLE points ADD COLUMN spread3 REAL;
+ALTER TABLE points ADD COLUMN settling_ms INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE points ADD COLUMN pulses REAL;
+ALTER TABLE points ADD COLUMN warning TEXT NOT NULL DEFAULT '';
 )";
 constexpr const char* kIndexes = "CREATE INDEX runs_serial ON runs(serial);";
 
@@ -207,11 +242,13 @@ std::string replaced(std::string text, const std::string& what, const std::strin
   return text;
 }
 
-// Makes the tables, or brings the first layout forward, inside the
+// Makes the tables, or brings an older layout forward, inside the
 // transaction the caller holds.
 bool bringForward(sqlite3* db, int layout, std::string* error) {
-  std::string sql = layout == kEmpty ? std::string(kTables) : replaced(kFromFirstLayout, "%TABLES%", kTables);
-  sql += kIndexes;
+  std::string tables = replaced(kTables, "%READINGS%", kReadings);
+  std::string sql = layout == kEmpty ? tables + kIndexes
+                    : layout == 0    ? replaced(kFromFirstLayout, "%TABLES%", tables) + kIndexes
+                                     : std::string(kFromSecondLayout) + kReadings;
   char pragmas[96];
   std::snprintf(pragmas, sizeof pragmas, "PRAGMA application_id = %d; PRAGMA user_version = %d;", kApplicationId,
                 kSchemaVersion);
@@ -265,6 +302,7 @@ const char* stateWord(PointState state) {
     case PointState::Passed: return "passed";
     case PointState::Failed: return "failed";
     case PointState::NotMeasured: return "not measured";
+    case PointState::NotJudged: return "not judged";
     default: return "";
   }
 }
@@ -274,6 +312,7 @@ const char* stateText(PointState state) {
     case PointState::Passed: return "годен";
     case PointState::Failed: return "не годен";
     case PointState::NotMeasured: return "не измерено";
+    case PointState::NotJudged: return "не оценено";
     default: return "";
   }
 }
@@ -291,6 +330,7 @@ PointState stateOfWord(const std::string& word) {
   if (word == "passed") return PointState::Passed;
   if (word == "failed") return PointState::Failed;
   if (word == "not measured") return PointState::NotMeasured;
+  if (word == "not judged") return PointState::NotJudged;
   return PointState::Unjudged;
 }
 
@@ -406,6 +446,7 @@ PointState judgePoint(const PointRecord& p) {
   for (int n = 0; n < 3; ++n) all = all && p.channelFresh[n] && std::isfinite(p.channel[n]);
   if (!all) return PointState::NotMeasured;
   int64_t limit = 0;
+  if (p.limit.empty() && !p.limitSource.empty()) return PointState::NotJudged;
   if (p.limit.empty() || !parseLimit(p.limit, &limit)) return PointState::Unjudged;
   for (double v : p.channel) {
     if (std::fabs(v) >= kLargestValue) return PointState::Failed;  // beyond any limit
@@ -415,14 +456,17 @@ PointState judgePoint(const PointRecord& p) {
   return PointState::Passed;
 }
 
+bool limitSought(const PointRecord& p) { return !p.limit.empty() || !p.limitSource.empty(); }
+
 std::string runVerdict(const std::vector<PointState>& states, bool anyLimit, bool finished) {
   if (!anyLimit) return "";
-  bool notMeasured = !finished;
+  bool notMeasured = !finished, notJudged = false;
   for (PointState s : states) {
     if (s == PointState::Failed) return stateWord(PointState::Failed);
     if (s == PointState::NotMeasured) notMeasured = true;
+    if (s == PointState::NotJudged) notJudged = true;
   }
-  return stateWord(notMeasured ? PointState::NotMeasured : PointState::Passed);
+  return stateWord(notMeasured ? PointState::NotMeasured : notJudged ? PointState::NotJudged : PointState::Passed);
 }
 
 std::string lostVerdict(const std::vector<PointState>& recorded, bool anyLimit) {
@@ -527,7 +571,8 @@ int ResultsDb::markLostRuns(const std::string& station, const std::string& works
     Statement u(db_,
                 "UPDATE runs SET outcome = 'lost', verdict = CASE "
                 "WHEN EXISTS(SELECT 1 FROM points WHERE run_id = ?1 AND state = 'failed') THEN 'failed' "
-                "WHEN EXISTS(SELECT 1 FROM points WHERE run_id = ?1 AND limit_text <> '') THEN 'not measured' "
+                "WHEN EXISTS(SELECT 1 FROM points WHERE run_id = ?1 AND (limit_text <> '' OR limit_source <> '')) "
+                "THEN 'not measured' "
                 "ELSE '' END WHERE id = ?1 AND outcome = 'open'");
     if (!u.ok()) {
       fail(db_, error);
@@ -553,13 +598,15 @@ bool ResultsDb::record(const RunInfo& r, int64_t* run, const std::vector<PointRe
     if (id < 0) {
       Statement q(db_,
                   "INSERT INTO runs(started, started_offset, workstation, station, bench, address, serial, "
-                  "device_type, version, programme_key, programme_id, programme_file, pid, pid_mark) "
-                  "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+                  "device_type, version, programme_key, programme_id, programme_file, pid, pid_mark, meter_type, "
+                  "meter_class, type_note, measure, retest_of) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
       if (!q.ok()) return fail(db_, error);
       q.text(1, utcText(r.started.utc)).integer(2, r.started.offsetMin).text(3, r.workstation).text(4, r.station);
       q.integer(5, r.bench).integer(6, r.address).text(7, r.serial).text(8, r.deviceType).text(9, r.version);
       q.text(10, r.programmeKey).integer(11, r.programmeId).text(12, r.programmeFile).integer(13, r.pid);
-      q.integer(14, static_cast<int64_t>(r.pidMark));
+      q.integer(14, static_cast<int64_t>(r.pidMark)).text(15, r.meterType).text(16, r.meterClass);
+      q.text(17, r.typeNote).text(18, r.measure);
+      if (r.retestOf > 0) q.integer(19, r.retestOf);
       if (!done(db_, q, error)) return false;
       id = sqlite3_last_insert_rowid(db_);
     }
@@ -567,7 +614,8 @@ bool ResultsDb::record(const RunInfo& r, int64_t* run, const std::vector<PointRe
       Statement q(db_,
                   "INSERT INTO points(run_id, seq, number, u, i, pf, load, phases, average, channel1, channel2, "
                   "channel3, measured, measured_offset, duration_ms, limit_pct, limit_text, limit_source, state, "
-                  "reason) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) ON CONFLICT(run_id, seq) DO NOTHING");
+                  "reason, spread1, spread2, spread3, settling_ms, pulses, warning) "
+                  "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) ON CONFLICT(run_id, seq) DO NOTHING");
       if (!q.ok()) return fail(db_, error);
       q.integer(1, id).integer(2, p.seq).integer(3, p.number).real(4, p.U).real(5, p.I).real(6, p.PF);
       q.text(7, p.load).text(8, p.phases).realOrNull(9, p.averageFresh, p.average);
@@ -576,7 +624,20 @@ bool ResultsDb::record(const RunInfo& r, int64_t* run, const std::vector<PointRe
       int64_t limit = 0;
       q.realOrNull(16, parseLimit(p.limit, &limit), static_cast<double>(limit) / 1000.0);
       q.text(17, p.limit).text(18, p.limitSource).text(19, stateWord(p.state)).text(20, p.reason);
+      for (int n = 0; n < 3; ++n) q.realOrNull(21 + n, p.spreadKnown[n], p.spread[n]);
+      q.integer(24, p.settlingMs).realOrNull(25, p.pulses >= 0, p.pulses).text(26, p.warning);
       if (!done(db_, q, error)) return false;
+      for (size_t k = 0; k < p.readings.size(); ++k) {
+        const Reading& g = p.readings[k];
+        Statement w(db_,
+                    "INSERT INTO readings(run_id, seq, reading, taken, taken_offset, channel1, channel2, channel3) "
+                    "VALUES(?,?,?,?,?,?,?,?) ON CONFLICT(run_id, seq, reading) DO NOTHING");
+        if (!w.ok()) return fail(db_, error);
+        w.integer(1, id).integer(2, p.seq).integer(3, static_cast<int64_t>(k + 1)).text(4, utcText(g.taken.utc));
+        w.integer(5, g.taken.offsetMin);
+        for (int n = 0; n < 3; ++n) w.realOrNull(6 + n, g.fresh[n], g.channel[n]);
+        if (!done(db_, w, error)) return false;
+      }
     }
     Statement u(db_,
                 end != nullptr
@@ -601,18 +662,40 @@ bool ResultsDb::record(const RunInfo& r, int64_t* run, const std::vector<PointRe
 
 bool ResultsDb::runs(const std::string& serial, const std::string& since, int limit, std::vector<RunRow>* out,
                      std::string* error) {
+  return selectRuns(-1, serial, since, limit, out, error);
+}
+
+bool ResultsDb::run(int64_t id, RunRow* out, std::string* error) {
+  std::vector<RunRow> found;
+  if (!selectRuns(id < 0 ? 0 : id, "", "", 1, &found, error)) return false;
+  if (found.empty()) {
+    if (error != nullptr) *error = "нет прогона " + std::to_string(id);
+    return false;
+  }
+  *out = found.front();
+  return true;
+}
+
+bool ResultsDb::selectRuns(int64_t onlyId, const std::string& serial, const std::string& since, int limit,
+                           std::vector<RunRow>* out, std::string* error) {
   Statement q(db_,
               "SELECT id, started, started_offset, ended, ifnull(ended_offset, 0), workstation, station, bench, "
               "address, serial, device_type, version, programme_key, programme_id, programme_file, pid, pid_mark, "
-              "outcome, verdict, points_shown, (SELECT count(*) FROM points WHERE run_id = runs.id) FROM runs "
-              "WHERE (?1 = '' OR upper(ltrim(serial, '0')) = upper(ltrim(?1, '0'))) "
+              "outcome, verdict, points_shown, (SELECT count(*) FROM points WHERE run_id = runs.id), meter_type, "
+              "meter_class, type_note, measure, ifnull(retest_of, 0) FROM runs "
+              "WHERE (?4 < 0 OR id = ?4) AND (?1 = '' OR upper(ltrim(serial, '0')) = upper(ltrim(?1, '0'))) "
               "AND (?2 = '' OR datetime(started, printf('%+d minutes', started_offset)) >= ?2) "
               "ORDER BY id DESC LIMIT ?3");
   if (!q.ok()) return fail(db_, error);
-  q.text(1, serial).text(2, since).integer(3, limit > 0 ? limit : -1);
+  q.text(1, serial).text(2, since).integer(3, limit > 0 ? limit : -1).integer(4, onlyId);
   int rc;
   while ((rc = q.step()) == SQLITE_ROW) {
     RunRow r;
+    r.info.meterType = q.columnText(21);
+    r.info.meterClass = q.columnText(22);
+    r.info.typeNote = q.columnText(23);
+    r.info.measure = q.columnText(24);
+    r.info.retestOf = q.columnInt(25);
     r.id = q.columnInt(0);
     r.info.started = stampOf(q, 1, 2);
     r.ended = stampOf(q, 3, 4);
@@ -640,10 +723,11 @@ bool ResultsDb::runs(const std::string& serial, const std::string& since, int li
 bool ResultsDb::pointsOf(int64_t run, std::vector<PointRecord>* out, std::string* error) {
   Statement q(db_,
               "SELECT seq, number, u, i, pf, load, phases, average, channel1, channel2, channel3, measured, "
-              "measured_offset, duration_ms, limit_text, limit_source, state, reason FROM points WHERE run_id = ? "
-              "ORDER BY seq");
+              "measured_offset, duration_ms, limit_text, limit_source, state, reason, spread1, spread2, spread3, "
+              "settling_ms, pulses, warning FROM points WHERE run_id = ? ORDER BY seq");
   if (!q.ok()) return fail(db_, error);
   q.integer(1, run);
+  const size_t first = out->size();
   int rc;
   while ((rc = q.step()) == SQLITE_ROW) {
     PointRecord p;
@@ -666,9 +750,36 @@ bool ResultsDb::pointsOf(int64_t run, std::vector<PointRecord>* out, std::string
     p.limitSource = q.columnText(15);
     p.state = stateOfWord(q.columnText(16));
     p.reason = q.columnText(17);
+    for (int n = 0; n < 3; ++n) {
+      p.spreadKnown[n] = !q.columnNull(18 + n);
+      p.spread[n] = q.columnReal(18 + n);
+    }
+    p.settlingMs = q.columnInt(21);
+    p.pulses = q.columnNull(22) ? -1 : q.columnReal(22);
+    p.warning = q.columnText(23);
     out->push_back(p);
   }
-  return rc == SQLITE_DONE || fail(db_, error);
+  if (rc != SQLITE_DONE) return fail(db_, error);
+  Statement g(db_,
+              "SELECT seq, taken, taken_offset, channel1, channel2, channel3 FROM readings WHERE run_id = ? "
+              "ORDER BY seq, reading");
+  if (!g.ok()) return fail(db_, error);
+  g.integer(1, run);
+  size_t at = first;
+  while ((rc = g.step()) == SQLITE_ROW) {
+    int seq = static_cast<int>(g.columnInt(0));
+    while (at < out->size() && (*out)[at].seq < seq) ++at;
+    if (at == out->size()) break;
+    if ((*out)[at].seq != seq) continue;
+    Reading r;
+    r.taken = stampOf(g, 1, 2);
+    for (int n = 0; n < 3; ++n) {
+      r.fresh[n] = !g.columnNull(3 + n);
+      r.channel[n] = g.columnReal(3 + n);
+    }
+    (*out)[at].readings.push_back(r);
+  }
+  return rc == SQLITE_DONE || rc == SQLITE_ROW || fail(db_, error);
 }
 
 bool ResultsDb::copyTo(const std::string& path, std::string* error) {

@@ -24,20 +24,26 @@ constexpr int kBusyTimeoutMs = 2000;
 constexpr int32_t kApplicationId = 0x51535244;  // "QSRD"
 // 0: the first layout (no application id, local times); 1: UTC times with
 // the writer's offset, limits as text, counts of points shown, the
-// computer's identity, run numbers never reused.
-constexpr int kSchemaVersion = 1;
+// computer's identity, run numbers never reused; 2: the meter type and its
+// class, how points were measured, every reading of a point with the
+// spread and the meter's pulses, re-tests linked to their first run.
+constexpr int kSchemaVersion = 2;
 constexpr const char* kNewerFileText = "results.db записан более новой версией qs";
 
-// How a point came out. A point is judged only when its programme line
-// gives a limit; a point whose values did not all come is not measured,
-// limit or not.
-enum class PointState { Unjudged, Passed, Failed, NotMeasured };
+// How a point came out. A point is judged when its programme line or its
+// meter's class gives a limit; a point whose class gives none (a current
+// below the class's lowest range, a power factor the class does not
+// define) is not judged, and says why; a point whose values did not all
+// come is not measured, limit or not.
+enum class PointState { Unjudged, Passed, Failed, NotMeasured, NotJudged };
 // How a run ended; Open while it goes on (and after a crash, until it is
 // found lost).
 enum class RunEnd { Open, Finished, Interrupted, Lost };
 
-const char* stateWord(PointState state);   // "passed", "failed", "not measured", "" (stored)
-const char* stateText(PointState state);   // "годен", "не годен", "не измерено", "" (shown)
+// "passed", "failed", "not measured", "not judged", "" (stored)
+const char* stateWord(PointState state);
+// "годен", "не годен", "не измерено", "не оценено", "" (shown)
+const char* stateText(PointState state);
 const char* endWord(RunEnd end);           // "open", "finished", "interrupted", "lost"
 PointState stateOfWord(const std::string& word);
 RunEnd endOfWord(const std::string& word);
@@ -87,8 +93,20 @@ struct RunInfo {
   std::string programmeKey;
   int programmeId = 0;
   std::string programmeFile;
+  std::string meterType;    // the catalogue's name of the type, "" when none
+  std::string meterClass;   // its active class, as the catalogue gives it
+  std::string typeNote;     // why no type (or what is wrong with the catalogue)
+  std::string measure;      // "settling readings seconds pulses", "" for one value
+  int64_t retestOf = 0;     // the run this one repeats points of, 0 when none
   uint32_t pid = 0;         // the writing process, to find its run lost later
   uint64_t pidMark = 0;
+};
+
+// One fresh value of each channel, taken at a point.
+struct Reading {
+  Stamp taken;
+  bool fresh[3] = {false, false, false};
+  double channel[3] = {0, 0, 0};
 };
 
 struct PointRecord {
@@ -103,18 +121,34 @@ struct PointRecord {
   double channel[3] = {0, 0, 0};
   Stamp measured;          // when the values were taken
   int64_t durationMs = 0;  // from the point being set to its values taken
-  std::string limit;       // permitted channel error in percent as the programme gave it; "": none
-  std::string limitSource; // "file:line" of the programme line that gave it
+  // The permitted channel error in percent ("1,0"); "": none.
+  std::string limit;
+  // Where it comes from: "prog.txt:3", or the class row ("класс 1, ГОСТ
+  // 31819.21-2012, табл. 6, 0,1Iб ≤ I ≤ Imax, cos φ = 1"); with no limit,
+  // why the class gives none ("класс 1: ток ниже 0,05Iб"), "" when none was
+  // sought.
+  std::string limitSource;
   PointState state = PointState::Unjudged;
-  std::string reason;      // why a point is not measured
+  std::string reason;      // why a point is not measured or not judged
+  // Each channel's value above is the mean of these readings (one reading:
+  // the value itself); the spread is max - min of a channel's readings.
+  std::vector<Reading> readings;
+  bool spreadKnown[3] = {false, false, false};
+  double spread[3] = {0, 0, 0};
+  int64_t settlingMs = 0;  // waited after the point was set, before reading
+  double pulses = -1;      // the meter's pulses while it was read (< 0: unknown)
+  std::string warning;     // "импульсов 12 < 25"
 };
 
 // A point's state from its values and limit: each channel's value rounded
 // to thousandths, its size against the limit (a value at the limit passes).
+// A point that sought a limit and found none is not judged.
 PointState judgePoint(const PointRecord& p);
+// Whether a limit was given or sought for the point.
+bool limitSought(const PointRecord& p);
 // A run's verdict: "" when no point had a limit; else "failed" when a point
 // failed, "not measured" when one was not measured or the run did not
-// finish, "passed" otherwise.
+// finish, "not judged" when one could not be judged, "passed" otherwise.
 std::string runVerdict(const std::vector<PointState>& states, bool anyLimit, bool finished);
 
 struct RunEndRecord {
@@ -160,13 +194,15 @@ class ResultsDb {
   // Nothing of it is written when it fails.
   bool record(const RunInfo& info, int64_t* run, const std::vector<PointRecord>& points, int shown,
               const RunEndRecord* end, std::string* error);
+  // The run's row, or false when there is none.
+  bool run(int64_t id, RunRow* out, std::string* error);
 
   // Runs, newest first: all, or those of a serial number and/or started on
   // or after a date ("YYYY-MM-DD", the writer's local date); at most `limit`
   // (0: all).
   bool runs(const std::string& serial, const std::string& since, int limit, std::vector<RunRow>* out,
             std::string* error);
-  // The points of a run in the order shown.
+  // The points of a run in the order shown, each with its readings.
   bool pointsOf(int64_t run, std::vector<PointRecord>* out, std::string* error);
   // A consistent copy of the whole database in a new file `path`.
   bool copyTo(const std::string& path, std::string* error);
@@ -175,6 +211,8 @@ class ResultsDb {
 
  private:
   explicit ResultsDb(sqlite3* db) : db_(db) {}
+  bool selectRuns(int64_t onlyId, const std::string& serial, const std::string& since, int limit,
+                  std::vector<RunRow>* out, std::string* error);
   bool exec(const char* sql, std::string* error);
   sqlite3* db_;
   int fileVersion_ = kSchemaVersion;

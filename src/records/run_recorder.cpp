@@ -22,6 +22,7 @@ struct PendingRun {
   RunEndRecord end;
   std::string problem;
   bool lostLookedFor = false;
+  std::shared_ptr<PendingRun> repeats;  // the run this one repeats points of
 
   bool settled() const { return id >= 0 && points.empty() && !endSet; }
 };
@@ -63,6 +64,15 @@ void writeRun(PendingRun& r) {
     r.db->markLostRuns(r.info.station, r.info.workstation, &error);
   }
   if (r.settled()) return;
+  if (r.id < 0 && r.repeats != nullptr) {
+    // Linked by its number, which the run before gets when it is written.
+    if (r.repeats->id < 0) {
+      r.problem = r.repeats->problem.empty() ? "ждёт записи прогона до повтора" : r.repeats->problem;
+      return;
+    }
+    r.info.retestOf = r.repeats->id;
+    r.repeats.reset();
+  }
   if (r.db->record(r.info, &r.id, r.points, r.shown, r.endSet ? &r.end : nullptr, &error)) {
     r.points.clear();
     r.endSet = false;
@@ -112,8 +122,10 @@ void discardWaitingRecords() {
   pending().closing = false;
 }
 
-RunRecorder::RunRecorder(const std::string& databasePath, RunInfo info) : run_(std::make_shared<PendingRun>()) {
+RunRecorder::RunRecorder(const std::string& databasePath, RunInfo info, const RunRecorder* repeats)
+    : run_(std::make_shared<PendingRun>()) {
   registerExitWrite();
+  if (repeats != nullptr) run_->repeats = repeats->run_;
   info.pid = platform::ownProcessId();
   info.pidMark = platform::processStartMark(info.pid);
   run_->path = databasePath;
@@ -157,7 +169,7 @@ bool RunRecorder::endWaiting() const {
 void RunRecorder::point(PointRecord& p) {
   p.seq = static_cast<int>(states_.size()) + 1;
   p.state = judgePoint(p);
-  if (!p.limit.empty()) anyLimit_ = true;
+  if (limitSought(p)) anyLimit_ = true;
   states_.push_back(p.state);
   Lock lock(pending().lock);
   run_->points.push_back(p);

@@ -19,7 +19,9 @@ struct PendingRun;
 
 class RunRecorder {
  public:
-  RunRecorder(const std::string& databasePath, RunInfo info);
+  // A run that repeats points of `repeats` (a run of this process) is
+  // linked to it: written once that one has its number.
+  RunRecorder(const std::string& databasePath, RunInfo info, const RunRecorder* repeats = nullptr);
   // What is still waiting goes on waiting for the next run or the end of
   // the program; a run that was never finished ends as interrupted.
   ~RunRecorder();

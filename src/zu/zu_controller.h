@@ -134,6 +134,8 @@ class ZuController {
   ValueMark valueMark() const;
   bool waitFreshAverage(const ValueMark& mark, uint32_t averages, uint32_t limitMs, bool* esc);
   bool waitFreshChannels(const ValueMark& mark, uint32_t limitMs, bool* esc);
+  // Lets `ms` pass (a point settling), unless the operator presses Esc.
+  void hold(uint32_t ms, bool* esc);
   uint32_t averagesSince(const ValueMark& mark) const;
   bool channelFresh(const ValueMark& mark, int n) const;
   // Points the published values and their counters into a block that other

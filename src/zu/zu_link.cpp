@@ -279,6 +279,10 @@ bool ZuController::waitFreshAverage(const ValueMark& mark, uint32_t averages, ui
   return waitFor([&] { return averagesSince(mark) >= averages; }, limitMs, [this] { return escPressed(); }, esc);
 }
 
+void ZuController::hold(uint32_t ms, bool* esc) {
+  waitFor([] { return false; }, ms, [this] { return escPressed(); }, esc);
+}
+
 bool ZuController::waitFreshChannels(const ValueMark& mark, uint32_t limitMs, bool* esc) {
   auto all = [&] { return channelFresh(mark, 0) && channelFresh(mark, 1) && channelFresh(mark, 2); };
   return waitFor(all, limitMs, [this] { return escPressed(); }, esc);

@@ -10,6 +10,7 @@
 #include "console/text_file.h"
 #include "platform/path.h"
 #include "records/results_db.h"
+#include "settings/meter_types.h"
 #include "zu/zu_controller.h"
 
 namespace qs {
@@ -102,9 +103,14 @@ int ZuController::loadProgramme(const std::string& settingsPath, const std::stri
     if (o * 65536 + t * 256 + u != identity) continue;
     size_t column = static_cast<size_t>(byGroup ? group + 1 : variant + 1);
     if (byGroup) filter = 1;
+    // The options among the files (the meter type, the measuring) take no
+    // column.
+    std::vector<std::string> columns;
+    for (size_t i = 0; i < f.text.size(); ++i)
+      if (i < 4 || !isProgrammeOption(f.text[i])) columns.push_back(f.text[i]);
     size_t index = 3 + column;  // field 4 + column, counted from 0 as field 1
-    if (index >= f.text.size()) index = f.text.size() - 1;
-    fileName = f.text[index];
+    if (index >= columns.size()) index = columns.size() - 1;
+    fileName = columns[index];
     matched = true;
     break;
   }

@@ -2,9 +2,13 @@
 // boundary, the points no row judges, and the tables' own shape.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 
 #include "metrology/class_limits.h"
+#include "metrology/measuring.h"
+#include "settings/meter_types.h"
+#include "support/test_support.h"
 
 namespace qs::metrology {
 namespace {
@@ -52,7 +56,7 @@ TEST(ClassLimits, EachPointFindsItsRowAtEveryBoundary) {
       {"2", false, 1.0, 0.5, 'L', O, "3,0", ""},
       {"1", false, 1.0, 0.8, 'C', O, "", "cos φ = 0,8 C не задан для класса 1 при нагрузке одной фазы"},
       // classes the tables do not hold
-      {"0.5S", true, 5, 1, 'N', B, "", "класс 0.5S активной энергии не в таблицах"},
+      {"0.5S", true, 5, 1, 'N', B, "", "нет в таблицах активной энергии"},
   };
   for (const Case& c : cases) {
     PointCondition p;
@@ -118,6 +122,68 @@ TEST(ClassLimits, RangesOfATableFollowEachOtherWithoutGapOrOverlap) {
       }
     }
   }
+}
+
+// A point's value from its readings, and the pulses the meter gave.
+TEST(Measuring, MeanSpreadAndPulses) {
+  Summary s = summarise({0.101, 0.099, std::nan(""), 0.104});
+  EXPECT_EQ(s.count, 3);
+  EXPECT_NEAR(s.mean, 0.304 / 3, 1e-12);
+  EXPECT_NEAR(s.spread, 0.005, 1e-12);
+  EXPECT_EQ(summarise({}).count, 0);
+  // 220 V × 5 A × 3 phases = 3,3 kW: 3,3 × 1000 imp/kWh × 30 s / 3600 = 27,5.
+  EXPECT_NEAR(pulsesAt(220, 5, 1, 3, 1000, 30), 27.5, 1e-9);
+  EXPECT_NEAR(pulsesAt(220, 5, -0.5, 1, 1000, 36), 5.5, 1e-9);  // |cos φ|, one phase
+  EXPECT_LT(pulsesAt(220, 5, 1, 3, 0, 30), 0);                   // no constant: not known
+}
+
+// The catalogue and the measuring settings as an operator types them: a
+// type found by its device type text or by name, a line that does not
+// parse said with its line, never a default in its place.
+TEST(Measuring, CatalogueAndMeasureLines) {
+  test::TempDir dir;
+  std::string path = dir.write("meters.sch",
+                               "## comment\n"
+                               "Meter:\tA\t3Ф4П(220В)\t1\t2\tпрямое\t5\t60\t1000\t16\t\n"
+                               "Meter:\tB\t-\t0,5s\t-\tтт\t1\t1,2\t20000\t12\t\n"
+                               "Meter:\tC\t3Ф3П(127В)\t1\t2\tпрямое\t5\t4\t1000\t16\t\n"
+                               "Meter:\tD\t3Ф3П(127В)\t1\n");
+  MeterCatalogue c = readMeterCatalogue(path);
+  ASSERT_EQ(c.types.size(), 2u);
+  EXPECT_EQ(c.errors, (std::vector<std::string>{"строка 4: Imax", "строка 5: полей меньше девяти"}));
+  std::string message;
+  const MeterType* a = findMeterType(c, "", "3Ф4П(220В)", &message);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->name, "A");
+  EXPECT_FALSE(a->transformer);
+  const MeterType* b = findMeterType(c, "B", "3Ф4П(220В)", &message);  // named wins
+  ASSERT_NE(b, nullptr);
+  EXPECT_TRUE(b->transformer);
+  EXPECT_DOUBLE_EQ(b->imax, 1.2);
+  EXPECT_EQ(classKey(b->activeClass), "0.5S");
+  EXPECT_EQ(findMeterType(c, "", "3Ф3П(127В)", &message), nullptr);  // its line did not parse
+  EXPECT_EQ(message,
+            "Тип счётчика 3Ф3П(127В) не найден в meters.sch: допуски из программы "
+            "(ошибка в meters.sch, строка 4: Imax и ещё 1)");
+  EXPECT_EQ(findMeterType(readMeterCatalogue(dir.file("none.sch")), "X", "", &message), nullptr);
+  EXPECT_EQ(message, "Тип счётчика X не найден в meters.sch: допуски из программы (нет файла meters.sch)");
+
+  MeasureSettings m;
+  EXPECT_TRUE(parseMeasure("10 3 30 25", &m));
+  EXPECT_EQ(measureText(m), "10 3 30 25");
+  for (const char* bad : {"10 3 30", "10 0 30 25", "10 2,5 30 25", "601 3 30 25", "10 3 30 25 1", "10 3 x 25"})
+    EXPECT_FALSE(parseMeasure(bad, &m)) << bad;
+  int line = 0;
+  MeasureSettings fromFile;
+  EXPECT_TRUE(readMeasureLine(dir.write("a.sch", "Task_1:\t3\t21\t\nMeasure:\t0,5\t2\t0\t0\t\n"), &fromFile, &line));
+  EXPECT_EQ(measureText(fromFile), "0,5 2 0 0");
+  EXPECT_FALSE(readMeasureLine(dir.write("b.sch", "##\nMeasure:\t10\t3\t\n"), &fromFile, &line));
+  EXPECT_EQ(line, 2);
+  bool found = false;
+  std::vector<std::string> fields = {"prog.txt", "type=A", "measure=0 1 0 0"};
+  EXPECT_EQ(programmeOption(fields, "type", &found), "A");
+  EXPECT_TRUE(found);
+  EXPECT_TRUE(isProgrammeOption(fields[2]) && !isProgrammeOption(fields[0]));
 }
 
 }  // namespace

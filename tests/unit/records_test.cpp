@@ -190,6 +190,10 @@ TEST(Records, AVerdictAgreesWithWhatIsPrinted) {
   EXPECT_EQ(judgePoint(p), PointState::NotMeasured);
   p.channel[1] = 0;
   p.limit = "";
+  p.limitSource = "класс 1: ток ниже 0,05Iб";  // a limit sought and none found
+  EXPECT_EQ(judgePoint(p), PointState::NotJudged);
+  EXPECT_EQ(runVerdict({PointState::Passed, PointState::NotJudged}, true, true), "not judged");
+  p.limitSource = "";
   EXPECT_EQ(judgePoint(p), PointState::Unjudged);
   EXPECT_EQ(fixed3(-0.0004), "0.000");
   EXPECT_EQ(currentText(0.0005, ','), "0,0005");
@@ -589,6 +593,40 @@ TEST(Records, FilesOfEarlierAndLaterVersions) {
   ASSERT_TRUE(db->runs("", "", 2, &runs, &error));
   EXPECT_EQ(runs[0].id, b);
   EXPECT_EQ(runs[1].id, a);
+  db.reset();
+
+  // A file of the layout before readings were kept: brought forward with
+  // every record whole, and it takes points with their readings after.
+  sqlite3* older = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &older), SQLITE_OK);
+  std::string drop = "DROP TABLE readings; PRAGMA user_version = 1;";
+  for (const char* c : {"meter_type", "meter_class", "type_note", "measure", "retest_of"})
+    drop += std::string("ALTER TABLE runs DROP COLUMN ") + c + ";";
+  for (const char* c : {"spread1", "spread2", "spread3", "settling_ms", "pulses", "warning"})
+    drop += std::string("ALTER TABLE points DROP COLUMN ") + c + ";";
+  ASSERT_EQ(sqlite3_exec(older, drop.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(older);
+  sqlite3_close(older);
+  db = ResultsDb::open(path, ResultsDb::Access::Write, &error);
+  ASSERT_TRUE(db) << error;
+  EXPECT_EQ(db->fileVersion(), 1);
+  points.clear();
+  ASSERT_TRUE(db->pointsOf(1, &points, &error)) << error;
+  ASSERT_EQ(points.size(), 2u);
+  EXPECT_EQ(points[1].limit, "0,5");
+  EXPECT_TRUE(points[1].readings.empty());
+  PointRecord more = points[1];
+  more.seq = 3;
+  more.readings.resize(2);
+  more.readings[1].fresh[2] = true;
+  more.readings[1].channel[2] = 0.25;
+  int64_t one = 1;
+  ASSERT_TRUE(db->record(knownRun(1, "00A001", "2026-03-01 10:00:00"), &one, {more}, 3, nullptr, &error)) << error;
+  points.clear();
+  ASSERT_TRUE(db->pointsOf(1, &points, &error)) << error;
+  ASSERT_EQ(points.size(), 3u);
+  ASSERT_EQ(points[2].readings.size(), 2u);
+  EXPECT_FALSE(points[2].readings[0].fresh[2]);
+  EXPECT_EQ(points[2].readings[1].channel[2], 0.25);
   db.reset();
 
   // A file of a newer qs: read, never written.

@@ -1,0 +1,205 @@
+#include "settings/meter_types.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "console/text_file.h"
+
+namespace qs {
+namespace {
+
+std::string trimmed(const std::string& text) {
+  size_t at = text.find_first_not_of(" \t\r\n");
+  if (at == std::string::npos) return "";
+  return text.substr(at, text.find_last_not_of(" \t\r\n") - at + 1);
+}
+
+// A number as a person types it, with a decimal point or comma, and nothing
+// else in the field.
+bool parseNumber(const std::string& field, double* out) {
+  std::string t = trimmed(field);
+  if (t.empty() || t.size() > 32) return false;
+  for (char& c : t)
+    if (c == ',') c = '.';
+  if (t.find_first_not_of("0123456789.") != std::string::npos) return false;
+  char* end = nullptr;
+  double v = std::strtod(t.c_str(), &end);
+  if (end == nullptr || *end != '\0' || !std::isfinite(v)) return false;
+  *out = v;
+  return true;
+}
+
+// The TAB fields of a key line after its colon (the separator after the
+// colon is skipped, as every settings line has one).
+std::vector<std::string> fieldsAfterColon(const std::string& line, size_t colon) {
+  std::vector<std::string> out;
+  size_t at = line.find('\t', colon + 1);
+  while (at != std::string::npos) {
+    size_t next = line.find('\t', at + 1);
+    std::string f = line.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
+    if (next != std::string::npos || !trimmed(f).empty()) out.push_back(trimmed(f));
+    at = next;
+  }
+  return out;
+}
+
+bool keyIs(const std::string& line, const char* key, size_t* colon) {
+  if (line.empty() || isCommentLine(line)) return false;
+  *colon = line.find(':');
+  return *colon != std::string::npos && sameKey(std::string_view(line).substr(0, *colon), key);
+}
+
+bool noneText(const std::string& t) { return t.empty() || t == "-"; }
+
+}  // namespace
+
+MeterCatalogue readMeterCatalogue(const std::string& path) {
+  MeterCatalogue c;
+  std::vector<std::string> lines;
+  if (!readSettingsLines(path, lines)) return c;
+  c.opened = true;
+  int lineNumber = 1;
+  for (const std::string& line : lines) {
+    int at = lineNumber;
+    if (!line.empty() && line.back() == '\n') ++lineNumber;
+    size_t colon;
+    if (!keyIs(line, "Meter", &colon)) continue;
+    std::vector<std::string> f = fieldsAfterColon(line, colon);
+    auto bad = [&](const char* field) { c.errors.push_back("строка " + std::to_string(at) + ": " + field); };
+    if (f.size() < 9) {
+      bad("полей меньше девяти");
+      continue;
+    }
+    MeterType t;
+    t.line = at;
+    t.name = f[0];
+    t.deviceType = noneText(f[1]) ? "" : f[1];
+    t.activeClass = f[2];
+    t.reactiveClass = noneText(f[3]) ? "" : f[3];
+    double years = 0;
+    std::string connection = f[4];
+    if (t.name.empty()) bad("имя");
+    else if (noneText(t.activeClass)) bad("класс");
+    else if (connection == "прямое" || sameKey(connection, "direct")) t.transformer = false;
+    else if (connection == "тт" || connection == "ТТ" || sameKey(connection, "transformer")) t.transformer = true;
+    else {
+      bad("подключение");
+      continue;
+    }
+    if (t.name.empty() || noneText(t.activeClass)) continue;
+    if (!parseNumber(f[5], &t.base) || !(t.base > 0)) bad(t.transformer ? "Iном" : "Iб");
+    else if (!parseNumber(f[6], &t.imax) || !(t.imax >= t.base)) bad("Imax");
+    else if (!parseNumber(f[7], &t.constant) || !(t.constant > 0)) bad("постоянная");
+    else if (!parseNumber(f[8], &years) || years != std::floor(years) || years > 100) bad("межповерочный интервал");
+    else {
+      t.intervalYears = static_cast<int>(years);
+      c.types.push_back(t);
+    }
+  }
+  return c;
+}
+
+const MeterType* findMeterType(const MeterCatalogue& c, const std::string& named, const std::string& deviceType,
+                               std::string* message) {
+  const MeterType* found = nullptr;
+  for (const MeterType& t : c.types) {
+    if (named.empty() ? !t.deviceType.empty() && t.deviceType == deviceType : t.name == named) {
+      found = &t;
+      break;
+    }
+  }
+  if (found != nullptr || message == nullptr) return found;
+  std::string what = named.empty() ? (deviceType.empty() ? std::string("прибора") : deviceType) : named;
+  *message = "Тип счётчика " + what + " не найден в meters.sch: допуски из программы";
+  std::string note = catalogueNote(c);
+  if (!note.empty()) *message += " (" + note + ")";
+  return nullptr;
+}
+
+std::string catalogueNote(const MeterCatalogue& c) {
+  if (!c.opened) return "нет файла meters.sch";
+  if (c.errors.empty()) return "";
+  std::string out = "ошибка в meters.sch, " + c.errors.front();
+  if (c.errors.size() > 1) out += " и ещё " + std::to_string(c.errors.size() - 1);
+  return out;
+}
+
+std::string classKey(const std::string& meterClass) {
+  std::string out;
+  for (char c : trimmed(meterClass)) out += c == ',' ? '.' : c == 's' ? 'S' : c;
+  return out;
+}
+
+bool parseMeasure(const std::string& text, MeasureSettings* out) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (char c : text + " ") {
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  double v[4];
+  if (parts.size() != 4) return false;
+  for (int i = 0; i < 4; ++i)
+    if (!parseNumber(parts[static_cast<size_t>(i)], &v[i])) return false;
+  if (v[0] > 600 || v[1] < 1 || v[1] > 20 || v[1] != std::floor(v[1]) || v[2] > 3600 || v[3] > 1e6) return false;
+  out->given = true;
+  out->settlingSeconds = v[0];
+  out->readings = static_cast<int>(v[1]);
+  out->minSeconds = v[2];
+  out->minPulses = v[3];
+  return true;
+}
+
+bool readMeasureLine(const std::string& path, MeasureSettings* out, int* badLine) {
+  std::vector<std::string> lines;
+  if (!readSettingsLines(path, lines)) return true;
+  int lineNumber = 1;
+  for (const std::string& line : lines) {
+    int at = lineNumber;
+    if (!line.empty() && line.back() == '\n') ++lineNumber;
+    size_t colon;
+    if (!keyIs(line, "Measure", &colon)) continue;
+    std::string joined;
+    for (const std::string& f : fieldsAfterColon(line, colon)) joined += f + " ";
+    if (!parseMeasure(joined, out)) {
+      if (badLine != nullptr) *badLine = at;
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string measureText(const MeasureSettings& m) {
+  if (!m.given) return "";
+  char text[96];
+  std::snprintf(text, sizeof text, "%g %d %g %g", m.settlingSeconds, m.readings, m.minSeconds, m.minPulses);
+  std::string out = text;
+  for (char& c : out)
+    if (c == '.') c = ',';
+  return out;
+}
+
+bool isProgrammeOption(const std::string& field) {
+  std::string t = trimmed(field);
+  return t.rfind("type=", 0) == 0 || t.rfind("measure=", 0) == 0;
+}
+
+std::string programmeOption(const std::vector<std::string>& fields, const std::string& name, bool* found) {
+  *found = false;
+  std::string prefix = name + "=";
+  std::string value;
+  for (const std::string& f : fields) {
+    std::string t = trimmed(f);
+    if (t.rfind(prefix, 0) != 0) continue;
+    *found = true;
+    value = trimmed(t.substr(prefix.size()));
+  }
+  return value;
+}
+
+}  // namespace qs
