@@ -19,7 +19,7 @@ cd "$demo"
 rm -f devsim.ready zusim.ready
 "$devsim" --devices 3 --link QS_ADD/com3 --ready-file devsim.ready >devsim.log 2>&1 &
 sims=($!)
-"$zusim" --link QS_ADD/com5 --ready-file zusim.ready >zusim.log 2>&1 &
+"$zusim" --link QS_ADD/com5 --errors 0.69,0.3,-0.2 --spread 0.01 --ready-file zusim.ready >zusim.log 2>&1 &
 sims+=($!)
 trap 'kill "${sims[@]}" 2>/dev/null || true; wait 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -f devsim.ready ] && [ -f zusim.ready ] && break; sleep 0.1; done

@@ -32,6 +32,8 @@ void usage() {
       "  --address HEX,...   the devices' addresses instead (e.g. 21,35,07)\n"
       "  --serial HEX        serial number of the first device (default 123456; the next\n"
       "                      ones count on)\n"
+      "  --type N            the devices' type code (0: 3Ф3П( 57В), 1: 3Ф4П(220В), 2: 3Ф3П(127В);\n"
+      "                      default 1)\n"
       "  --drop P            lose each answer with probability P (0..1)\n"
       "  --corrupt P         change one byte of each answer with probability P\n"
       "  --noise P           put random bytes before each answer with probability P\n"
@@ -55,6 +57,7 @@ int main(int argc, char** argv) {
   int tcpPort = -1, devices = 1;
   bool any = false;
   uint32_t serial = 0x123456;
+  int deviceType = 1;
   std::vector<int> addresses;
   qs::sim::Faults faults;
   uint32_t wireBaud = 0;
@@ -88,6 +91,12 @@ int main(int argc, char** argv) {
         if (comma == std::string::npos) comma = list.size();
         addresses.push_back(static_cast<int>(std::strtol(list.substr(at, comma - at).c_str(), nullptr, 16)));
         at = comma + 1;
+      }
+    } else if (a == "--type") {
+      deviceType = std::atoi(value());
+      if (deviceType < 0 || deviceType > 255) {
+        std::fprintf(stderr, "qs-devsim: --type needs a number 0..255\n");
+        return 2;
       }
     } else if (a == "--serial") {
       serial = static_cast<uint32_t>(std::strtoul(value(), nullptr, 16));
@@ -128,6 +137,7 @@ int main(int argc, char** argv) {
   line.baud = wireBaud;
   for (size_t d = 0; d < addresses.size(); ++d) {
     qs::sim::SimDevice& device = line.add(qs::sim::SimDevice::make(static_cast<uint8_t>(addresses[d]), serial + static_cast<uint32_t>(d)));
+    device.type = static_cast<uint8_t>(deviceType);
     if (standingClock >= 0) {
       device.clockStands = true;
       device.clockOffset = standingClock;

@@ -112,8 +112,9 @@ void ZuSim::report(uint32_t now) {
   std::snprintf(text, sizeof text, "8%.3f", power() + (static_cast<double>(wobble) - 5) * 0.01);
   show(text, now);
   if (pulseError) {
+    double offset = (static_cast<int>(reports_++ % 3) - 1) * channelSpread / 2;
     for (int c = 0; c < 3; ++c) {
-      std::snprintf(text, sizeof text, "8C%d%.3f", c + 1, channelValue(c));
+      std::snprintf(text, sizeof text, "8C%d%.3f", c + 1, channelValue(c) + offset);
       show(text, now);
     }
   }

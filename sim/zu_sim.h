@@ -35,6 +35,9 @@ class ZuSim : public Peer {
   std::string keys;      // every key received, in order (raw bytes)
   uint32_t reportMs = 250;  // how often measuring values come
   double channelErrors[3] = {0.12, -0.08, 0.05};
+  // Successive reports of a channel go round -spread/2, 0, +spread/2 about
+  // its value, so that readings of a point differ.
+  double channelSpread = 0;
 
   // Faults: a screen text that is never shown, or shown as another text;
   // with `faultActive` set, only while it says so.
@@ -72,6 +75,7 @@ class ZuSim : public Peer {
   std::string recent_;     // keys typed in measuring state, for the pulse sequences
   uint8_t last_ = 0;
   uint32_t nextReport_ = 0;
+  unsigned reports_ = 0;
   struct Frame {
     uint32_t due;
     std::string bytes;

@@ -24,6 +24,9 @@ void usage() {
       "                     with Port_ZU naming port 5)\n"
       "  --tcp PORT         serve on 127.0.0.1:PORT instead of a pseudo-terminal\n"
       "  --report-ms N      measured values every N ms in measuring state (default 250)\n"
+      "  --errors E1,E2,E3  the channels' own errors in percent (default 0.12,-0.08,0.05);\n"
+      "                     a point adds 0.1 per phase code and 0.001 per percent of current\n"
+      "  --spread S         successive channel values differ by up to S (default 0)\n"
       "  --never SCREEN     never show this screen (e.g. 8IP): the sequence fails there\n"
       "  --instead TEXT     with --never: show TEXT in its place\n"
       "  --never-while F    with --never: only while the file F exists\n"
@@ -61,6 +64,13 @@ int main(int argc, char** argv) {
       tcpPort = std::atoi(value());
     } else if (a == "--report-ms") {
       zu.reportMs = static_cast<uint32_t>(std::atoi(value()));
+    } else if (a == "--errors") {
+      if (std::sscanf(value(), "%lf,%lf,%lf", &zu.channelErrors[0], &zu.channelErrors[1], &zu.channelErrors[2]) != 3) {
+        std::fprintf(stderr, "qs-zusim: --errors needs three numbers: E1,E2,E3\n");
+        return 2;
+      }
+    } else if (a == "--spread") {
+      zu.channelSpread = std::atof(value());
     } else if (a == "--never") {
       zu.neverShow = value();
     } else if (a == "--instead") {

@@ -54,6 +54,7 @@ PROGRAMME = [
 # The permitted channel error of the points that give one (percent), in
 # the field after the phases; the others give none.
 LIMITS = {1: "0.5", 3: "0.7"}
+READINGS = 2  # fresh values of each channel a point takes
 VERDICTS = ("годен", "не годен", "не измерено")
 PHASE_BYTES = {"A": 0xB0, "B": 0xA8, "C": 0x98, "ABC": 0x80, "AC(Q)": 0x90, "AB": 0xA0, "BC": 0x88}
 RUN_BOUND_S = 150       # a run of a bench ends within this
@@ -115,6 +116,7 @@ class Stand:
         self.runs_ended = 0
         self.killed_in_run = 0
         self.records_checked = 0
+        self.readings_checked = 0
         self.records_lost = 0
         self.actions = {}
         self.bench = {n: {"state": "starting", "since": time.time(), "asked": 0.0, "run_start": None,
@@ -145,7 +147,9 @@ class Stand:
         shutil.copy(os.path.join(src, "reg_7758_1.txt"), os.path.join(self.work, "QS_ADD"))
         tasks = "".join("Task_%d:\t%d\t%02X\t\n" % (n, n, 0x20 + n) for n in range(1, BENCHES + 1))
         ver = "Ver:\t1\t2\t3\tStress\tprog.txt\t\n"
-        self.write("QS_ADD/common.sch", tasks + "Port_ZU:\t%d\t1\t0\t\n" % ZU_PORT + ver)
+        # Each point takes READINGS fresh values of each channel.
+        measure = "Measure:\t0\t%d\t0\t0\t\n" % READINGS
+        self.write("QS_ADD/common.sch", tasks + "Port_ZU:\t%d\t1\t0\t\n" % ZU_PORT + ver + measure)
         self.write("QS_ADD/common1.sch", ver)
         self.write("QS_ADD/prog.txt", "".join(
             "A1_%d\t%g\t%g\t%g\t%g\t%.1f\t%s\t0\t0\t0\t%s\t%s\n" % (p + (LIMITS.get(p[0], ""),))
@@ -537,6 +541,33 @@ class Stand:
             if line not in shown.get(n, set()):
                 raise Failure("bench %d showed a row that is not in the records: %r" % (n, line))
             self.records_checked += 1
+        self.check_readings()
+
+    def check_readings(self):
+        """A measured point keeps each of its readings, and its values are
+        their mean and spread."""
+        db = sqlite3.connect("file:%s?mode=ro" % os.path.join(self.work, "results.db"), uri=True, timeout=10)
+        try:
+            points = db.execute("SELECT run_id, seq, channel1, channel2, channel3, spread1, spread2, spread3 "
+                                "FROM points").fetchall()
+            for run, seq, *values in points:
+                readings = db.execute("SELECT channel1, channel2, channel3 FROM readings WHERE run_id = ? AND seq = ? "
+                                      "ORDER BY reading", (run, seq)).fetchall()
+                for n in range(3):
+                    mean, spread = values[n], values[3 + n]
+                    if mean is None:
+                        continue
+                    taken = [r[n] for r in readings]
+                    if len(taken) != READINGS or None in taken:
+                        raise Failure("point %d of run %d has the value %r from the readings %r"
+                                      % (seq, run, mean, taken))
+                    if abs(sum(taken) / len(taken) - mean) > 1e-9 or spread is None or \
+                            abs(max(taken) - min(taken) - spread) > 1e-9:
+                        raise Failure("point %d of run %d: mean %r and spread %r of the readings %r"
+                                      % (seq, run, mean, spread, taken))
+                    self.readings_checked += 1
+        finally:
+            db.close()
 
     def check_installation(self):
         """Pulse errors are measured only at points of the programme, never
@@ -663,9 +694,10 @@ def main():
         return 1
     stand.cleanup()
     print("ok: %d rows checked (%d values that did not come), %d runs ended, pulse errors measured at %d points,"
-          " %d rows found in the records, %d runs lost (%d benches killed in a run), %d read transactions held"
+          " %d rows found in the records, %d channel values checked against their readings, %d runs lost"
+          " (%d benches killed in a run), %d read transactions held"
           % (stand.rows_checked, stand.rows_missing, stand.runs_ended, stand.sets, stand.records_checked,
-             stand.records_lost, stand.killed_in_run, stand.reads_held))
+             stand.readings_checked, stand.records_lost, stand.killed_in_run, stand.reads_held))
     print("operator actions: %s" % ", ".join("%s %d" % kv for kv in sorted(stand.actions.items())))
     return 0
 

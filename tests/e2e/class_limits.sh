@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# Limits from the meter's class, as benches verify with them. A bench of its
+# own whose device reports the type of a class 1 meter of meters.sch runs a
+# programme without limits: each point is judged by the row of its current
+# (a value passes at 0,06 Ib and fails at Ib), a point below every range is
+# not judged, a limit on a programme line wins; every point keeps three
+# readings, their mean and spread. The failed point is repeated with key 1,
+# as a run linked to the first. Then a stand of two benches, a class 1 and a
+# class 2 meter, runs one programme: the same channel value fails on one
+# and passes on the other, each record naming its class row.
+set -euo pipefail
+. "$(dirname "$0")/lib.sh"
+e2e_init "$1" "$2" "$3"
+ZUSIM="$(dirname "$DEVSIM")/qs-zusim"
+mkdir -p "$WORK/QS_ADD"
+samples="$(cd "$(dirname "$0")/../../samples/QS_ADD" && pwd)"
+cp "$samples/reg_7758_1.txt" "$WORK/QS_ADD/"
+printf 'Meter:\tA1\t3Ф4П(220В)\t1\t2\tпрямое\t5\t60\t1000\t16\t\nMeter:\tB2\t3Ф3П(127В)\t2\t-\tпрямое\t5\t60\t1000\t16\t\n' \
+  >"$WORK/QS_ADD/meters.sch"
+measure='Measure:\t0\t3\t0\t25\t\n'
+printf "Task_1:\t3\t21\t\nTask_2:\t4\t22\t\nPort_ZU:\t5\t1\t0\t\nVer:\t1\t2\t3\tE2E\tprog.txt\t\n$measure" \
+  >"$WORK/QS_ADD/common.sch"
+printf 'Ver:\t1\t2\t3\tE2E\tprog.txt\t\n' >"$WORK/QS_ADD/common1.sch"
+# Channel values 0,8 + 0,3 (ABC) + 0,001 per percent of current: 1,100 at
+# Ib, 1,106 at 0,06 Ib.
+cat >"$WORK/QS_ADD/prog.txt" <<'EOF'
+A1_1	220	100	5	100	1.0	N	0	0	0	ABC
+A1_2	220	100	5	6	1.0	N	0	0	0	ABC
+A1_3	220	100	5	2	1.0	N	0	0	0	ABC
+A1_4	220	100	5	100	1.0	N	0	0	0	ABC	1,2
+EOF
+start_devsim --link "$WORK/QS_ADD/com3"
+"$DEVSIM" --address 22 --serial 222222 --type 2 --link "$WORK/QS_ADD/com4" >/dev/null 2>&1 &
+PIDS+=($!)
+"$ZUSIM" --link "$WORK/QS_ADD/com5" --ready-file "$WORK/zusim.ready" --report-ms 50 --errors 0.8,0.8,0.8 \
+  --spread 0.004 >/dev/null 2>&1 &
+PIDS+=($!)
+wait_file "$WORK/zusim.ready" 10
+
+# The points of the records as "run;bench;point;limit;source;state;reason;
+# readings;spread 1;warning;retest of" lines.
+records() {
+  (cd "$WORK" && "$QS" report --csv points.csv >/dev/null) || fail "no report"
+  python3 - "$WORK/points.csv" <<'PY'
+import csv, sys
+rows = list(csv.reader(open(sys.argv[1], encoding="utf-8-sig"), delimiter=";"))
+h = rows[0]
+for r in rows[1:]:
+    f = dict(zip(h, r))
+    print(";".join([f["Прогон"], f["Стенд"], f["Точка"], f["Допуск, %"], f["Источник допуска"], f["Итог точки"],
+                    f["Причина"], f["Отсчётов"], f["Размах 1"], f["Предупреждение"], f["Повтор прогона"],
+                    f["Итог прогона"], f["Канал 1"]]))
+PY
+}
+expect() { grep -qF -- "$1" <<<"$2" || fail "no record line with '$1' in:
+$2"; }
+
+e2e_start "$QS"
+wait_for "<8>  - Поверка."
+keys 8
+wait_for " <1>  Ver E2E"
+keys 1
+wait_for "Поверка завершена. Итог: не годен. <1> повторить: 1" 120
+row 19 | grep -qF "Счётчик A1: класс 1, Iб 5,000 А, Imax 60,000 А" || fail "type line: $(row 19)"
+got=$(records)
+row1="класс 1, ГОСТ 31819.21-2012, табл. 6, 0,1Iб ≤ I ≤ Imax, cos φ = 1"
+expect "1;0;1;1,0;$row1;не годен;;3;" "$got"
+expect "1;0;2;1,5;класс 1, ГОСТ 31819.21-2012, табл. 6, 0,05Iб ≤ I < 0,1Iб, cos φ = 1;годен;;3;" "$got"
+expect "1;0;3;;класс 1: ток ниже 0,05Iб;не оценено;класс 1: ток ниже 0,05Iб;3;" "$got"
+expect "1;0;4;1,2;QS_ADD/prog.txt:4;годен;;3;" "$got"
+# Readings of a channel differ by the installation's spread; the warning
+# says the meter gave too few pulses at these short points.
+grep -q '^1;0;1;.*;3;0,00[0-9];импульсов [0-9]* < 25;' <<<"$got" || fail "readings of point 1: $got"
+keys 1
+wait_for "Повторная поверка завершена. Итог: не годен. <1> повторить: 1" 120
+keys Enter
+wait_for "<8>  - Поверка."
+got=$(records)
+expect "2;0;1;1,0;$row1;не годен;;3;" "$got"
+grep -q '^2;0;1;.*;1;не годен;' <<<"$got" || fail "the repeat is not linked to run 1: $got"
+(cd "$WORK" && "$QS" report --last 1 --html protocol.html >/dev/null) || fail "no protocol"
+grep -qF "Протокол поверки № 2 (повторно, к протоколу № 1)" "$WORK/protocol.html" || fail "protocol of the repeat"
+keys Escape
+wait_exit 15 >/dev/null
+tmux -L "$SOCK" kill-server
+
+# A stand: bench 1 verifies a class 1 meter, bench 2 a class 2 meter.
+printf '%s\n' 'A1_1	220	100	5	100	1.0	N	0	0	0	ABC' >"$WORK/QS_ADD/prog.txt"
+e2e_start "$QS m"
+wait_for "Введите колличество ведомых задач"
+keys 2
+wait_for "2.(0x22,COM4): State" 40
+wait_for "1.(0x21,COM3): State"
+keys a
+wait_for "Start"
+for b in 1 2; do
+  wait_win $b "<8>  - Поверка."
+  tmux -L "$SOCK" send-keys -t "qs:$b" 8
+  wait_win $b "Программы поверки:"
+  tmux -L "$SOCK" send-keys -t "qs:$b" 1
+done
+wait_win 1 "Поверка завершена. Итог: не годен." 120
+wait_win 2 "Поверка завершена. Итог: годен." 60
+got=$(records | grep -E '^(3|4);')
+expect ";1;1;1,0;$row1;не годен;;3;" "$got"
+expect ";2;1;2,0;класс 2, ГОСТ 31819.21-2012, табл. 6, 0,1Iб ≤ I ≤ Imax, cos φ = 1;годен;;3;" "$got"
+# (The installation's values go round 1,098, 1,100, 1,102: means of three
+# readings stay between, far from both limits.)
+[ "$(cut -d';' -f13 <<<"$got" | grep -cE '^1,(09[89]|10[0-2])$')" = 2 ] || fail "not the same value on both benches: $got"
+echo "ok"
