@@ -155,11 +155,14 @@ int runEntry(int argc, char** argv) {
 
   // Verification runs of this computer that a process left without an end
   // (killed, or its stand stopped) are marked lost as the next one starts.
+  // The computer's identity is made here, before a master starts its
+  // benches, so that they all find the one it made.
+  std::string station = records::stationIdentity(settingsPath("station.id"));
   if (std::FILE* f = std::fopen(records::kDatabaseName, "rb")) {
     std::fclose(f);
     std::string error;
     if (auto db = records::ResultsDb::open(records::kDatabaseName, records::ResultsDb::Access::Write, &error))
-      db->markLostRuns(records::stationIdentity(settingsPath("station.id")), platform::workstationName(), &error);
+      db->markLostRuns(station, platform::workstationName(), &error);
   }
 
   // The reference installation's controller and the start-up programme.

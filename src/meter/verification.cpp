@@ -377,7 +377,9 @@ int MeterMenu::verification() {
     return r;
   }
   RunMeter meter;
-  meter.reactive = zu_->mode == 1;
+  // The energy the installation measures (on a stand, as the master set it)
+  // picks the class: active unless it was switched to reactive.
+  meter.reactive = zu_->getMode() == 1;
   std::string typeLine, note, error;
   if (!runMeterOf(p, deviceTypeName(link_.cachedDeviceType), &meter, &typeLine, &note, &error)) {
     Console::print("\n%s\n", fitted(error, 99).c_str());

@@ -5,11 +5,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <ctime>
 #include <random>
 
 #include "console/whole_file.h"
 #include "devlink/local_time.h"
+#include "platform/new_file.h"
 #include "platform/process.h"
 #include "platform/time.h"
 
@@ -814,11 +816,16 @@ bool writerGone(const RunRow& r, const std::string& station, const std::string& 
 }
 
 std::string stationIdentity(const std::string& file, bool make) {
-  std::string bytes;
-  if (readWholeFile(file, 256, &bytes) == ReadResult::kRead) {
+  auto kept = [&](std::string* id) {
+    std::string bytes;
+    if (readWholeFile(file, 256, &bytes) != ReadResult::kRead) return false;
     while (!bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r' || bytes.back() == ' ')) bytes.pop_back();
-    if (bytes.size() >= 16 && bytes.find_first_not_of("0123456789abcdef") == std::string::npos) return bytes;
-  }
+    if (bytes.size() < 16 || bytes.find_first_not_of("0123456789abcdef") != std::string::npos) return false;
+    *id = bytes;
+    return true;
+  };
+  std::string id;
+  if (kept(&id)) return id;
   if (!make) return "";
   std::random_device random;
   std::seed_seq seed{random(), random(), random(), random(), static_cast<unsigned>(std::time(nullptr)),
@@ -827,10 +834,22 @@ std::string stationIdentity(const std::string& file, bool make) {
   char text[40];
   std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(gen()),
                 static_cast<unsigned long long>(gen()));
-  if (writeWholeFile(file, std::string(text) + "\n") != WriteResult::kWritten) return platform::workstationName();
-  // Two processes may make it at once: the one that is on the disk counts.
-  if (readWholeFile(file, 256, &bytes) == ReadResult::kRead && bytes.size() >= 32) return bytes.substr(0, 32);
-  return text;
+  std::string mine = std::string(text) + "\n";
+  std::filesystem::path path;
+  if (!pathOfName(file, &path)) return platform::workstationName();
+  // Benches that start at once may all find no identity: one of them makes
+  // the file, and the others take what it wrote (given a moment to write).
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    platform::NewFile made = platform::createNewFile(path, mine);
+    if (made == platform::NewFile::kCreated) return text;
+    if (made == platform::NewFile::kFailed) return platform::workstationName();
+    if (kept(&id)) return id;
+    platform::sleepMs(20);
+  }
+  // A file there that holds no identity (damaged, or edited by hand) is
+  // replaced.
+  if (writeWholeFile(file, mine) != WriteResult::kWritten) return platform::workstationName();
+  return kept(&id) ? id : std::string(text);
 }
 
 }  // namespace qs::records

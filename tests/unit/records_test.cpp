@@ -686,6 +686,23 @@ TEST(Records, LostRunsAreFoundOnlyWhereTheyAreLost) {
   EXPECT_EQ(here.size(), 32u);
   EXPECT_EQ(stationIdentity(dir.file("station.id")), here);  // made once, kept
   EXPECT_EQ(stationIdentity(dir.file("none/station.id"), false), "");
+  // Benches that start at once on a computer without an identity all take
+  // the one identity that one of them made.
+  for (int round = 0; round < 20; ++round) {
+    std::string file = dir.file("station" + std::to_string(round) + ".id");
+    std::vector<std::string> ids(6);
+    std::atomic<int> ready{0};
+    std::vector<std::thread> benches;
+    for (size_t n = 0; n < ids.size(); ++n)
+      benches.emplace_back([&, n] {
+        ++ready;
+        while (ready < static_cast<int>(ids.size())) std::this_thread::yield();
+        ids[n] = stationIdentity(file);
+      });
+    for (auto& t : benches) t.join();
+    for (const std::string& id : ids) ASSERT_EQ(id, ids[0]) << "round " << round;
+    ASSERT_EQ(ids[0].size(), 32u);
+  }
   auto db = ResultsDb::open(path, ResultsDb::Access::Write, &error);
   ASSERT_TRUE(db) << error;
   RunInfo ours = knownRun(1, "00A001", "2026-03-01 10:00:00"), theirs = ours;
