@@ -55,11 +55,16 @@ bench: build-native
 demo: build-native
 	@bash scripts/demo.sh $(BUILD)
 
-dist: build
-	@bash scripts/dist.sh $(BUILD) $(WINBUILD)
+# Release packages: optimised, stripped builds of their own (no tests).
+dist: deps
+	@cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DQS_BUILD_TESTS=OFF >/dev/null
+	@cmake --build build-release -j$(JOBS) --target qs qs-devsim qs-zusim
+	@cmake -S . -B build-win-release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DQS_BUILD_TESTS=OFF >/dev/null
+	@cmake --build build-win-release -j$(JOBS) --target qs qs-devsim qs-zusim
+	@bash scripts/dist.sh build-release build-win-release
 
 install: build-native
 	@cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(WINBUILD) $(FUZZBUILD) $(ASANBUILD)
+	rm -rf $(BUILD) $(WINBUILD) $(FUZZBUILD) $(ASANBUILD) build-release build-win-release

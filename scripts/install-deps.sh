@@ -13,6 +13,8 @@ packages=(
   g++-mingw-w64-x86-64  # the Windows target
   wine64                # runs the Windows test binary
   clang                 # fuzz targets (libFuzzer) and sanitizer builds
+  chromium              # prints the sample protocol to PDF in a test
+  poppler-utils         # pdftotext -bbox and pdfinfo read that PDF back
 )
 
 missing=()

@@ -17,6 +17,7 @@
 #include "sync/sync_link.h"
 #include "zu/zu_controller.h"
 #include "app/version.h"
+#include "build/build_info.h"
 #include "console/console.h"
 
 namespace qs {
@@ -90,7 +91,7 @@ bool handleInfoArguments(int argc, const char* const* argv) {
   if (argc < 2) return false;
   const char* arg = argv[1];
   if (std::strcmp(arg, "--version") == 0 || std::strcmp(arg, "-V") == 0) {
-    std::printf("qs %s\n", QS_VERSION);
+    std::printf("%s\n", softwareText().c_str());
     return true;
   }
   if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "/?") == 0) {

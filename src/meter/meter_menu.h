@@ -104,6 +104,9 @@ class MeterMenu {
   // Sets the installation to a point and takes the values measured there:
   // 0, 27 (Esc or the master's abort), or the failure of a step.
   int measurePoint(const TestPoint& point, const MeasureSettings& measure, PointValues* values);
+  // The operator's name (once a session) and the day's conditions (at its
+  // first run); 27 when the operator leaves with Esc at the name.
+  int askOperatorAndConditions();
   // The points of one run, each recorded before its row is shown; 0, or
   // what ended the run. *failed gets the points to repeat (failed, not
   // measured, or not reached).

@@ -18,6 +18,9 @@
 #include "metrology/class_limits.h"
 #include "metrology/measuring.h"
 #include "records/run_recorder.h"
+#include "build/build_info.h"
+#include "console/whole_file.h"
+#include "settings/laboratory.h"
 #include "settings/meter_types.h"
 #include "zu/zu_controller.h"
 
@@ -301,6 +304,33 @@ bool MeterMenu::verificationOffered() const {
 
 namespace {
 
+constexpr const char* kConditionsFile = "conditions.txt";
+constexpr const char* kOperatorFile = "operator.txt";
+
+// The operator of this session: asked at its first run, the last one's name
+// offered (kept in the working folder between starts).
+std::string& sessionOperatorName() {
+  static std::string name;
+  return name;
+}
+bool& operatorAsked() {
+  static bool asked = false;
+  return asked;
+}
+std::string sessionOperator() { return sessionOperatorName(); }
+
+// One value of the conditions form: Enter with nothing typed, or Esc,
+// keeps `*value` (when there is one).
+int conditionField(const char* name, double* value, bool known) {
+  char prompt[96];
+  if (known) std::snprintf(prompt, sizeof prompt, "%s (Enter - %.1f): ", name, *value);
+  else std::snprintf(prompt, sizeof prompt, "%s: ", name);
+  std::string shown = prompt;
+  for (char& c : shown)
+    if (c == '.') c = ',';
+  return Console::readNumber(shown.c_str(), value);
+}
+
 // What a run is told of its meter and its measuring, and what the type line
 // above the table says; false (with the message) when the settings for
 // measuring do not parse.
@@ -342,6 +372,36 @@ bool runMeterOf(const Programme& p, const std::string& deviceType, MeterMenu::Ru
   return true;
 }
 
+// The laboratory, the reference and the day's conditions as the run's
+// record keeps them (a line that does not parse: nothing of it).
+void laboratoryInto(records::RunInfo* info) {
+  Laboratory lab;
+  if (readLaboratory(settingsPath("common.sch"), &lab, nullptr) && lab.given) {
+    info->labName = lab.name;
+    info->labAddress = lab.address;
+    info->labAccreditation = lab.accreditation;
+    info->labMethod = lab.method;
+    info->temperatureBounds = boundsText(lab.temperature);
+    info->humidityBounds = boundsText(lab.humidity);
+    info->pressureBounds = boundsText(lab.pressure);
+  }
+  Reference ref;
+  if (readReference(settingsPath("common.sch"), &ref, nullptr) && ref.given) {
+    info->referenceModel = ref.model;
+    info->referenceSerial = ref.serial;
+    info->referenceDue = ref.due;
+  }
+  Conditions c = readConditions(kConditionsFile);
+  if (c.known && c.date == todayText()) {
+    info->conditionsKnown = true;
+    info->temperature = c.temperature;
+    info->humidity = c.humidity;
+    info->pressure = c.pressure;
+  }
+  info->operatorName = sessionOperator();
+  info->software = softwareText();
+}
+
 }  // namespace
 
 int MeterMenu::verification() {
@@ -352,6 +412,18 @@ int MeterMenu::verification() {
   if (masterGone()) {
     Console::print("\n%s: поверка невозможна.\n", kMasterGoneText);
     return -2;
+  }
+  // No run starts on a reference installation past its calibration.
+  std::string refusal = referenceRefusal(settingsPath("common.sch"), todayText());
+  if (!refusal.empty()) {
+    Console::print("\n%s\n", fitted(refusal, 99).c_str());
+    return -1;
+  }
+  Laboratory lab;
+  int badLab = 0;
+  if (!readLaboratory(settingsPath("common.sch"), &lab, &badLab)) {
+    Console::print("\nОшибка в строке %d common.sch: Lab\n", badLab);
+    return -1;
   }
   std::vector<Programme> list = programmes(settingsPath("common.sch"));
   if (list.empty()) {
@@ -367,6 +439,11 @@ int MeterMenu::verification() {
     return kKeyEsc;
   }
   const Programme& p = list[static_cast<size_t>(key - '1')];
+  Console::clearLinesWide(19, 18);
+  if (askOperatorAndConditions() == kKeyEsc) {
+    Console::clearLinesWide(19, 18);
+    return kKeyEsc;
+  }
   bool byGroup = sameKey(p.key, "Ver_Vrf");
   int r = zu_->loadProgramme(settingsPath("common.sch"), p.key, p.identity, byGroup ? 1 : 0, 1);
   Console::clearLinesWide(19, 18);
@@ -392,6 +469,12 @@ int MeterMenu::verification() {
   }
   info.typeNote = note;
   info.measure = measureText(meter.measure);
+  if (meter.typed) {
+    info.meterInterval = meter.type.intervalYears;
+    info.meterBase = meter.type.base;
+    info.meterTransformer = meter.type.transformer;
+  }
+  laboratoryInto(&info);
   // A bench of its own may repeat the points that failed or were not
   // measured, as a run of its own linked to the one before; on a stand the
   // programme is run again by every bench that takes part.
@@ -426,6 +509,54 @@ int MeterMenu::verification() {
   }
   Console::clearLinesWide(19, 18);
   return result;
+}
+
+int MeterMenu::askOperatorAndConditions() {
+  // A workshop whose settings name no laboratory signs no protocols: it is
+  // asked nothing.
+  Laboratory lab;
+  if (!readLaboratory(settingsPath("common.sch"), &lab, nullptr) || !lab.given) return 0;
+  Console::gotoXY(0, 20);
+  if (!operatorAsked()) {
+    std::string last;
+    if (readWholeFile(kOperatorFile, 256, &last) == ReadResult::kRead) {
+      while (!last.empty() && (last.back() == '\n' || last.back() == '\r')) last.pop_back();
+    }
+    std::string name = last;
+    std::string prompt = last.empty() ? "Поверитель: " : "Поверитель (Enter - " + fitted(last, 40) + "): ";
+    if (Console::readLine(prompt.c_str(), name, 60) == kKeyEsc) return kKeyEsc;
+    sessionOperatorName() = name;
+    operatorAsked() = true;
+    if (name != last) writeWholeFile(kOperatorFile, name + "\n");
+    Console::print("\n");
+  }
+  // The conditions of the day, at its first run (Esc keeps the last ones).
+  Conditions c = readConditions(kConditionsFile);
+  std::string today = todayText();
+  if (c.known && c.date == today) return 0;
+  Console::print("Условия поверки (Esc - прежние):\n");
+  bool known = c.known;
+  double values[3] = {c.temperature, c.humidity, c.pressure};
+  const char* names[3] = {"Температура, °C", "Влажность, %", "Давление, кПа"};
+  for (int i = 0; i < 3; ++i) {
+    double v = values[i];
+    int r = conditionField(names[i], &v, known);
+    Console::print("\n");
+    if (r == kKeyEsc) {
+      if (!known) return 0;  // nothing to keep: asked again at the next run
+      break;
+    }
+    // A field left empty with nothing before it leaves the day unknown.
+    if (!known && v == values[i]) return 0;
+    values[i] = v;
+  }
+  c.date = today;
+  c.known = true;
+  c.temperature = values[0];
+  c.humidity = values[1];
+  c.pressure = values[2];
+  writeConditions(kConditionsFile, c);
+  return 0;
 }
 
 int MeterMenu::runPoints(const std::vector<TestPoint>& points, records::RunRecorder& recorder, const RunMeter& meter,

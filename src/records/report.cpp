@@ -1,6 +1,10 @@
 #include "records/report.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdarg>
+#include <cstdlib>
+#include <ctime>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +13,7 @@
 #include "console/text_file.h"
 #include "console/whole_file.h"
 #include "platform/process.h"
+#include "records/chart.h"
 
 namespace qs::records {
 namespace {
@@ -91,14 +96,17 @@ std::string offsetText(const Stamp& s) {
 const char* kUsage =
     "qs report - the verification records of results.db in the working folder\n"
     "\n"
-    "Usage: qs report [--serial N] [--since YYYY-MM-DD] [--last N] [--csv FILE] [--html FILE] [--copy FILE] [--db FILE]\n"
+    "Usage: qs report [--serial N] [--since YYYY-MM-DD] [--last N] [--csv FILE] [--html FILE] [--html-dir DIR]\n"
+    "                 [--svg DIR] [--copy FILE] [--db FILE]\n"
     "  (no option)        the latest 50 runs, one line each, newest first\n"
     "  --serial N         the runs of the meter with serial number N (as the header shows it, e.g. 00A001)\n"
     "  --since DATE       the runs started on or after DATE (the bench's local date)\n"
     "  --last N           at most N runs (0: all; the default is 50, or all with --csv or --html)\n"
     "  --csv FILE         writes the points of the selected runs to FILE: UTF-8 with a BOM, ';' between\n"
     "                     fields and a decimal comma, as a spreadsheet in a Russian locale reads it\n"
-    "  --html FILE        writes a printable protocol of the selected runs to FILE, one page per run\n"
+    "  --html FILE        writes a printable protocol of the selected runs to FILE, one A4 page per run\n"
+    "  --html-dir DIR     writes each run's protocol to a file of its own in DIR (protocol-N-SERIAL.html)\n"
+    "  --svg DIR          writes each run's error curve to DIR (chart-N-SERIAL.svg) for other documents\n"
     "  --copy FILE        writes a consistent copy of the whole database to FILE (a new file), for the office\n"
     "  --db FILE          another results database (opened for reading only)\n"
     "Exit status 0, or 1 with a message (no database, a damaged one, a file not written).\n";
@@ -267,57 +275,163 @@ std::string pointsCsv(const std::vector<ReportRun>& runs) {
   return out;
 }
 
+namespace {
+
+// Where a protocol says that a field was not given.
+std::string given(const std::string& v, const char* none = "не указано") { return v.empty() ? none : v; }
+
+// A condition with the method's bounds, marked when outside them.
+std::string conditionText(const char* name, double v, const char* unit, const std::string& bounds) {
+  std::string out = std::string(name) + " " + decimal(v, 1) + " " + unit;
+  if (bounds.empty()) return out;
+  bool outside = false;
+  std::string ascii = bounds;
+  size_t dash = ascii.find("\xE2\x80\x93");
+  if (dash != std::string::npos) {
+    std::string lo = ascii.substr(0, dash), hi = ascii.substr(dash + 3);
+    for (std::string* t : {&lo, &hi})
+      for (char& c : *t)
+        if (c == ',') c = '.';
+    double l = std::atof(lo.c_str()), h = std::atof(hi.c_str());
+    outside = v < l || v > h;
+  }
+  return out + (outside ? " — вне границ методики " : " (") + bounds + (outside ? "" : ")");
+}
+
+// The day a verification is valid until: the verification date plus the
+// type's interval, less one day.
+std::string validUntil(const Stamp& started, int years) {
+  std::string date = localText(started).substr(0, 10);
+  int y, m, d;
+  if (years <= 0 || std::sscanf(date.c_str(), "%4d-%2d-%2d", &y, &m, &d) != 3) return "";
+  std::tm tm{};
+  tm.tm_year = y + years - 1900;
+  tm.tm_mon = m - 1;
+  tm.tm_mday = d - 1;
+  tm.tm_hour = 12;
+  std::mktime(&tm);  // (normalises the day before the first of a month)
+  char text[48];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+  return text;
+}
+
+const char* kDecisionRule =
+    "Правило решения: значение точки — среднее её отсчётов; точка годна, если значение погрешности каждого "
+    "канала, округлённое до 0,001 %, по модулю не больше допуска (значение, равное допуску, годно). "
+    "Неопределённость измерений при решении не учитывается.";
+
+}  // namespace
+
 std::string protocolHtml(const std::vector<ReportRun>& runs) {
   std::string out =
       "<!DOCTYPE html>\n<html lang=\"ru\">\n<head>\n<meta charset=\"utf-8\">\n<title>Протоколы поверки</title>\n"
       "<style>\n"
-      "body { font-family: sans-serif; font-size: 11pt; margin: 1.5cm; }\n"
+      "@page { size: A4 portrait; margin: 1.5cm; }\n"
+      "body { font-family: sans-serif; font-size: 9.5pt; margin: 0; }\n"
+      "@media screen { body { max-width: 18cm; margin: 1cm auto; } }\n"
       "section { page-break-after: always; break-after: page; }\n"
       "section:last-of-type { page-break-after: auto; break-after: auto; }\n"
-      "table { border-collapse: collapse; margin: 0.5em 0 1em; }\n"
-      "th, td { border: 1px solid #444; padding: 2px 6px; text-align: right; }\n"
+      "h1 { font-size: 14pt; margin: 0 0 4pt; }\n"
+      "table { border-collapse: collapse; margin: 4pt 0 6pt; width: 100%; }\n"
+      "th, td { border: 1px solid #444; padding: 1px 3px; text-align: right; }\n"
       "th { background: #eee; }\n"
       "table.meter th, table.meter td { text-align: left; }\n"
+      "table.meter th { width: 17%; font-weight: normal; }\n"
+      "table.points { font-size: 8pt; }\n"
+      "table.points thead tr.head th { background: none; border: none; text-align: left; font-weight: normal; }\n"
+      "tr { break-inside: avoid; }\n"
+      "svg.chart { width: 100%; height: auto; break-inside: avoid; }\n"
+      "p { margin: 3pt 0; }\n"
+      ".sources { font-size: 8pt; }\n"
       ".passed { color: #060; } .failed { color: #a00; font-weight: bold; } .notmeasured { color: #a60; }\n"
       "</style>\n</head>\n<body>\n";
   if (runs.empty()) out += "<p>Нет записей.</p>\n";
   for (const ReportRun& rr : runs) {
     const RunRow& r = rr.run;
+    const RunInfo& i = r.info;
     auto stateClass = [](PointState s) {
       return s == PointState::Passed ? "passed" : s == PointState::Failed ? "failed" : "notmeasured";
     };
+    std::string serial = i.serial.empty() ? "не считан" : i.serial;
     appendf(out, "<section>\n<h1>Протокол поверки № %lld", static_cast<long long>(r.id));
-    if (r.info.retestOf > 0) appendf(out, " (повторно, к протоколу № %lld)", static_cast<long long>(r.info.retestOf));
+    if (i.retestOf > 0) appendf(out, " (повторно, к протоколу № %lld)", static_cast<long long>(i.retestOf));
     out += "</h1>\n<table class=\"meter\">\n";
-    auto row = [&](const char* name, const std::string& v) {
-      out += "<tr><th>";
-      out += name;
-      out += "</th><td>" + html(v) + "</td></tr>\n";
+    // Two fields to a row; a long one takes a row of its own.
+    int inRow = 0;
+    auto row = [&](const char* name, const std::string& v, const char* cls = nullptr) {
+      size_t letters = 0;
+      for (unsigned char c : v) letters += (c & 0xC0) != 0x80;
+      bool wide = letters > 42;
+      if (inRow == 1 && wide) {
+        out += "<td colspan=\"2\"></td></tr>\n";
+        inRow = 0;
+      }
+      out += std::string(inRow == 0 ? "<tr>" : "") + "<th>" + name + "</th><td" +
+             (cls != nullptr ? std::string(" class=\"") + cls + "\"" : "") + (wide ? " colspan=\"3\"" : "") + ">" +
+             html(v) + "</td>";
+      inRow = wide ? 2 : inRow + 1;
+      if (inRow == 2) {
+        out += "</tr>\n";
+        inRow = 0;
+      }
     };
-    row("Серийный номер", r.info.serial.empty() ? "не считан" : r.info.serial);
-    row("Тип", r.info.deviceType);
-    if (!r.info.meterType.empty())
-      row("Тип счётчика", r.info.meterType + ", класс " + r.info.meterClass +
-                              (r.info.typeNote.empty() ? "" : " (" + r.info.typeNote + ")"));
-    else if (!r.info.typeNote.empty())
-      row("Тип счётчика", r.info.typeNote);
-    row("Версия", r.info.version);
+    row("Лаборатория", given(i.labName) + (i.labAddress.empty() ? "" : ", " + i.labAddress));
+    row("Аттестат аккредитации", given(i.labAccreditation));
+    row("Методика поверки", given(i.labMethod));
+    row("Серийный номер", serial);
+    if (!i.meterType.empty())
+      row("Тип счётчика", i.meterType + ", класс " + i.meterClass + (i.typeNote.empty() ? "" : " (" + i.typeNote + ")"));
+    else
+      row("Тип счётчика", given(i.typeNote));
     char address[16];
-    std::snprintf(address, sizeof address, "%02Xh", r.info.address & 0xFF);
-    row("Модемный номер", address);
-    row("Программа", programmeText(r.info) + (r.info.programmeFile.empty() ? "" : " (" + r.info.programmeFile + ")"));
-    row("Рабочее место", r.info.workstation + (r.info.bench > 0 ? ", стенд " + std::to_string(r.info.bench) : ""));
-    row("Начало", r.info.started.known() ? whenText(r.info.started) + " (" + offsetText(r.info.started) + ")" : "-");
+    std::snprintf(address, sizeof address, "%02Xh", i.address & 0xFF);
+    row("Прибор", i.deviceType + ", версия " + i.version + ", модемный номер " + address);
+    row("Программа", programmeText(i) + (i.programmeFile.empty() ? "" : " (" + i.programmeFile + ")"));
+    row("Измерение точки", measureShown(i.measure));
+    // The reference as the run was made with it, judged on the run's date.
+    std::string started = localText(i.started).substr(0, 10);
+    bool expired = !i.referenceDue.empty() && !started.empty() && started > i.referenceDue;
+    if (i.referenceModel.empty()) row("Эталон", "не указан");
+    else
+      row("Эталон",
+          i.referenceModel + (i.referenceSerial.empty() ? "" : " № " + i.referenceSerial) + ", поверен до " +
+              i.referenceDue + (expired ? " — срок поверки истёк до поверки" : ""),
+          expired ? "failed" : nullptr);
+    if (!i.conditionsKnown) row("Условия", "не введены");
+    else {
+      std::string c = conditionText("температура", i.temperature, "°C", i.temperatureBounds) + "; " +
+                      conditionText("влажность", i.humidity, "%", i.humidityBounds) + "; " +
+                      conditionText("давление", i.pressure, "кПа", i.pressureBounds);
+      row("Условия", c, c.find("вне границ") != std::string::npos ? "failed" : nullptr);
+    }
+    row("Рабочее место", i.workstation + (i.bench > 0 ? ", стенд " + std::to_string(i.bench) : ""));
+    row("Начало", i.started.known() ? whenText(i.started) + " (" + offsetText(i.started) + ")" : "-");
     row("Конец", r.ended.known() ? whenText(r.ended) + " (" + offsetText(r.ended) + ")" : "-");
     row("Окончание", endText(r.end));
-    row("Измерение точки", measureShown(r.info.measure));
+    row("Программное обеспечение", given(i.software, "не записано"));
+    std::string until = r.verdict == stateWord(PointState::Passed) && !r.incomplete() && !expired
+                            ? validUntil(i.started, i.meterInterval)
+                            : "";
+    if (!until.empty()) row("Действительно до", until);
+    if (inRow == 1) out += "<td colspan=\"2\"></td></tr>\n";
     out += "</table>\n";
-    if (!rr.points.empty())
-      out +=
-          "<table class=\"points\">\n<tr><th>N</th><th>U, В</th><th>I, А</th><th>PF</th><th>Фазы</th>"
-          "<th>Среднее</th><th>Канал 1, %</th><th>Канал 2, %</th><th>Канал 3, %</th><th>Допуск, %</th>"
-          "<th>Источник допуска</th><th>Размах 1/2/3, %</th><th>Имп.</th><th>Время</th><th>Длит., с</th>"
-          "<th>Итог</th></tr>\n";
+
+    // The points; the head of the table comes again on every page it takes.
+    std::vector<std::string> sources;
+    auto sourceNumber = [&](const std::string& s) {
+      for (size_t k = 0; k < sources.size(); ++k)
+        if (sources[k] == s) return k + 1;
+      sources.push_back(s);
+      return sources.size();
+    };
+    if (!rr.points.empty()) {
+      appendf(out, "<table class=\"points\">\n<thead><tr class=\"head\"><th colspan=\"15\">Протокол № %lld, счётчик № ",
+              static_cast<long long>(r.id));
+      out += html(serial) +
+             "</th></tr>\n<tr><th>N</th><th>U, В</th><th>I, А</th><th>PF</th><th>Фазы</th><th>Среднее</th>"
+             "<th>Канал 1, %</th><th>Канал 2, %</th><th>Канал 3, %</th><th>Размах, %</th>"
+             "<th>Допуск, %</th><th>Ист.</th><th>Имп.</th><th>Время</th><th>Итог</th></tr>\n</thead>\n<tbody>\n";
+    }
     for (const PointRecord& p : rr.points) {
       appendf(out, "<tr><td>%d</td>", p.number);
       out += "<td>" + decimal(p.U, 2) + "</td><td>" + currentText(p.I, ',') + "</td><td>" + decimal(p.PF, 2) +
@@ -325,14 +439,18 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
       out += "<td>" + html(p.phases + (p.load.empty() ? "" : " " + p.load)) + "</td>";
       out += "<td>" + (p.averageFresh ? fixed3(p.average, ',') : "нет") + "</td>";
       for (int n = 0; n < 3; ++n) out += "<td>" + (p.channelFresh[n] ? fixed3(p.channel[n], ',') : "нет") + "</td>";
+      // The widest spread of the three channels (the CSV has each).
+      double spread = -1;
+      for (int n = 0; n < 3; ++n)
+        if (p.spreadKnown[n]) spread = std::max(spread, p.spread[n]);
+      out += "<td>" + (spread >= 0 ? fixed3(spread, ',') : "-") + "</td>";
       out += "<td>" + (p.limit.empty() ? "-" : html(limitShown(p.limit))) + "</td>";
-      out += "<td>" + (p.limit.empty() || p.limitSource.empty() ? "-" : html(p.limitSource)) + "</td>";
-      std::string spreads;
-      for (int n = 0; n < 3; ++n) spreads += (n > 0 ? " / " : "") + (p.spreadKnown[n] ? fixed3(p.spread[n], ',') : "-");
-      out += "<td>" + spreads + "</td><td>" + (p.pulses >= 0 ? decimal(p.pulses, 0) : "-") + "</td>";
+      out += "<td>" + (p.limit.empty() || p.limitSource.empty() ? std::string("-")
+                                                               : "[" + std::to_string(sourceNumber(p.limitSource)) + "]") +
+             "</td>";
+      out += "<td>" + (p.pulses >= 0 ? decimal(p.pulses, 0) : "-") + "</td>";
       std::string measured = localText(p.measured);
       out += "<td>" + html(measured.size() > 11 ? measured.substr(11) : measured) + "</td>";
-      out += "<td>" + decimal(p.durationMs / 1000.0, 1) + "</td>";
       std::string state = stateText(p.state);
       if ((p.state == PointState::NotMeasured || p.state == PointState::NotJudged) && !p.reason.empty())
         state += " (" + p.reason + ")";
@@ -340,8 +458,16 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
       if (state.empty()) out += "<td>-</td></tr>\n";
       else out += std::string("<td class=\"") + stateClass(p.state) + "\">" + html(state) + "</td></tr>\n";
     }
-    if (!rr.points.empty()) out += "</table>\n";
+    if (!rr.points.empty()) out += "</tbody>\n</table>\n";
+    if (!sources.empty()) {
+      out += "<p class=\"sources\">Допуски:";
+      for (size_t k = 0; k < sources.size(); ++k)
+        out += std::string(k == 0 ? " " : "; ") + "[" + std::to_string(k + 1) + "] " + html(sources[k]);
+      out += ".</p>\n";
+    }
     if (rr.points.empty()) out += "<p>Нет измеренных точек.</p>\n";
+    else out += errorChartSvg(rr.points, i.meterBase, i.meterTransformer);
+    out += std::string("<p class=\"sources\">") + kDecisionRule + "</p>\n";
     if (r.incomplete()) {
       appendf(out,
               "<p class=\"notmeasured\">Запись неполная: на стенде показано точек %d, в записи %d. "
@@ -354,21 +480,22 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
       out += std::string("<p class=\"") + stateClass(stateOfWord(r.verdict)) + "\">Заключение: " + verdictText(r) +
              ".</p>\n";
     }
-    out += "<p>Поверитель: ____________________</p>\n</section>\n";
+    if (expired) out += "<p class=\"failed\">Эталон применён после срока его поверки.</p>\n";
+    out += "<p>Поверитель: ____________________ " + html(given(i.operatorName, "")) + "</p>\n</section>\n";
   }
   out += "</body>\n</html>\n";
   return out;
 }
 
 int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const std::string& stationFile) {
-  std::string serial, since, csv, htmlFile, copy, path = kDatabaseName;
+  std::string serial, since, csv, htmlFile, copy, htmlDir, svgDir, path = kDatabaseName;
   bool serialGiven = false;
   int last = -1;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--help" || a == "-h") return platform::writeText(out, kUsage) ? 0 : 1;
     bool takesValue = a == "--serial" || a == "--since" || a == "--csv" || a == "--html" || a == "--db" ||
-                      a == "--last" || a == "--copy";
+                      a == "--last" || a == "--copy" || a == "--html-dir" || a == "--svg";
     if (!takesValue) {
       say(err, "qs report: неизвестный параметр %s (см. qs report --help)\n", a.c_str());
       return 1;
@@ -389,6 +516,10 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
       htmlFile = v;
     } else if (a == "--copy") {
       copy = v;
+    } else if (a == "--html-dir") {
+      htmlDir = v;
+    } else if (a == "--svg") {
+      svgDir = v;
     } else if (a == "--db") {
       path = v;
     } else if (!countOf(v, &last)) {
@@ -423,7 +554,8 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
     say(err, "qs report: один файл %s назван для двух отчётов\n", htmlFile.c_str());
     return 1;
   }
-  if (last < 0) last = csv.empty() && htmlFile.empty() ? 50 : 0;
+  bool files = !csv.empty() || !htmlFile.empty() || !htmlDir.empty() || !svgDir.empty();
+  if (last < 0) last = files ? 0 : 50;
 
   std::string error;
   std::unique_ptr<ResultsDb> db = ResultsDb::open(path, ResultsDb::Access::Read, &error);
@@ -439,7 +571,7 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
       say(err, "qs report: копия %s не записана: %s\n", copy.c_str(), error.c_str());
       return 1;
     }
-    if (csv.empty() && htmlFile.empty()) return status;
+    if (!files) return status;
   }
   std::vector<RunRow> runs;
   if (!db->runs(serial, since, last, &runs, &error)) {
@@ -453,7 +585,7 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
   for (RunRow& r : runs) {
     bool gone = writerGone(r, station, workstation);
     ReportRun rr{r, {}};
-    if ((gone || !csv.empty() || !htmlFile.empty()) && !db->pointsOf(r.id, &rr.points, &error)) {
+    if ((gone || files) && !db->pointsOf(r.id, &rr.points, &error)) {
       say(err, "qs report: база результатов %s повреждена: %s\n", path.c_str(), error.c_str());
       return 1;
     }
@@ -463,20 +595,20 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
       bool anyLimit = false;
       for (const PointRecord& p : rr.points) {
         states.push_back(p.state);
-        anyLimit = anyLimit || !p.limit.empty();
+        anyLimit = anyLimit || limitSought(p);
       }
       r.end = rr.run.end = RunEnd::Lost;
       r.verdict = rr.run.verdict = lostVerdict(states, anyLimit);
       lostFound = true;
     }
-    if (!csv.empty() || !htmlFile.empty()) full.push_back(std::move(rr));
+    if (files) full.push_back(std::move(rr));
   }
   if (lostFound && db->fileVersion() == kSchemaVersion) {
     // Marked so in the file too, where this computer may write it.
     if (auto writer = ResultsDb::open(path, ResultsDb::Access::Write, &error))
       writer->markLostRuns(station, workstation, &error);
   }
-  if (csv.empty() && htmlFile.empty()) return platform::writeText(out, runsListing(runs)) ? status : 1;
+  if (!files) return platform::writeText(out, runsListing(runs)) ? status : 1;
   auto write = [&](const std::string& name, const std::string& bytes) {
     if (name.empty()) return;
     if (writeWholeFile(name, bytes) == WriteResult::kWritten) {
@@ -488,6 +620,38 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
   };
   write(csv, pointsCsv(full));
   write(htmlFile, protocolHtml(full));
+  // One file per run, for filing: named by protocol number and serial.
+  auto perRun = [&](const std::string& dir, const char* prefix, const char* ext, auto make) {
+    if (dir.empty()) return;
+    std::filesystem::path folder;
+    std::error_code ec;
+    if (!pathOfName(dir, &folder) || (std::filesystem::create_directories(folder, ec), ec)) {
+      say(err, "qs report: папка %s не создана.\n", dir.c_str());
+      status = 1;
+      return;
+    }
+    int written = 0;
+    for (const ReportRun& rr : full) {
+      std::string serialPart;
+      for (char c : rr.run.info.serial)
+        if (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') serialPart += c;
+      std::string name = dir + "/" + prefix + std::to_string(rr.run.id) + (serialPart.empty() ? "" : "-" + serialPart) + ext;
+      std::string bytes = make(rr);
+      if (bytes.empty()) continue;  // (a run with nothing to draw has no chart)
+      if (writeWholeFile(name, bytes) != WriteResult::kWritten) {
+        say(err, "qs report: файл %s не записан.\n", name.c_str());
+        status = 1;
+        return;
+      }
+      ++written;
+    }
+    if (!say(out, "%s: %d файл(ов) записано.\n", dir.c_str(), written)) status = 1;
+  };
+  perRun(htmlDir, "protocol-", ".html", [](const ReportRun& rr) { return protocolHtml({rr}); });
+  perRun(svgDir, "chart-", ".svg", [](const ReportRun& rr) {
+    std::string svg = errorChartSvg(rr.points, rr.run.info.meterBase, rr.run.info.meterTransformer);
+    return svg.empty() ? svg : "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + svg;
+  });
   return status;
 }
 

@@ -49,7 +49,25 @@ CREATE TABLE runs(
   meter_class TEXT NOT NULL DEFAULT '',
   type_note TEXT NOT NULL DEFAULT '',
   measure TEXT NOT NULL DEFAULT '',
-  retest_of INTEGER);
+  retest_of INTEGER,
+  meter_interval INTEGER NOT NULL DEFAULT 0,
+  lab_name TEXT NOT NULL DEFAULT '',
+  lab_address TEXT NOT NULL DEFAULT '',
+  lab_accreditation TEXT NOT NULL DEFAULT '',
+  lab_method TEXT NOT NULL DEFAULT '',
+  temperature_bounds TEXT NOT NULL DEFAULT '',
+  humidity_bounds TEXT NOT NULL DEFAULT '',
+  pressure_bounds TEXT NOT NULL DEFAULT '',
+  reference_model TEXT NOT NULL DEFAULT '',
+  reference_serial TEXT NOT NULL DEFAULT '',
+  reference_due TEXT NOT NULL DEFAULT '',
+  temperature REAL,
+  humidity REAL,
+  pressure REAL,
+  operator TEXT NOT NULL DEFAULT '',
+  software TEXT NOT NULL DEFAULT '',
+  meter_base REAL NOT NULL DEFAULT 0,
+  meter_transformer INTEGER NOT NULL DEFAULT 0);
 CREATE TABLE points(
   run_id INTEGER NOT NULL REFERENCES runs(id),
   seq INTEGER NOT NULL,
@@ -90,6 +108,24 @@ ALTER TABLE runs ADD COLUMN meter_class TEXT NOT NULL DEFAULT '';
 ALTER TABLE runs ADD COLUMN type_note TEXT NOT NULL DEFAULT '';
 ALTER TABLE runs ADD COLUMN measure TEXT NOT NULL DEFAULT '';
 ALTER TABLE runs ADD COLUMN retest_of INTEGER;
+ALTER TABLE runs ADD COLUMN meter_interval INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE runs ADD COLUMN lab_name TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN lab_address TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN lab_accreditation TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN lab_method TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN temperature_bounds TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN humidity_bounds TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN pressure_bounds TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN reference_model TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN reference_serial TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN reference_due TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN temperature REAL;
+ALTER TABLE runs ADD COLUMN humidity REAL;
+ALTER TABLE runs ADD COLUMN pressure REAL;
+ALTER TABLE runs ADD COLUMN operator TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN software TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN meter_base REAL NOT NULL DEFAULT 0;
+ALTER TABLE runs ADD COLUMN meter_transformer INTEGER NOT NULL DEFAULT 0;
 ALTER TABLE points ADD COLUMN spread1 REAL;
 ALTER TABLE points ADD COLUMN spread2 REAL;
 ALTER TABLE points ADD COLUMN spread3 REAL;
@@ -601,7 +637,11 @@ bool ResultsDb::record(const RunInfo& r, int64_t* run, const std::vector<PointRe
       Statement q(db_,
                   "INSERT INTO runs(started, started_offset, workstation, station, bench, address, serial, "
                   "device_type, version, programme_key, programme_id, programme_file, pid, pid_mark, meter_type, "
-                  "meter_class, type_note, measure, retest_of) VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+                  "meter_class, type_note, measure, retest_of, meter_interval, lab_name, lab_address, "
+                  "lab_accreditation, lab_method, temperature_bounds, humidity_bounds, pressure_bounds, "
+                  "reference_model, reference_serial, reference_due, temperature, humidity, pressure, operator, "
+                  "software, meter_base, meter_transformer) "
+                  "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
       if (!q.ok()) return fail(db_, error);
       q.text(1, utcText(r.started.utc)).integer(2, r.started.offsetMin).text(3, r.workstation).text(4, r.station);
       q.integer(5, r.bench).integer(6, r.address).text(7, r.serial).text(8, r.deviceType).text(9, r.version);
@@ -609,6 +649,12 @@ bool ResultsDb::record(const RunInfo& r, int64_t* run, const std::vector<PointRe
       q.integer(14, static_cast<int64_t>(r.pidMark)).text(15, r.meterType).text(16, r.meterClass);
       q.text(17, r.typeNote).text(18, r.measure);
       if (r.retestOf > 0) q.integer(19, r.retestOf);
+      q.integer(20, r.meterInterval).text(21, r.labName).text(22, r.labAddress).text(23, r.labAccreditation);
+      q.text(24, r.labMethod).text(25, r.temperatureBounds).text(26, r.humidityBounds).text(27, r.pressureBounds);
+      q.text(28, r.referenceModel).text(29, r.referenceSerial).text(30, r.referenceDue);
+      q.realOrNull(31, r.conditionsKnown, r.temperature).realOrNull(32, r.conditionsKnown, r.humidity);
+      q.realOrNull(33, r.conditionsKnown, r.pressure).text(34, r.operatorName).text(35, r.software);
+      q.real(36, r.meterBase).integer(37, r.meterTransformer ? 1 : 0);
       if (!done(db_, q, error)) return false;
       id = sqlite3_last_insert_rowid(db_);
     }
@@ -684,7 +730,10 @@ bool ResultsDb::selectRuns(int64_t onlyId, const std::string& serial, const std:
               "SELECT id, started, started_offset, ended, ifnull(ended_offset, 0), workstation, station, bench, "
               "address, serial, device_type, version, programme_key, programme_id, programme_file, pid, pid_mark, "
               "outcome, verdict, points_shown, (SELECT count(*) FROM points WHERE run_id = runs.id), meter_type, "
-              "meter_class, type_note, measure, ifnull(retest_of, 0) FROM runs "
+              "meter_class, type_note, measure, ifnull(retest_of, 0), meter_interval, lab_name, lab_address, "
+              "lab_accreditation, lab_method, temperature_bounds, humidity_bounds, pressure_bounds, reference_model, "
+              "reference_serial, reference_due, temperature, humidity, pressure, operator, software, meter_base, "
+              "meter_transformer FROM runs "
               "WHERE (?4 < 0 OR id = ?4) AND (?1 = '' OR upper(ltrim(serial, '0')) = upper(ltrim(?1, '0'))) "
               "AND (?2 = '' OR datetime(started, printf('%+d minutes', started_offset)) >= ?2) "
               "ORDER BY id DESC LIMIT ?3");
@@ -698,6 +747,25 @@ bool ResultsDb::selectRuns(int64_t onlyId, const std::string& serial, const std:
     r.info.typeNote = q.columnText(23);
     r.info.measure = q.columnText(24);
     r.info.retestOf = q.columnInt(25);
+    r.info.meterInterval = static_cast<int>(q.columnInt(26));
+    r.info.labName = q.columnText(27);
+    r.info.labAddress = q.columnText(28);
+    r.info.labAccreditation = q.columnText(29);
+    r.info.labMethod = q.columnText(30);
+    r.info.temperatureBounds = q.columnText(31);
+    r.info.humidityBounds = q.columnText(32);
+    r.info.pressureBounds = q.columnText(33);
+    r.info.referenceModel = q.columnText(34);
+    r.info.referenceSerial = q.columnText(35);
+    r.info.referenceDue = q.columnText(36);
+    r.info.conditionsKnown = !q.columnNull(37);
+    r.info.temperature = q.columnReal(37);
+    r.info.humidity = q.columnReal(38);
+    r.info.pressure = q.columnReal(39);
+    r.info.operatorName = q.columnText(40);
+    r.info.software = q.columnText(41);
+    r.info.meterBase = q.columnReal(42);
+    r.info.meterTransformer = q.columnInt(43) != 0;
     r.id = q.columnInt(0);
     r.info.started = stampOf(q, 1, 2);
     r.ended = stampOf(q, 3, 4);

@@ -26,7 +26,8 @@ constexpr int32_t kApplicationId = 0x51535244;  // "QSRD"
 // the writer's offset, limits as text, counts of points shown, the
 // computer's identity, run numbers never reused; 2: the meter type and its
 // class, how points were measured, every reading of a point with the
-// spread and the meter's pulses, re-tests linked to their first run.
+// spread and the meter's pulses, re-tests linked to their first run, the
+// laboratory, reference, conditions, operator and program of each run.
 constexpr int kSchemaVersion = 2;
 constexpr const char* kNewerFileText = "results.db записан более новой версией qs";
 
@@ -98,6 +99,20 @@ struct RunInfo {
   std::string typeNote;     // why no type (or what is wrong with the catalogue)
   std::string measure;      // "settling readings seconds pulses", "" for one value
   int64_t retestOf = 0;     // the run this one repeats points of, 0 when none
+  int meterInterval = 0;    // the type's verification interval in years, 0 unknown
+  double meterBase = 0;     // its Ib (or In, through transformers), A; 0 unknown
+  bool meterTransformer = false;
+  // The laboratory, its method's bounds of the conditions ("15–25", ""
+  // none), the reference installation and its calibration due date, the
+  // conditions entered for the day, the operator and the program that made
+  // the run: as they were when it was made.
+  std::string labName, labAddress, labAccreditation, labMethod;
+  std::string temperatureBounds, humidityBounds, pressureBounds;
+  std::string referenceModel, referenceSerial, referenceDue;
+  bool conditionsKnown = false;
+  double temperature = 0, humidity = 0, pressure = 0;
+  std::string operatorName;
+  std::string software;     // "qs 0.1.0 (3668fd8a1b2c)"
   uint32_t pid = 0;         // the writing process, to find its run lost later
   uint64_t pidMark = 0;
 };

@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "console/console.h"
+#include "settings/laboratory.h"
+#include "settings/settings.h"
 #include "platform/time.h"
 #include "sync/master_common.h"
 
@@ -232,7 +234,18 @@ int SyncLink::console() {
       cursorInUse = slots[static_cast<size_t>(cursor)].inUse != 0;
     }
     switch (key) {
-      case 'a': post(byteMessage(kMsgRunControl, 1)); break;
+      case 'a': {
+        // No run starts on a reference installation past its calibration.
+        std::string refusal = referenceRefusal(settingsPath("common.sch"), todayText());
+        if (refusal.empty()) {
+          post(byteMessage(kMsgRunControl, 1));
+        } else {
+          master::ScreenLock lock(screenMutex, master::kStepLockMs);
+          Console::clearLines(18, 2);
+          Console::print("%s", refusal.c_str());
+        }
+        break;
+      }
       case 's': post(byteMessage(kMsgRunControl, 0)); break;
       case kScanUp:
         if (cursor > 0) --cursor;

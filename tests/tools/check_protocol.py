@@ -4,6 +4,7 @@ opened) and names every point of its runs: each run's table holds the point
 numbers that the CSV of the same database gives for that run."""
 import csv
 import io
+import re
 import sys
 from html.parser import HTMLParser
 
@@ -37,7 +38,7 @@ class Protocol(HTMLParser):
         else:
             self.stack.pop()
         if tag == "h1" and "№" in self.text:
-            self.run = int(self.text.split("№")[1])
+            self.run = int(re.search(r"№\s*(\d+)", self.text).group(1))
             self.runs[self.run] = []
         if tag == "td" and self.cell == 1 and self.points_table and self.text.strip().isdigit():
             self.runs[self.run].append(int(self.text))

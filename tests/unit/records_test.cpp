@@ -16,8 +16,10 @@
 
 #include "meter/meter_menu.h"
 #include "platform/process.h"
+#include "records/chart.h"
 #include "records/report.h"
 #include "records/run_recorder.h"
+#include "settings/laboratory.h"
 #include "support/test_support.h"
 #include "zu/zu_controller.h"
 
@@ -254,6 +256,151 @@ TEST(Records, AVerdictAgreesWithWhatIsPrinted) {
   EXPECT_EQ(runVerdict({S::Unjudged, S::NotMeasured}, false, true), "");  // no limit: no verdict
 }
 
+// A laboratory's protocol: everything on it comes from the run's record
+// (the laboratory, the reference and its due date judged on the run's
+// date, the day's conditions against the method's bounds, the operator,
+// the program), the error curve with the class band, and a re-test linked
+// to its run. The file is the one the printing test prints.
+TEST(Records, ALaboratoryProtocolHoldsWhatItsRunWasMadeWith) {
+  test::TempDir dir;
+  std::string error;
+  auto db = ResultsDb::open(dir.file("results.db"), ResultsDb::Access::Write, &error);
+  ASSERT_TRUE(db) << error;
+  RunInfo lab = knownRun(1, "00A007", "2026-03-05 09:00:00");
+  lab.meterType = "Трёхфазный 220 В, 1";
+  lab.meterClass = "1";
+  lab.meterInterval = 16;
+  lab.meterBase = 5;
+  lab.measure = "10 3 30 25";
+  lab.labName = "Лаборатория поверки";
+  lab.labAddress = "г. Энск, ул. Заводская, 1";
+  lab.labAccreditation = "RA.RU.000000";
+  lab.labMethod = "МП 000-2026";
+  lab.temperatureBounds = "15–25";
+  lab.humidityBounds = "30–80";
+  lab.referenceModel = "ЭУ7125М";
+  lab.referenceSerial = "123";
+  lab.referenceDue = "2026-12-31";
+  lab.conditionsKnown = true;
+  lab.temperature = 22.5;
+  lab.humidity = 85;
+  lab.pressure = 99.8;
+  lab.operatorName = "Иванов И. И.";
+  lab.software = "qs 0.1.0 (0123456789ab)";
+  const char* row1 = "класс 1, ГОСТ 31819.21-2012, табл. 6, 0,1Iб ≤ I ≤ Imax, cos φ = 1";
+  std::vector<PointRecord> points;
+  const double shares[] = {0.05, 0.1, 0.2, 1, 4, 12};
+  for (int k = 0; k < 6; ++k) {
+    PointRecord p = knownPoint(1, 0.2 + 0.1 * k, k == 0 ? "1,5" : "1,0");
+    p.seq = p.number = k + 1;
+    p.I = 5 * shares[k];
+    p.limitSource = k == 0 ? "класс 1, ГОСТ 31819.21-2012, табл. 6, 0,05Iб ≤ I < 0,1Iб, cos φ = 1" : row1;
+    p.readings.resize(3);
+    for (int g = 0; g < 3; ++g) {
+      p.readings[g].taken = p.measured;
+      for (int n = 0; n < 3; ++n) {
+        p.readings[g].fresh[n] = true;
+        p.readings[g].channel[n] = p.channel[n] + (g - 1) * 0.002;
+      }
+    }
+    for (int n = 0; n < 3; ++n) {
+      p.spreadKnown[n] = true;
+      p.spread[n] = 0.004;
+    }
+    p.pulses = 40;
+    p.state = judgePoint(p);
+    points.push_back(p);
+  }
+  points[5].channel[0] = 1.2;  // over 1,0 at 12 Ib: failed
+  points[5].state = judgePoint(points[5]);
+  PointRecord inductive = points[3];
+  inductive.seq = inductive.number = 7;
+  inductive.PF = 0.5;
+  inductive.load = "L";
+  inductive.pulses = 12;
+  inductive.warning = "импульсов 12 < 25";
+  points.push_back(inductive);
+  PointRecord low = points[0];
+  low.seq = low.number = 8;
+  low.I = 0.1;
+  low.limit = "";
+  low.limitSource = low.reason = "класс 1: ток ниже 0,05Iб";
+  low.state = judgePoint(low);
+  points.push_back(low);
+  EXPECT_EQ(low.state, PointState::NotJudged);
+  RunEndRecord failed = endOf(RunEnd::Finished, "2026-03-05 09:20:00", "failed");
+  int64_t first = -1;
+  ASSERT_TRUE(db->record(lab, &first, points, 8, &failed, &error)) << error;
+  RunInfo again = lab;
+  again.started = moscow("2026-03-05 09:30:00");
+  again.retestOf = first;
+  again.referenceDue = "2026-03-04";  // (as if the day had turned: the reference is out of date)
+  again.conditionsKnown = false;
+  PointRecord repeated = points[5];
+  repeated.seq = 1;
+  repeated.channel[0] = 0.6;
+  repeated.state = judgePoint(repeated);
+  RunEndRecord passed = endOf(RunEnd::Finished, "2026-03-05 09:35:00", "passed");
+  int64_t second = -1;
+  ASSERT_TRUE(db->record(again, &second, {repeated}, 1, &passed, &error)) << error;
+  std::vector<RunRow> runs;
+  ASSERT_TRUE(db->runs("", "", 0, &runs, &error)) << error;
+  std::vector<ReportRun> full;
+  for (const RunRow& r : runs) {
+    full.push_back({r, {}});
+    ASSERT_TRUE(db->pointsOf(r.id, &full.back().points, &error));
+  }
+  std::string html = protocolHtml(full);
+  std::string data = std::string(QS_SOURCE_DIR) + "/tests/data/report/";
+  if (std::getenv("QS_WRITE_EXPECTED") != nullptr) std::ofstream(data + "protocol-lab.html", std::ios::binary) << html;
+  EXPECT_EQ(html, test::readFile(data + "protocol-lab.html"));
+  for (const char* text : {"Протокол поверки № 2 (повторно, к протоколу № 1)", "RA.RU.000000", "МП 000-2026",
+                           "ЭУ7125М № 123, поверен до 2026-12-31", "влажность 85,0 % — вне границ методики 30–80",
+                           "температура 22,5 °C (15–25)", "Иванов И. И.", "qs 0.1.0 (0123456789ab)",
+                           "поверен до 2026-03-04 — срок поверки истёк до поверки", "[1] класс 1, ГОСТ 31819.21-2012",
+                           "Правило решения", "не оценено (класс 1: ток ниже 0,05Iб)", "импульсов 12 &lt; 25"})
+    EXPECT_NE(html.find(text), std::string::npos) << text;
+  // A failed run, and a passed re-test on an out-of-date reference, are
+  // valid for nothing.
+  EXPECT_EQ(html.find("Действительно до"), std::string::npos);
+
+  // The chart: a logarithmic axis of shares of Ib over the points, a
+  // symmetric one of percent over the widest limit and the values, one
+  // band per line, and the one value outside its band marked.
+  ChartScale scale = chartScale(points, 5);
+  EXPECT_NEAR(scale.xLow, 0.02 / 1.6, 1e-12);
+  EXPECT_NEAR(scale.xHigh, 12 * 1.6, 1e-12);
+  EXPECT_EQ(scale.xTicks.front(), 0.02);
+  EXPECT_EQ(scale.xTicks.back(), 10);
+  EXPECT_DOUBLE_EQ(scale.yLimit, 2.0);  // 1,5 and a sixth more, in steps of 0,5
+  EXPECT_EQ(scale.yTicks.front(), -scale.yLimit);
+  std::string svg = errorChartSvg(points, 5, false);
+  auto count = [&](const std::string& what) {
+    size_t n = 0;
+    for (size_t at = svg.find(what); at != std::string::npos; at = svg.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("class=\"band\" points="), 2u);  // cos φ = 1 and 0,5 L (the point not judged has none)
+  EXPECT_EQ(count("stroke=\"#c00\""), 2u);          // 1,2 at 12 Ib, and the legend's sample
+  EXPECT_NE(svg.find("I / Iб"), std::string::npos);
+  EXPECT_EQ(errorChartSvg({}, 5, false), "");
+  // Without the base current the axis is in amperes; a value far beyond
+  // every limit does not flatten the band.
+  points[5].channel[0] = 1e6;
+  EXPECT_DOUBLE_EQ(chartScale(points, 0).yLimit, 20);
+  EXPECT_NE(errorChartSvg(points, 0, false).find("I, А"), std::string::npos);
+
+  // No run starts on a reference past its due date; the due day itself
+  // is still within it.
+  std::string settings = dir.write("common.sch", "Ref:\tЭУ7125М\t123\t2026-03-04\t\n");
+  EXPECT_EQ(referenceRefusal(settings, "2026-03-04"), "");
+  EXPECT_EQ(referenceRefusal(settings, "2026-03-05"),
+            "Срок поверки установки ЭУ7125М № 123 истёк 2026-03-04: поверка невозможна.");
+  EXPECT_EQ(referenceRefusal(dir.write("bad.sch", "##\nRef:\tЭУ7125М\t123\t04.03.2026\t\n"), "2026-03-05"),
+            "Ошибка в строке 2 настроек: Ref");
+  EXPECT_EQ(referenceRefusal(dir.file("none.sch"), "2026-03-05"), "");
+}
+
 TEST(Records, ReportFilesOfAKnownDatabase) {
   test::TempDir dir;
   std::string path = dir.file("results.db");
@@ -327,6 +474,11 @@ TEST(Records, TheReportTakesStrictArgumentsAndNeverWritesOverADatabase) {
   EXPECT_EQ(run({"--db", path, "--copy", dir.file("copy.db")}), 1);
   EXPECT_EQ(run({"--db", path, "--csv", dir.file("copy.db")}), 1);
   EXPECT_EQ(run({"--db", dir.file("copy.db"), "--last", "1"}), 0);
+  // A file per run, named by protocol number and serial number.
+  EXPECT_EQ(run({"--db", path, "--html-dir", dir.file("filed"), "--svg", dir.file("charts")}, &said), 0) << said;
+  EXPECT_NE(test::readFile(dir.file("filed/protocol-2-012345.html")).find("Протокол поверки № 2"), std::string::npos);
+  EXPECT_EQ(test::readFile(dir.file("charts/chart-4-00A003.svg")).rfind("<?xml", 0), 0u);
+  EXPECT_EQ(run({"--db", path, "--svg", dir.file("results.db") + "/x"}), 1);  // no folder inside a file
 }
 
 // Text fields come back from a spreadsheet as they were written: never a
@@ -437,7 +589,7 @@ TEST(Records, AVerdictKeepsItsLimitAndSourceWhateverBecomesOfTheProgramme) {
   EXPECT_EQ(runs[0].verdict, "not measured");
   EXPECT_FALSE(runs[0].incomplete());
   std::string html = protocolHtml({{runs[0], kept}});
-  EXPECT_NE(html.find("<td>0,124</td><td>0,124</td><td>0,124</td><td>0,125</td>"), std::string::npos);
+  EXPECT_NE(html.find("<td>0,124</td><td>0,124</td><td>0,124</td><td>-</td><td>0,125</td>"), std::string::npos);
   EXPECT_NE(html.find("не измерено (ошибка канала 2)"), std::string::npos);
 }
 
@@ -600,7 +752,10 @@ TEST(Records, FilesOfEarlierAndLaterVersions) {
   sqlite3* older = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &older), SQLITE_OK);
   std::string drop = "DROP TABLE readings; PRAGMA user_version = 1;";
-  for (const char* c : {"meter_type", "meter_class", "type_note", "measure", "retest_of"})
+  for (const char* c : {"meter_type", "meter_class", "type_note", "measure", "retest_of", "meter_interval", "lab_name",
+                        "lab_address", "lab_accreditation", "lab_method", "temperature_bounds", "humidity_bounds",
+                        "pressure_bounds", "reference_model", "reference_serial", "reference_due", "temperature",
+                        "humidity", "pressure", "operator", "software", "meter_base", "meter_transformer"})
     drop += std::string("ALTER TABLE runs DROP COLUMN ") + c + ";";
   for (const char* c : {"spread1", "spread2", "spread3", "settling_ms", "pulses", "warning"})
     drop += std::string("ALTER TABLE points DROP COLUMN ") + c + ";";

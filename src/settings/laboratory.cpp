@@ -1,0 +1,174 @@
+#include "settings/laboratory.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <vector>
+
+#include "console/text_file.h"
+#include "console/whole_file.h"
+#include "devlink/local_time.h"
+
+namespace qs {
+namespace {
+
+std::string trimmed(const std::string& text) {
+  size_t at = text.find_first_not_of(" \t\r\n");
+  if (at == std::string::npos) return "";
+  return text.substr(at, text.find_last_not_of(" \t\r\n") - at + 1);
+}
+
+bool number(std::string t, double* out) {
+  t = trimmed(t);
+  for (char& c : t)
+    if (c == ',') c = '.';
+  if (t.empty() || t.size() > 24 || t.find_first_not_of("0123456789.-") != std::string::npos) return false;
+  char* end = nullptr;
+  double v = std::strtod(t.c_str(), &end);
+  if (end == nullptr || *end != '\0' || !std::isfinite(v)) return false;
+  *out = v;
+  return true;
+}
+
+// The TAB fields after the colon of each `key` line, with its line number.
+bool keyLine(const std::string& path, const char* key, std::vector<std::string>* fields, int* lineNumber) {
+  std::vector<std::string> lines;
+  if (!readSettingsLines(path, lines)) return false;
+  bool found = false;
+  int n = 1;
+  for (const std::string& line : lines) {
+    int at = n;
+    if (!line.empty() && line.back() == '\n') ++n;
+    if (line.empty() || isCommentLine(line)) continue;
+    size_t colon = line.find(':');
+    if (colon == std::string::npos || !sameKey(std::string_view(line).substr(0, colon), key)) continue;
+    fields->clear();
+    size_t tab = line.find('\t', colon + 1);
+    while (tab != std::string::npos) {
+      size_t next = line.find('\t', tab + 1);
+      std::string f = trimmed(line.substr(tab + 1, next == std::string::npos ? std::string::npos : next - tab - 1));
+      if (next != std::string::npos || !f.empty()) fields->push_back(f);
+      tab = next;
+    }
+    *lineNumber = at;
+    found = true;
+  }
+  return found;
+}
+
+bool validDate(const std::string& d) {
+  int y, m, day;
+  char tail;
+  if (d.size() != 10 || std::sscanf(d.c_str(), "%4d-%2d-%2d%c", &y, &m, &day, &tail) != 3) return false;
+  return y >= 1970 && m >= 1 && m <= 12 && day >= 1 && day <= 31 && d[4] == '-' && d[7] == '-';
+}
+
+std::string numberText(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", v);
+  std::string out = text;
+  for (char& c : out)
+    if (c == '.') c = ',';
+  return out;
+}
+
+}  // namespace
+
+bool parseBounds(const std::string& text, Bounds* out) {
+  std::string t = trimmed(text);
+  if (t.empty() || t == "-") {
+    *out = Bounds{};
+    return true;
+  }
+  const std::string dash = "\xE2\x80\x93";  // en dash
+  size_t at = t.find(dash), width = dash.size();
+  if (at == std::string::npos) {
+    at = t.find('-', 1);  // (a first character may be a minus sign)
+    width = 1;
+  }
+  if (at == std::string::npos) return false;
+  Bounds b;
+  if (!number(t.substr(0, at), &b.low) || !number(t.substr(at + width), &b.high) || b.low > b.high) return false;
+  b.given = true;
+  *out = b;
+  return true;
+}
+
+std::string boundsText(const Bounds& b) { return b.given ? numberText(b.low) + "\xE2\x80\x93" + numberText(b.high) : ""; }
+
+bool readLaboratory(const std::string& path, Laboratory* out, int* badLine) {
+  std::vector<std::string> f;
+  int line = 0;
+  if (!keyLine(path, "Lab", &f, &line)) return true;
+  Laboratory lab;
+  f.resize(7);
+  lab.given = true;
+  lab.name = f[0];
+  lab.address = f[1];
+  lab.accreditation = f[2];
+  lab.method = f[3];
+  if (lab.name.empty() || !parseBounds(f[4], &lab.temperature) || !parseBounds(f[5], &lab.humidity) ||
+      !parseBounds(f[6], &lab.pressure)) {
+    if (badLine != nullptr) *badLine = line;
+    return false;
+  }
+  *out = lab;
+  return true;
+}
+
+bool readReference(const std::string& path, Reference* out, int* badLine) {
+  std::vector<std::string> f;
+  int line = 0;
+  if (!keyLine(path, "Ref", &f, &line)) return true;
+  f.resize(3);
+  if (f[0].empty() || !validDate(f[2])) {
+    if (badLine != nullptr) *badLine = line;
+    return false;
+  }
+  out->given = true;
+  out->model = f[0];
+  out->serial = f[1];
+  out->due = f[2];
+  return true;
+}
+
+std::string referenceRefusal(const std::string& path, const std::string& today) {
+  Reference ref;
+  int bad = 0;
+  if (!readReference(path, &ref, &bad)) return "Ошибка в строке " + std::to_string(bad) + " настроек: Ref";
+  if (!ref.given || today.empty() || today <= ref.due) return "";
+  return "Срок поверки установки " + ref.model + (ref.serial.empty() ? "" : " № " + ref.serial) + " истёк " + ref.due +
+         ": поверка невозможна.";
+}
+
+Conditions readConditions(const std::string& path) {
+  Conditions c;
+  std::string bytes;
+  if (readWholeFile(path, 256, &bytes) != ReadResult::kRead) return c;
+  char date[16];
+  double t, h, p;
+  if (std::sscanf(bytes.c_str(), "%10s %lf %lf %lf", date, &t, &h, &p) != 4 || !validDate(date)) return c;
+  c.date = date;
+  c.known = true;
+  c.temperature = t;
+  c.humidity = h;
+  c.pressure = p;
+  return c;
+}
+
+bool writeConditions(const std::string& path, const Conditions& c) {
+  char text[128];
+  std::snprintf(text, sizeof text, "%s %.1f %.1f %.1f\n", c.date.c_str(), c.temperature, c.humidity, c.pressure);
+  return writeWholeFile(path, text) == WriteResult::kWritten;
+}
+
+std::string todayText() {
+  std::tm tm{};
+  if (!localTime(static_cast<int64_t>(std::time(nullptr)), &tm)) return "";
+  char text[48];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+  return text;
+}
+
+}  // namespace qs

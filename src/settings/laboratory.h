@@ -1,0 +1,60 @@
+// What a verification protocol says of the laboratory and its reference
+// installation: the `Lab:` and `Ref:` lines of common.sch, and the working
+// folder's record of the day's conditions and of the operator.
+#pragma once
+#include <string>
+
+namespace qs {
+
+// A range of a condition as the method sets it ("15-25"); none when not
+// given.
+struct Bounds {
+  bool given = false;
+  double low = 0, high = 0;
+  bool holds(double v) const { return !given || (v >= low && v <= high); }
+};
+
+// Lab:<TAB>name<TAB>address<TAB>accreditation<TAB>method document<TAB>
+// temperature °C<TAB>humidity %<TAB>pressure kPa<TAB> (the last three as
+// "min-max", each optional).
+struct Laboratory {
+  bool given = false;
+  std::string name, address, accreditation, method;
+  Bounds temperature, humidity, pressure;
+};
+
+// Ref:<TAB>model<TAB>serial number<TAB>calibration due date (YYYY-MM-DD)<TAB>
+struct Reference {
+  bool given = false;
+  std::string model, serial, due;
+};
+
+// The lines of `path` (*out untouched when there is none); false, with the
+// line's number, for one that does not parse.
+bool readLaboratory(const std::string& path, Laboratory* out, int* badLine);
+bool readReference(const std::string& path, Reference* out, int* badLine);
+
+// Why no run may start with the reference of `path` on `today`
+// ("Срок поверки установки ЭУ7125М № 123 истёк 2026-01-31: поверка
+// невозможна.", or its line that does not parse); "" when one may.
+std::string referenceRefusal(const std::string& path, const std::string& today);
+
+// "15-25" (a hyphen or an en dash, decimal comma or point) to bounds.
+bool parseBounds(const std::string& text, Bounds* out);
+// "15–25" for the records and the protocol ("" when not given).
+std::string boundsText(const Bounds& b);
+
+// The conditions of a day, as the operator entered them.
+struct Conditions {
+  std::string date;  // YYYY-MM-DD, local
+  bool known = false;
+  double temperature = 0, humidity = 0, pressure = 0;
+};
+// The last conditions entered in this working folder ("conditions.txt").
+Conditions readConditions(const std::string& path);
+bool writeConditions(const std::string& path, const Conditions& c);
+
+// Today's local date as YYYY-MM-DD.
+std::string todayText();
+
+}  // namespace qs
