@@ -92,7 +92,7 @@ ChartScale chartScale(const std::vector<PointRecord>& points, double base) {
   s.xHigh = high * 1.6;
   for (int k = -4; k <= 4; ++k)
     for (double m : {1.0, 2.0, 5.0}) {
-      double t = m * std::pow(10.0, k);
+      double t = k < 0 ? m / std::pow(10.0, -k) : m * std::pow(10.0, k);  // (0,02 exactly as written)
       if (t >= s.xLow * (1 - 1e-9) && t <= s.xHigh * (1 + 1e-9)) s.xTicks.push_back(t);
     }
   // A value far beyond every limit does not flatten the band: the axis
