@@ -1,5 +1,6 @@
 #include "sim/device_sim.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -204,7 +205,8 @@ int SimLine::nextDueIn(uint32_t nowMs) const {
   return d < 0 ? 0 : d;
 }
 
-void SimLine::answer(SimDevice&, uint8_t command, uint8_t address, const std::vector<uint8_t>& payload, uint32_t due) {
+void SimLine::answer(SimDevice& d, uint8_t command, uint8_t address, const std::vector<uint8_t>& payload,
+                     uint32_t due) {
   if (silent) return;
   if (dropAnswers.count(answersMade++) != 0) return;
   std::uniform_real_distribution<double> chance(0.0, 1.0);
@@ -218,11 +220,59 @@ void SimLine::answer(SimDevice&, uint8_t command, uint8_t address, const std::ve
   if (faults_.corrupt > 0 && chance(rng_) < faults_.corrupt) {
     frame[rng_() % frame.size()] ^= static_cast<uint8_t>(1 + rng_() % 255);
   }
+  if (faults_.foreignFirst) {
+    std::vector<uint8_t> other = makeFrame(command, static_cast<uint8_t>(address + 1), payload);
+    bytes.insert(bytes.end(), other.begin(), other.end());
+  }
   bytes.insert(bytes.end(), frame.begin(), frame.end());
-  // Answers never overtake one another.
-  uint32_t at = due + faults_.delayMs + wireMs(bytes.size());
-  if (!out_.empty() && static_cast<int32_t>(out_.back().due - at) > 0) at = out_.back().due;
-  out_.push_back(Pending{at, std::move(bytes)});
+  uint32_t answerAt = d.answerLate ? (requestPauseMs_ > 1 ? requestPauseMs_ - 1 : 0)
+                      : d.answerMs >= 0 ? static_cast<uint32_t>(d.answerMs)
+                                        : 0;
+  // The first byte leaves then; answers never overtake one another.
+  uint32_t start = due + answerAt + faults_.delayMs;
+  if (!out_.empty() && static_cast<int32_t>(out_.back().due - start) > 0) start = out_.back().due;
+  // Bytes come at the wire's pace (a few at a time), or all at once on a
+  // line without one; the time the last one is in.
+  auto send = [&](const uint8_t* from, size_t count, uint32_t at) {
+    if (baud == 0) {
+      out_.push_back(Pending{at, std::vector<uint8_t>(from, from + count)});
+      return at;
+    }
+    uint32_t last = at;
+    for (size_t sent = 0; sent < count;) {
+      size_t k = std::min<size_t>(8, count - sent);
+      last = at + wireMs(sent + k);
+      out_.push_back(Pending{last, std::vector<uint8_t>(from + sent, from + sent + k)});
+      sent += k;
+    }
+    return last;
+  };
+  if (faults_.burstGapMs > 0 && bytes.size() > 1) {
+    // The first half as it comes, the rest after a gap.
+    size_t half = bytes.size() / 2;
+    uint32_t end = send(bytes.data(), half, start);
+    send(bytes.data() + half, bytes.size() - half, end + faults_.burstGapMs);
+    return;
+  }
+  send(bytes.data(), bytes.size(), start);
+}
+
+uint32_t requestPauseOf(const std::vector<uint8_t>& f) {
+  if (f.size() < 6) return 10;
+  switch (f[1]) {
+    // The telemechanics requests (0x5F and 0x6F are the meter's too, with
+    // the longer time).
+    case 0x3F: case 0x40: case 0x41: case 0x43: case 0x44: case 0x45: case 0x46: case 0x47: case 0x49: case 0x4A:
+    case 0x4C: case 0x51: case 0x52: case 0x53: case 0x55: case 0x59: case 0x5C: case 0x60: case 0x65: case 0x66:
+    case 0x67: case 0x68: case 0x69: case 0x6B:
+      return 1;
+    case 0x48: case 0x5A:
+      return 10 * f[3] + 20;
+    case 0x56: case 0x57: case 0x6A:
+      return 100;
+    default:
+      return static_cast<uint32_t>(requestPauseMs(f.data(), f.size()));
+  }
 }
 
 namespace {
@@ -236,6 +286,7 @@ std::string hex(unsigned value, int digits) {
 }  // namespace
 
 void SimLine::handleFrame(const std::vector<uint8_t>& frame, uint32_t nowMs) {
+  requestPauseMs_ = requestPauseOf(frame);
   uint8_t command = frame[1], address = frame[2];
   const uint8_t* p = frame.data() + 4;
   int length = frame[3];

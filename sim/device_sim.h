@@ -56,6 +56,11 @@ struct SimDevice {
   uint8_t speedCode = 7;
   int nakAcks = 0;              // so many acknowledgements are refusals
   bool meterProtocol = true;    // false: a bare controller that ignores the meter's requests
+  // When the device answers, from the end of the request: at once (-1), so
+  // many ms later, or (late) 1 ms before the end of the time the program
+  // gives the command.
+  int answerMs = -1;
+  bool answerLate = false;
   int polls = 0;                // live-view polls answered (the values move with them)
   // The signal inputs move on with every poll (a slow walking pattern).
   void stepInputs();
@@ -73,6 +78,8 @@ struct Faults {
   double corrupt = 0;   // one byte of an answer is changed
   double noise = 0;     // random bytes come before an answer
   uint32_t delayMs = 0;  // every answer comes this much later
+  uint32_t burstGapMs = 0;  // every answer frame comes in two bursts this far apart
+  bool foreignFirst = false;  // an answer of another address comes before each answer
   uint32_t seed = 1;
 };
 
@@ -126,7 +133,12 @@ class SimLine : public Peer {
   std::deque<Pending> out_;
   Faults faults_;
   std::mt19937 rng_;
+  uint32_t requestPauseMs_ = 10;  // the time the program gives the request being answered
 };
+
+// The time the program gives a request frame to be answered: its device
+// link's pause for a meter command, the telemechanics pause otherwise.
+uint32_t requestPauseOf(const std::vector<uint8_t>& frame);
 
 // A frame in the device-link format (start, command, address, length,
 // payload, checksum).

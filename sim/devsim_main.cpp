@@ -37,6 +37,8 @@ void usage() {
       "  --drop P            lose each answer with probability P (0..1)\n"
       "  --corrupt P         change one byte of each answer with probability P\n"
       "  --noise P           put random bytes before each answer with probability P\n"
+      "  --answer-ms SPEC    when devices answer after a request: N ms, or late (1 ms before the\n"
+      "                      end of the time the program gives the command); ADDR:N|late,... per device\n"
       "  --delay MS          hold every answer back MS milliseconds\n"
       "  --seed N            seed of the faults (default 1)\n"
       "  --wire BAUD         answer no sooner than a real line at BAUD would carry the\n"
@@ -58,6 +60,7 @@ int main(int argc, char** argv) {
   bool any = false;
   uint32_t serial = 0x123456;
   int deviceType = 1;
+  std::string answerSpec;  // "N", "late", or "21:5,22:late"
   std::vector<int> addresses;
   qs::sim::Faults faults;
   uint32_t wireBaud = 0;
@@ -106,6 +109,8 @@ int main(int argc, char** argv) {
       faults.corrupt = std::atof(value());
     } else if (a == "--noise") {
       faults.noise = std::atof(value());
+    } else if (a == "--answer-ms") {
+      answerSpec = value();
     } else if (a == "--delay") {
       faults.delayMs = static_cast<uint32_t>(std::atoi(value()));
     } else if (a == "--seed") {
@@ -138,6 +143,25 @@ int main(int argc, char** argv) {
   for (size_t d = 0; d < addresses.size(); ++d) {
     qs::sim::SimDevice& device = line.add(qs::sim::SimDevice::make(static_cast<uint8_t>(addresses[d]), serial + static_cast<uint32_t>(d)));
     device.type = static_cast<uint8_t>(deviceType);
+    // When it answers: for every device, or for the addresses named.
+    std::string rest = answerSpec;
+    while (!rest.empty()) {
+      std::string item = rest.substr(0, rest.find(','));
+      rest = rest.find(',') == std::string::npos ? "" : rest.substr(rest.find(',') + 1);
+      size_t colon = item.find(':');
+      if (colon != std::string::npos) {
+        if (static_cast<int>(std::strtoul(item.substr(0, colon).c_str(), nullptr, 16)) != addresses[d]) continue;
+        item = item.substr(colon + 1);
+      }
+      if (item == "late") {
+        device.answerLate = true;
+      } else if (!item.empty() && item.find_first_not_of("0123456789") == std::string::npos) {
+        device.answerMs = std::atoi(item.c_str());
+      } else {
+        std::fprintf(stderr, "qs-devsim: --answer-ms takes N, late, or ADDR:N|late,...\n");
+        return 2;
+      }
+    }
     if (standingClock >= 0) {
       device.clockStands = true;
       device.clockOffset = standingClock;

@@ -44,6 +44,11 @@ struct DeviceState {
   int textLength = 0;
   int sentLength = 0;
   int receivedLength = 0;
+  // The time the device is given to answer the last request, as a tick
+  // (platform::tickCount) measured from the request's write: until then a
+  // quiet line is no failure, however long the gaps in its frames.
+  bool answerDueSet = false;
+  uint32_t answerDue = 0;
   // Telemechanics fields.
   uint16_t valuesE[16] = {};  // TS debounce times, ms
   uint16_t valueG = 0;        // TS polarity mask, bit i for channel i + 1

@@ -137,6 +137,28 @@ uint16_t frameChecksum(const uint8_t* bytes, size_t count) {
   return reg;
 }
 
+int requestPauseMs(const uint8_t* f, size_t length) {
+  if (length < 6) return 10;
+  int n = f[3];
+  const uint8_t* p = f + 4;
+  switch (f[1]) {
+    case 0x5F: case 0x70: case 0x81: case 0x86:
+      return 30;
+    case 0x79: case 0xA2: case 0xA3:
+      return 100;
+    case 0x6C:  // the address, then the bytes to write
+      return (n > 2 ? n - 2 : 0) / 5 + 10;
+    case 0x6F:  // the address and the count of bytes to read
+      return (n >= 3 ? p[2] : 0) / 5 + 10;
+    case 0x77: case 0x7B:
+      return 50;
+    case 0xA4:
+      return 500;
+    default:
+      return 10;
+  }
+}
+
 int encodeRequest(DeviceState& s, int code, const RequestArgs& a, uint8_t* f, int* pauseMs) {
   s.sentLength = 0;
   s.command = static_cast<uint8_t>(code & 0xFF);
@@ -145,7 +167,6 @@ int encodeRequest(DeviceState& s, int code, const RequestArgs& a, uint8_t* f, in
   f[2] = s.address;
   uint8_t* p = f + 4;
   int n = 0;
-  int pause = 10;
   auto u8 = [&](uint32_t v) { p[n++] = static_cast<uint8_t>(v & 0xFF); };
   auto u16 = [&](uint32_t v) {
     u8(v >> 8);
@@ -159,11 +180,7 @@ int encodeRequest(DeviceState& s, int code, const RequestArgs& a, uint8_t* f, in
   switch (code) {
     case 0x71: case 0x74: case 0x75: case 0x85: case 0xA5:
       break;
-    case 0x5F: case 0x70: case 0x81: case 0x86:
-      pause = 30;
-      break;
-    case 0x79: case 0xA2: case 0xA3:
-      pause = 100;
+    case 0x5F: case 0x70: case 0x81: case 0x86: case 0x79: case 0xA2: case 0xA3:
       break;
     case 0x7A: case 0xA0:
       u8(a.a1);
@@ -172,12 +189,10 @@ int encodeRequest(DeviceState& s, int code, const RequestArgs& a, uint8_t* f, in
       if (a.a2 > 16) return -108;
       u16(a.a1);
       for (uint32_t i = 0; i < a.a2; ++i) u8(a.data != nullptr ? a.data[i] : 0);
-      pause = static_cast<int>(a.a2 / 5 + 10);
       break;
     case 0x6F:
       u16(a.a1);
       u8(a.a2);
-      pause = static_cast<int>((a.a2 & 0xFF) / 5 + 10);
       break;
     case 0x72:
       u8(a.a1);
@@ -200,7 +215,6 @@ int encodeRequest(DeviceState& s, int code, const RequestArgs& a, uint8_t* f, in
     case 0x77:
       u16(a.a1);
       u8(a.a2);
-      pause = 50;
       break;
     case 0x78: {
       u16(a.a1);
@@ -221,7 +235,6 @@ int encodeRequest(DeviceState& s, int code, const RequestArgs& a, uint8_t* f, in
       u8(a.a2);
       s.pendingAddress = static_cast<uint8_t>(a.a1);
       s.pendingAddressExtra = static_cast<uint8_t>(a.a2);
-      pause = 50;
       break;
     case 0x7F:
       u8(s.address);
@@ -250,7 +263,6 @@ int encodeRequest(DeviceState& s, int code, const RequestArgs& a, uint8_t* f, in
       u8(toBcd(t.tm_sec));
       u8(a.a2);
       s.timeValue = a.a1;
-      pause = 500;
       break;
     }
     default:
@@ -260,7 +272,7 @@ int encodeRequest(DeviceState& s, int code, const RequestArgs& a, uint8_t* f, in
   uint16_t sum = frameChecksum(f + 1, static_cast<size_t>(3 + n));
   f[4 + n] = static_cast<uint8_t>(sum >> 8);
   f[5 + n] = static_cast<uint8_t>(sum & 0xFF);
-  if (pauseMs != nullptr) *pauseMs = pause;
+  if (pauseMs != nullptr) *pauseMs = requestPauseMs(f, static_cast<size_t>(n + 6));
   return n + 6;
 }
 
@@ -271,9 +283,19 @@ int sendRequest(DevLink& link, DeviceState* state, int code, const RequestArgs& 
   int length = encodeRequest(s, code, args, frame, &pause);
   if (length < 0) return length;
   link.channel->write(frame, length, 0);
-  platform::sleepMs(static_cast<uint32_t>(pause));
+  answerWithin(s, static_cast<uint32_t>(pause));
   s.sentLength = length;
   return length;
+}
+
+void answerWithin(DeviceState& s, uint32_t ms) {
+  s.answerDue = platform::tickCount() + ms;
+  s.answerDueSet = true;
+}
+
+void answerLater(DeviceState& s, uint32_t ms) {
+  if (s.answerDueSet) s.answerDue += ms;
+  else answerWithin(s, ms);
 }
 
 int receiveFrame(Channel& channel, DeviceState& s, int maxGaps) {
@@ -283,17 +305,32 @@ int receiveFrame(Channel& channel, DeviceState& s, int maxGaps) {
   const int size = channel.rxBufferSize;
   if (buf == nullptr) return -1;
   std::memset(buf, 0, size);
-  int index = 0, expected = 0, emptyPolls = 0;
+  int index = 0, expected = 0, instantWaits = 0;
+  uint32_t lastByte = platform::tickCount();
   bool started = false;
   while (index < size) {
     unsigned count = 0;
     channel.read(buf + index, 1, &count);
+    uint32_t now = platform::tickCount();
     if (count != 1) {
-      if (emptyPolls >= maxGaps) return -1;
-      channel.waitInput(kPollPauseMs);  // ends early when a byte arrives
-      ++emptyPolls;
+      // Within the device's time a quiet line is only waited through; after
+      // it the line may stay quiet `maxGaps` polls of 3 ms at a stretch.
+      int32_t left = s.answerDueSet ? static_cast<int32_t>(s.answerDue - now) : 0;
+      if (left <= 0) {
+        uint32_t from = s.answerDueSet && static_cast<int32_t>(s.answerDue - lastByte) > 0 ? s.answerDue : lastByte;
+        if (now - from >= static_cast<uint32_t>(maxGaps) * kPollPauseMs) return -1;
+      }
+      channel.waitInput(left > 0 && left < kPollPauseMs ? static_cast<uint32_t>(left) : kPollPauseMs);
+      // (A line that says it has input and gives none is not polled in a
+      // busy loop.)
+      if (platform::tickCount() == now && ++instantWaits > 3) {
+        platform::sleepMs(1);
+        instantWaits = 0;
+      }
       continue;
     }
+    lastByte = now;
+    instantWaits = 0;
     uint8_t b = buf[index];
     if (!started) {
       if (b == kFrameStart) {

@@ -26,16 +26,28 @@ struct RequestArgs {
   double value = 0;               // 0x78: value to store
 };
 
-// Builds and sends one request, then pauses as long as the device is given
-// to answer. Returns the frame length; -1 for a code without an encoding,
-// -108 for a 0x6C request of more than 16 bytes (nothing is sent then).
+// Builds and sends one request and gives the device its command's pause to
+// answer, as a deadline from the write (the receiver reads at once).
+// Returns the frame length; -1 for a code without an encoding, -108 for a
+// 0x6C request of more than 16 bytes (nothing is sent then).
 int sendRequest(DevLink& link, DeviceState* state, int code, const RequestArgs& args = {});
+// The device has `ms` to answer, from now (a request just written).
+void answerWithin(DeviceState& state, uint32_t ms);
+// The device has `ms` more than it had (an operation's own pause before
+// reading).
+void answerLater(DeviceState& state, uint32_t ms);
+// The time the device is given to answer a request frame: 10 ms, more for
+// the commands whose answers take longer (a profile day 500 ms).
+int requestPauseMs(const uint8_t* frame, size_t length);
 // The bytes of a request, without sending (the same rules; the length or a negative code).
 int encodeRequest(DeviceState& state, int code, const RequestArgs& args, uint8_t* frame, int* pauseMs);
 
 // Assembles one answer frame in the channel's receive buffer: its length,
-// -1 when no complete frame came, -2 for a checksum mismatch. The frame may
-// have `maxGaps` empty polls of 3 ms in all.
+// -1 when no complete frame came, -2 for a checksum mismatch. It returns as
+// soon as the frame is whole. Until the request's deadline a quiet line is
+// waited through; after it the frame may have `maxGaps` empty polls of 3 ms
+// in all. Frames that follow the first (blocks of one answer) have what is
+// left of the same deadline.
 inline constexpr int kDeviceLinkGaps = 4;
 int receiveFrame(Channel& channel, DeviceState& state, int maxGaps = kDeviceLinkGaps);
 int receiveFrame(DevLink& link, DeviceState& state);

@@ -40,7 +40,7 @@ long DevLink::readSerialNumber(int force) {
   for (int attempt = 1; attempt <= 3; ++attempt) {
     if (escPressed()) return -27;
     sendRequest(*this, nullptr, 0x70);
-    platform::sleepMs(kPauseBeforeReceive);
+    answerLater(*state, kPauseBeforeReceive);
     if (receiveResponse(*this) == 0) {
       cachedSerial = state->serialNumber;
       return static_cast<long>(cachedSerial);
@@ -55,7 +55,7 @@ long DevLink::readSerialText(int force) {
   if (cachedSerial != kNoSerial && force == 0) return static_cast<long>(cachedSerial);
   if (escPressed()) return -27;
   sendRequest(*this, nullptr, 0x5F);
-  platform::sleepMs(kPauseBeforeReceive);
+  answerLater(*state, kPauseBeforeReceive);
   if (receiveResponse(*this) != 0) {
     cachedSerial = kNoSerial;
     return -1;
@@ -71,7 +71,7 @@ long DevLink::readEepromNumber(int address, int count) {
     a.a1 = static_cast<uint32_t>(address);
     a.a2 = static_cast<uint32_t>(count);
     sendRequest(*this, nullptr, 0x6F, a);
-    platform::sleepMs(kPauseBeforeReceive);
+    answerLater(*state, kPauseBeforeReceive);
     if (receiveResponse(*this) == 0) return decimalValue(state->textBuffer.data());
     platform::sleepMs(kPauseAfterFailure);
   }
@@ -86,7 +86,7 @@ int DevLink::readEepromBlock(int address, int count, uint8_t* destination) {
     a.a1 = static_cast<uint32_t>(address);
     a.a2 = static_cast<uint32_t>(count);
     sendRequest(*this, nullptr, 0x6F, a);
-    platform::sleepMs(kPauseBeforeReceive);
+    answerLater(*state, kPauseBeforeReceive);
     int r = receiveResponse(*this);
     // An answer with fewer bytes than asked for would leave old bytes in
     // the copy: it counts as a failed attempt.
@@ -112,7 +112,7 @@ int DevLink::writeEepromBlock(int address, int count, const uint8_t* data) {
     a.a2 = static_cast<uint32_t>(count);
     a.data = data;
     sendRequest(*this, nullptr, 0x6C, a);
-    platform::sleepMs(kPauseBeforeReceive);
+    answerLater(*state, kPauseBeforeReceive);
     if (receiveResponse(*this) == 0) return 0;
     platform::sleepMs(kPauseAfterFailure);
   }
@@ -136,7 +136,7 @@ int DevLink::readDeviceType(int force) {
   for (int attempt = 1; attempt <= 11; ++attempt) {
     if (escPressed()) return 0xE5;  // the low byte of -27
     sendRequest(*this, nullptr, 0x79);
-    platform::sleepMs(kPauseBeforeReceive);
+    answerLater(*state, kPauseBeforeReceive);
     if (receiveResponse(*this) == 0) {
       if (state->deviceType != 0xFF) {
         cachedDeviceType = state->deviceType;

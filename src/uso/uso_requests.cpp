@@ -141,7 +141,7 @@ int send(UsoScreen& u, DeviceState& s, int code, uint32_t a1, uint32_t a2, const
   f[4 + n] = static_cast<uint8_t>(sum >> 8);
   f[5 + n] = static_cast<uint8_t>(sum & 0xFF);
   u.channel->write(f, n + 6, 0);
-  platform::sleepMs(static_cast<uint32_t>(pause));
+  answerWithin(s, static_cast<uint32_t>(pause));
   s.sentLength = n + 6;
   return n + 6;
 }

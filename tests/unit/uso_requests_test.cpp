@@ -65,7 +65,7 @@ TEST_F(UsoRequests, FramesOnTheWire) {
   }
 }
 
-TEST_F(UsoRequests, PausesAfterSending) {
+TEST_F(UsoRequests, EachRequestGivesItsReplyItsTime) {
   struct Case {
     int code;
     uint32_t pause;
@@ -73,21 +73,22 @@ TEST_F(UsoRequests, PausesAfterSending) {
   for (const auto& c : cases) {
     clock.sleeps.clear();
     sent(c.code);
-    EXPECT_EQ(clock.sleeps, (std::vector<uint32_t>{c.pause})) << std::hex << c.code;
+    EXPECT_TRUE(clock.sleeps.empty()) << std::hex << c.code;
+    EXPECT_EQ(s().answerDue - clock.now(), c.pause) << std::hex << c.code;
   }
 }
 
 TEST_F(UsoRequests, AMissingReplyEndsAfterTwentyOnePauses) {
   sent(0x57);
-  clock.sleeps.clear();
+  uint32_t at = clock.now();
   EXPECT_EQ(uso->receiveResponse(s()), -1);
   EXPECT_EQ(s().status, kNak);
-  EXPECT_EQ(clock.sleeps, std::vector<uint32_t>(21, 3));
-  // Gaps anywhere count against the same 21.
+  EXPECT_EQ(clock.now() - at, 100u + 21 * 3);  // its 100 ms, then 21 polls of 3 ms
+  // After the reply's time, gaps of up to 21 polls at a stretch.
   sent(0x67);
   channel->gaps(10);
   channel->feed({0x5B, 0x67});
-  channel->gaps(11);
+  channel->gaps(20);
   channel->feed({0x21, 0x02, 0x12, 0x34});
   Bytes f = sim::makeFrame(0x67, 0x21, {0x12, 0x34});
   channel->feed({f[6], f[7]});
