@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "devlink/frames.h"
 #include "console/virtual_console.h"
 #include "devlink/dev_link.h"
 #include "devlink/device_state.h"
@@ -91,11 +92,20 @@ class PauseLedger {
   ~PauseLedger() { qs::platform::setClockOverride(nullptr); }
   PauseLedger(const PauseLedger&) = delete;
   PauseLedger& operator=(const PauseLedger&) = delete;
-  void clear() { pauses = 0; }
-  double pauses = 0;
+  void clear() {
+    pauses = 0;
+    givenAtClear_ = qs::answerTimeGivenMs();
+  }
+  double pauses = 0;  // slept
+  // The time devices were given to answer since clear(): what the fixed
+  // pauses before reading cost before they became deadlines.
+  double given() const { return static_cast<double>(qs::answerTimeGivenMs() - givenAtClear_); }
+  // What the same exchanges cost with those fixed pauses: both kinds.
+  double fixedPauses() const { return pauses + given(); }
 
  private:
   qs::platform::ClockOverride clock_;
+  uint64_t givenAtClear_ = qs::answerTimeGivenMs();
 };
 
 // ---- the table ------------------------------------------------------------------------------
@@ -142,12 +152,25 @@ void printTable() {
 // over a pseudo-terminal (linked at `linkPath` when given) or loopback TCP.
 class ServedLine {
  public:
-  explicit ServedLine(bool tcp, bool empty = false, const std::string& linkPath = "") {
+  // `answerMs`: when the device answers (-1 at once; -2 at the last moment
+  // of each command's time).
+  explicit ServedLine(bool tcp, bool empty = false, const std::string& linkPath = "", int answerMs = -1) {
     line.baud = kBaud;
-    if (!empty) line.add(sim::SimDevice::make(0x21, 0x123456));
+    if (!empty) {
+      sim::SimDevice d = sim::SimDevice::make(0x21, 0x123456);
+      d.answerLate = answerMs == -2;
+      d.answerMs = answerMs >= 0 ? answerMs : -1;
+      line.add(d);
+    }
     server = std::make_unique<sim::BackgroundServer>(line, tcp ? 0 : -1, linkPath);
   }
   std::string name() const { return server->endpoint(); }
+  // Every byte both ways so far, on the wire.
+  double wireSoFar() const {
+    size_t bytes = line.bytesAnswered;
+    for (const auto& r : line.requests) bytes += r.size();
+    return wireMs(static_cast<int>(bytes));
+  }
 
  private:
   sim::SimLine line;
@@ -171,13 +194,13 @@ void exchange(bool tcp) {
     auto start = Clock::now();
     if (link.readSerialNumber(1) < 0) continue;
     times.push_back(msSince(start));
-    // The request's pause, the pause before the answer is read, the pause
-    // after a frame, and both frames on the wire.
-    limits.push_back(ledger.pauses + wireMs(link.state->sentLength + link.state->receivedLength));
+    // Both frames on the wire and the 10 ms after the frame (the device's
+    // time to answer is no longer waited out: it answers at once).
+    limits.push_back(10 + wireMs(link.state->sentLength + link.state->receivedLength));
   }
   double m = median(times), limit = median(limits);
   addRow(std::string("serial-number exchange, ") + (tcp ? "loopback TCP" : "pseudo-terminal"), fmt("%.2f ms", m),
-         fmt("%.2f ms", limit), limit > 0 ? m / limit : 0, "<= 1.10");
+         fmt("%.2f ms wire", limit), limit > 0 ? m / limit : 0, "<= 1.50");
 }
 
 // ---- live views -------------------------------------------------------------------------------
@@ -217,12 +240,12 @@ ViewResult liveView(qs::DevLink& link, qs::VirtualConsole& vc, uint8_t view, int
   int cycles = polls - 1;
   if (cycles <= 0 || elapsed <= 0) return r;
   r.rate = cycles * 1000.0 / elapsed;
-  // A poll's own pauses (after the request and after the frame) and both
-  // frames on the wire; the pauses are those of the last poll.
+  // A poll as it cost with fixed pauses (the request's pause, the pause
+  // after the frame) and both frames on the wire.
   ledger.clear();
   uso.sendRequest(*link.state, view, 0xFFFFFFFFu);
   uso.receiveResponse(*link.state);
-  double perPoll = ledger.pauses + wireMs(link.state->sentLength + link.state->receivedLength);
+  double perPoll = ledger.fixedPauses() + wireMs(link.state->sentLength + link.state->receivedLength);
   r.limitRate = 1000.0 / perPoll;
   r.cpuPercent = cpuMs / elapsed * 100;
   return r;
@@ -239,8 +262,11 @@ void liveViews(qs::VirtualConsole& vc) {
   } views[] = {{"TI view", qs::kViewTi, 1}, {"TS view", qs::kViewTs, 2}, {"temperature view", qs::kViewTemperature, 4}};
   for (const auto& v : views) {
     ViewResult r = liveView(link, vc, v.view, v.fkey, 3);
-    addRow(std::string(v.name) + " polling rate", fmt("%.1f /s", r.rate), fmt("%.1f /s", r.limitRate),
-           r.limitRate > 0 ? r.rate / r.limitRate : 0, ">= 0.90");
+    // The temperature request's own time is 1 ms: its poll is paced by the
+    // 10 ms after each frame, which stays.
+    bool paced = v.view == qs::kViewTemperature;
+    addRow(std::string(v.name) + " polling rate", fmt("%.1f /s", r.rate), fmt("%.1f /s fixed", r.limitRate),
+           r.limitRate > 0 ? r.rate / r.limitRate : 0, paced ? ">= 0.90" : ">= 2.00");
   }
   ViewResult r = liveView(link, vc, qs::kViewTi, 1, 10);
   addRow("CPU while the TI view polls 10 s", fmt("%.2f %%", r.cpuPercent), "2 % of a core", r.cpuPercent / 2.0,
@@ -263,14 +289,16 @@ void eepromSave(qs::VirtualConsole&) {
     auto start = Clock::now();
     if (editor.saveHex(file) != 0) continue;
     times.push_back(msSince(start));
-    // 32 reads of 128 bytes: each the request's pause, the pause before the
-    // answer is read, the pause after the frame and both frames on the wire.
-    limits.push_back(ledger.pauses + 32 * wireMs(link.state->sentLength + link.state->receivedLength));
+    // 32 reads of 128 bytes as they cost with fixed pauses: each the
+    // request's pause, the pause before the answer is read, the pause after
+    // the frame and both frames on the wire. (The 10 ms after each frame
+    // and the wire stay: at 115200 baud no read costs less than 0,38 of it.)
+    limits.push_back(ledger.fixedPauses() + 32 * wireMs(link.state->sentLength + link.state->receivedLength));
   }
   std::remove(file.c_str());
   double m = median(times), limit = median(limits);
-  addRow("EEPROM saved to a HEX file (32 reads)", fmt("%.0f ms", m), fmt("%.0f ms", limit), limit > 0 ? m / limit : 0,
-         "<= 1.10");
+  addRow("EEPROM saved to a HEX file (32 reads)", fmt("%.0f ms", m), fmt("%.0f ms fixed", limit),
+         limit > 0 ? m / limit : 0, "<= 0.40");
 }
 
 void lineScan() {
@@ -285,8 +313,39 @@ void lineScan() {
   // Per address the serial text once and the serial number three times:
   // the request pauses, the pauses between attempts and the four empty
   // polls of 3 ms that make the time-out of each unanswered request.
-  double limit = ledger.pauses + qs::kScanEntries * 4 * qs::kDeviceLinkGaps * 3;
-  addRow("line scan of 100 addresses, nobody answers", fmt("%.0f ms", m), fmt("%.0f ms", limit), m / limit, "<= 1.10");
+  double limit = ledger.fixedPauses() + qs::kScanEntries * 4 * qs::kDeviceLinkGaps * 3;
+  addRow("line scan of 100 addresses, nobody answers", fmt("%.0f ms", m), fmt("%.0f ms", limit), m / limit, "<= 1.02");
+}
+
+// A 45-day profile read from a device that answers in 2 ms, and from one
+// that answers at the last moment of each command's time, against the same
+// reads with the fixed pauses before reading (pauses and wire time).
+void profileDays() {
+  for (int answerMs : {2, -2}) {
+    ServedLine served(false, false, "", answerMs);
+    qs::DevLink link(0x21, served.name(), 115200, kRegisterFile);
+    if (link.initStatus != 1) return;
+    int64_t now = 0;
+    link.readDeviceTime(&now);
+    PauseLedger ledger;
+    double wireBefore = served.wireSoFar();
+    auto start = Clock::now();
+    int read = 0;
+    for (int day = 1; day <= 45; ++day) {
+      qs::ProfileRecord rec;
+      read += link.readDayProfile(now - day * 86400, &rec) == 0 && rec.receivedEntries == 48;
+    }
+    double m = msSince(start);
+    double limit = ledger.fixedPauses() + served.wireSoFar() - wireBefore;
+    if (read != 45) std::printf("  profile: %d of 45 days read\n", read);
+    if (answerMs == 2) {
+      addRow("45-day profile, device answering in 2 ms", fmt("%.0f ms", m), fmt("%.0f ms fixed", limit), m / limit,
+             "<= 0.25");
+    } else {
+      addRow("45-day profile, device answering at the last ms", fmt("%.0f ms", m), fmt("%.0f ms fixed", limit),
+             m / limit, "<= 1.02");
+    }
+  }
 }
 
 // ---- the mailbox between two processes -------------------------------------------------------
@@ -631,7 +690,7 @@ void startup(const std::string& qsPath) {
 
 int main(int argc, char** argv) {
   // qs-bench [--only SECTION] [path of qs]; sections: exchange views eeprom
-  // scan mailbox stand records labpoint startup.
+  // scan profile mailbox stand records labpoint startup.
   std::string only, qsPath = (fs::path(argv[0]).parent_path().parent_path() / "qs").string();
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -654,6 +713,7 @@ int main(int argc, char** argv) {
   if (wanted("views")) liveViews(vc);
   if (wanted("eeprom")) eepromSave(vc);
   if (wanted("scan")) lineScan();
+  if (wanted("profile")) profileDays();
   if (wanted("mailbox")) mailbox();
   if (wanted("stand")) stand();
   if (wanted("records")) records(qsPath);

@@ -225,6 +225,7 @@ void SimLine::answer(SimDevice& d, uint8_t command, uint8_t address, const std::
     bytes.insert(bytes.end(), other.begin(), other.end());
   }
   bytes.insert(bytes.end(), frame.begin(), frame.end());
+  bytesAnswered += bytes.size();
   uint32_t answerAt = d.answerLate ? (requestPauseMs_ > 1 ? requestPauseMs_ - 1 : 0)
                       : d.answerMs >= 0 ? static_cast<uint32_t>(d.answerMs)
                                         : 0;

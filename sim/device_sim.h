@@ -108,6 +108,7 @@ class SimLine : public Peer {
   // Answer frames to lose, by their number (counted from 0 over the line's life).
   std::set<int> dropAnswers;
   int answersMade = 0;
+  size_t bytesAnswered = 0;  // every byte the devices sent
   // Every device answers its type with this byte instead when set (>= 0).
   int typeOverride = -1;
   // When set, the line takes the time a request and its answer need on a

@@ -24,6 +24,11 @@ void Channel::waitInput(uint32_t ms) {
   if (platform::inputWaitsArePauses() || !awaitInput(ms)) platform::sleepMs(ms);
 }
 
+void Channel::letBytesArrive(uint32_t ms) {
+  if (platform::inputWaitsArePauses()) platform::sleepMs(ms);
+  else platform::systemSleepMs(ms);
+}
+
 bool Channel::allocateRxBuffer() {
   rxBuffer.reset(new (std::nothrow) uint8_t[kRxBufferSize]());
   rxBufferSize = kRxBufferSize;

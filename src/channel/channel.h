@@ -43,6 +43,12 @@ class Channel {
   // byte arrives (a plain pause where the channel cannot tell, and on a
   // test's recorded clock).
   void waitInput(uint32_t ms);
+  // Lets `ms` pass while bytes known to be on their way arrive (no wake-up
+  // for each of them); a test's recorded clock takes it as a pause.
+  void letBytesArrive(uint32_t ms);
+  // How long one byte takes on this line, in microseconds; 0 when the line
+  // cannot tell (a relay).
+  virtual uint32_t byteMicros() const { return 0; }
 
   static constexpr uint16_t kRxBufferSize = 1024;
 

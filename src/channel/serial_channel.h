@@ -20,6 +20,8 @@ class SerialChannel : public Channel {
   int close() override;
   int write(const uint8_t* data, int length, int preamble) override;
   int read(uint8_t* buffer, int max, unsigned* count) override;
+  // Ten bits a byte at the port's rate.
+  uint32_t byteMicros() const override { return 10000000u / static_cast<uint32_t>(kBaudRates[baudIndex & 7]); }
 
   platform::PortHandle portHandle = platform::kInvalidPort;
 

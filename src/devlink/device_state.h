@@ -49,6 +49,7 @@ struct DeviceState {
   // quiet line is no failure, however long the gaps in its frames.
   bool answerDueSet = false;
   uint32_t answerDue = 0;
+  uint32_t sentAt = 0;  // the tick the last request was written
   // Telemechanics fields.
   uint16_t valuesE[16] = {};  // TS debounce times, ms
   uint16_t valueG = 0;        // TS polarity mask, bit i for channel i + 1

@@ -1,5 +1,7 @@
 #include "devlink/frames.h"
 
+#include <atomic>
+
 #include <cstdio>
 #include <cstring>
 
@@ -288,15 +290,27 @@ int sendRequest(DevLink& link, DeviceState* state, int code, const RequestArgs& 
   return length;
 }
 
+namespace {
+std::atomic<uint64_t> gAnswerTimeGiven{0};
+}  // namespace
+
 void answerWithin(DeviceState& s, uint32_t ms) {
-  s.answerDue = platform::tickCount() + ms;
+  s.sentAt = platform::tickCount();
+  s.answerDue = s.sentAt + ms;
   s.answerDueSet = true;
+  gAnswerTimeGiven += ms;
 }
 
 void answerLater(DeviceState& s, uint32_t ms) {
-  if (s.answerDueSet) s.answerDue += ms;
-  else answerWithin(s, ms);
+  if (!s.answerDueSet) {
+    answerWithin(s, ms);
+    return;
+  }
+  s.answerDue += ms;
+  gAnswerTimeGiven += ms;
 }
+
+uint64_t answerTimeGivenMs() { return gAnswerTimeGiven; }
 
 int receiveFrame(Channel& channel, DeviceState& s, int maxGaps) {
   s.responseCommand = 0xFF;
@@ -308,11 +322,22 @@ int receiveFrame(Channel& channel, DeviceState& s, int maxGaps) {
   int index = 0, expected = 0, instantWaits = 0;
   uint32_t lastByte = platform::tickCount();
   bool started = false;
+  // No answer can be in before the request and the shortest frame have
+  // crossed the line: that much is let pass without polling.
+  if (s.answerDueSet && channel.byteMicros() > 0) {
+    uint32_t wire = (static_cast<uint32_t>(s.sentLength + 6) * channel.byteMicros() + 999) / 1000;
+    int32_t early = static_cast<int32_t>(s.sentAt + wire - lastByte);
+    if (early > 0) channel.letBytesArrive(static_cast<uint32_t>(early));
+  }
   while (index < size) {
+    // Byte by byte up to the length; then the rest of the frame as it comes
+    // (never past its end: the next frame's bytes stay in the line).
+    int want = started && expected != 0 ? expected - index : 1;
+    if (want > size - index) want = size - index;
     unsigned count = 0;
-    channel.read(buf + index, 1, &count);
+    channel.read(buf + index, want, &count);
     uint32_t now = platform::tickCount();
-    if (count != 1) {
+    if (count == 0) {
       // Within the device's time a quiet line is only waited through; after
       // it the line may stay quiet `maxGaps` polls of 3 ms at a stretch.
       int32_t left = s.answerDueSet ? static_cast<int32_t>(s.answerDue - now) : 0;
@@ -331,25 +356,33 @@ int receiveFrame(Channel& channel, DeviceState& s, int maxGaps) {
     }
     lastByte = now;
     instantWaits = 0;
-    uint8_t b = buf[index];
-    if (!started) {
-      if (b == kFrameStart) {
-        buf[0] = kFrameStart;
-        index = 1;
-        started = true;
-      } else {
-        ++index;  // noise before a frame uses up buffer space
-        continue;
-      }
-    } else if (index == 1 && b != s.command) {
-      started = false;
-      continue;
-    } else if (index == 2 && b != s.address) {
-      started = false;
-      continue;
+    if (want > 1 || (started && expected != 0)) {
+      index += static_cast<int>(count);
+      // The rest of the frame is on its way at the line's pace: it is let
+      // come rather than woken for byte by byte.
+      uint32_t rest = (static_cast<uint32_t>(expected - index) * channel.byteMicros() + 999) / 1000;
+      if (index < expected && rest > 0) channel.letBytesArrive(rest < 20 ? rest : 20);
     } else {
-      if (index == 3) expected = b + 6;
-      ++index;
+      uint8_t b = buf[index];
+      if (!started) {
+        if (b == kFrameStart) {
+          buf[0] = kFrameStart;
+          index = 1;
+          started = true;
+        } else {
+          ++index;  // noise before a frame uses up buffer space
+          continue;
+        }
+      } else if (index == 1 && b != s.command) {
+        started = false;
+        continue;
+      } else if (index == 2 && b != s.address) {
+        started = false;
+        continue;
+      } else {
+        if (index == 3) expected = b + 6;
+        ++index;
+      }
     }
     if (index < size) buf[index] = 0;
     if (expected != 0 && index == expected) {

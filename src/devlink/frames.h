@@ -36,6 +36,9 @@ void answerWithin(DeviceState& state, uint32_t ms);
 // The device has `ms` more than it had (an operation's own pause before
 // reading).
 void answerLater(DeviceState& state, uint32_t ms);
+// All the time given to devices to answer so far, in this process: what
+// fixed pauses before reading would have cost (for measurements).
+uint64_t answerTimeGivenMs();
 // The time the device is given to answer a request frame: 10 ms, more for
 // the commands whose answers take longer (a profile day 500 ms).
 int requestPauseMs(const uint8_t* frame, size_t length);
