@@ -20,7 +20,7 @@ wait_row '^1: +[0-9A-F]{4}h' 10 5
 # back to where they were every nine polls: one of several looks differs.)
 first=$(row 5)
 moved=
-for _ in 1 2 3 4 5 6; do
+for _ in $(seq 10); do
   sleep 0.3
   [ "$(row 5)" != "$first" ] && moved=1 && break
 done
