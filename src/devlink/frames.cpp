@@ -319,14 +319,18 @@ int receiveFrame(Channel& channel, DeviceState& s, int maxGaps) {
   const int size = channel.rxBufferSize;
   if (buf == nullptr) return -1;
   std::memset(buf, 0, size);
-  int index = 0, expected = 0, instantWaits = 0;
-  uint32_t lastByte = platform::tickCount();
+  int index = 0, expected = 0, instantWaits = 0, quietPolls = 0;
+  const uint32_t entered = platform::tickCount();
+  // Polls that may be spent waiting for the deadline: far more than its
+  // time takes, unless the clock stands still.
+  int32_t dueLeft = s.answerDueSet ? static_cast<int32_t>(s.answerDue - entered) : 0;
+  int dueBudget = dueLeft > 0 ? 4 * dueLeft + 8 : 0;
   bool started = false;
   // No answer can be in before the request and the shortest frame have
   // crossed the line: that much is let pass without polling.
   if (s.answerDueSet && channel.byteMicros() > 0) {
     uint32_t wire = (static_cast<uint32_t>(s.sentLength + 6) * channel.byteMicros() + 999) / 1000;
-    int32_t early = static_cast<int32_t>(s.sentAt + wire - lastByte);
+    int32_t early = static_cast<int32_t>(s.sentAt + wire - entered);
     if (early > 0) channel.letBytesArrive(static_cast<uint32_t>(early));
   }
   while (index < size) {
@@ -340,12 +344,17 @@ int receiveFrame(Channel& channel, DeviceState& s, int maxGaps) {
     if (count == 0) {
       // Within the device's time a quiet line is only waited through; after
       // it the line may stay quiet `maxGaps` polls of 3 ms at a stretch.
+      // (The time is also counted in polls, so a clock that stands still
+      // cannot hold the receiver.)
       int32_t left = s.answerDueSet ? static_cast<int32_t>(s.answerDue - now) : 0;
-      if (left <= 0) {
-        uint32_t from = s.answerDueSet && static_cast<int32_t>(s.answerDue - lastByte) > 0 ? s.answerDue : lastByte;
-        if (now - from >= static_cast<uint32_t>(maxGaps) * kPollPauseMs) return -1;
+      if (left > 0 && dueBudget > 0) {
+        --dueBudget;
+        channel.waitInput(left < kPollPauseMs ? static_cast<uint32_t>(left) : kPollPauseMs);
+      } else {
+        if (quietPolls >= maxGaps) return -1;
+        ++quietPolls;
+        channel.waitInput(kPollPauseMs);  // ends early when a byte arrives
       }
-      channel.waitInput(left > 0 && left < kPollPauseMs ? static_cast<uint32_t>(left) : kPollPauseMs);
       // (A line that says it has input and gives none is not polled in a
       // busy loop.)
       if (platform::tickCount() == now && ++instantWaits > 3) {
@@ -354,7 +363,7 @@ int receiveFrame(Channel& channel, DeviceState& s, int maxGaps) {
       }
       continue;
     }
-    lastByte = now;
+    quietPolls = 0;
     instantWaits = 0;
     if (want > 1 || (started && expected != 0)) {
       index += static_cast<int>(count);
