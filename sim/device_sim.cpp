@@ -106,9 +106,11 @@ void SimDevice::stepInputs() {
   tsLatch0 |= next & ~tsCurrent;
   tsLatch1 |= tsCurrent & ~next;
   tsCurrent = next;
+  // Each measurement input climbs 400 polls and falls 400, so that two
+  // looks at it polls apart show different counts whatever the rate.
   for (int c = 0; c < 32; ++c) {
-    int wave = (polls + c) % 9 - 4;
-    tiRaw[c] = static_cast<int16_t>(tiRaw[c] + (wave > 0 ? 1 : wave < 0 ? -1 : 0));
+    int phase = (polls + c * 37) % 800;
+    tiRaw[c] = static_cast<int16_t>(tiRaw[c] + (phase < 400 ? 1 : -1));
   }
 }
 

@@ -16,8 +16,7 @@ wait_for "SN: 123456"
 keys F1
 wait_for "ТИ"
 wait_row '^1: +[0-9A-F]{4}h' 10 5
-# Live values: the raw counts move between looks. (The simulated counts come
-# back to where they were every nine polls: one of several looks differs.)
+# Live values: the raw counts move between looks.
 first=$(row 5)
 moved=
 for _ in $(seq 10); do
