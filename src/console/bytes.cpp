@@ -1,5 +1,7 @@
 #include "console/bytes.h"
 
+#include <cstdio>
+
 #include <cctype>
 #include <climits>
 #include <cstring>
@@ -28,6 +30,15 @@ long decimalValue(std::string_view text) {
     value = value > (LONG_MAX - digit) / 10 ? LONG_MAX : value * 10 + digit;
   }
   return negative ? -value : value;
+}
+
+std::string decimalComma(double v) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%g", v);
+  std::string out = text;
+  for (char& c : out)
+    if (c == '.') c = ',';
+  return out;
 }
 
 }  // namespace qs

@@ -1,4 +1,5 @@
 #include "metrology/class_limits.h"
+#include "console/bytes.h"
 
 #include <cmath>
 #include <cstdio>
@@ -42,14 +43,7 @@ const std::vector<ClassRow> kRows = {
 // 5 A × 10 % / 5 A must meet the bound 0,1 however the product rounds.
 constexpr double kSlack = 1e-9;
 
-std::string number(double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", v);
-  std::string out = text;
-  for (char& c : out)
-    if (c == '.') c = ',';
-  return out;
-}
+std::string number(double v) { return decimalComma(v); }
 
 std::string pfText(double pf, char character) {
   std::string out = number(pf);

@@ -1,4 +1,5 @@
 #include "records/chart.h"
+#include "console/bytes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -26,14 +27,7 @@ std::string num(double v, int decimals) {
   return out;
 }
 
-std::string shortNumber(double v) {
-  char text[48];
-  std::snprintf(text, sizeof text, "%g", v);
-  std::string out = text;
-  for (char& c : out)
-    if (c == '.') c = ',';
-  return out;
-}
+std::string shortNumber(double v) { return decimalComma(v); }
 
 std::string escaped(const std::string& s) {
   std::string out;

@@ -1,4 +1,5 @@
 #include "settings/laboratory.h"
+#include "console/bytes.h"
 
 #include <cmath>
 #include <cstdio>
@@ -64,14 +65,7 @@ bool validDate(const std::string& d) {
   return y >= 1970 && m >= 1 && m <= 12 && day >= 1 && day <= 31 && d[4] == '-' && d[7] == '-';
 }
 
-std::string numberText(double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", v);
-  std::string out = text;
-  for (char& c : out)
-    if (c == '.') c = ',';
-  return out;
-}
+std::string numberText(double v) { return decimalComma(v); }
 
 }  // namespace
 
