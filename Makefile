@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 20
 JOBS     ?= 2
 CMAKE_BUILD_TYPE ?= RelWithDebInfo
 
-.PHONY: all deps build build-native build-win test test-native test-win test-asan fuzz bench soak demo install dist clean
+.PHONY: all deps build build-native build-win test test-native test-win test-asan fuzz bench soak demo demo-stand install dist clean
 
 all: build
 
@@ -54,6 +54,10 @@ bench: build-native
 
 demo: build-native
 	@bash scripts/demo.sh $(BUILD)
+
+# A stand of a master and two benches on the simulators, in tmux.
+demo-stand: build-native
+	@bash scripts/demo-stand.sh $(BUILD)
 
 # Release packages: optimised, stripped builds of their own (no tests).
 dist: deps

@@ -144,6 +144,7 @@ int SyncLink::dispatch() {
     }
     if (!woken && reapLostTasks() != 0) changed = true;
     if (changed) schedule();
+    publishStand();
   }
 }
 
@@ -400,6 +401,7 @@ bool SyncLink::takeMessage() {
   }
   reapLostTasks();
   schedule();
+  publishStand();
   return false;
 }
 

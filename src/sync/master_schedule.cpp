@@ -57,7 +57,10 @@ int SyncLink::loadForSlot(const TaskSlot& t) {
   return zu->loadProgramme(settingsPath("common1.sch"), t.programmeName, t.programmeId, t.T, t.A);
 }
 
-int SyncLink::operatorKey() { return keys.waitKey(); }
+int SyncLink::operatorKey() {
+  publishStand(true);  // the benches wait for the master's operator
+  return keys.waitKey();
+}
 
 bool SyncLink::pulseOnAt(int number) {
   TestPoint* point = zu->findTestPoint(number);
@@ -201,6 +204,7 @@ int SyncLink::schedule() {
     showTasks();
     // An Esc at the master until the tasks are let go is meant for this step.
     Busy busy(keys);
+    publishStand(true);
     bool done = executeStep(step);
     // A step that was not done is not reported as done: its tasks are let
     // go with an abort, and the installation holds no known step.

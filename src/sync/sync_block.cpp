@@ -51,4 +51,16 @@ SyncMessage simpleMessage(uint8_t type) { return SyncMessage{type, {}}; }
 
 SyncMessage byteMessage(uint8_t type, uint8_t value) { return SyncMessage{type, {value}}; }
 
+std::string standWaitText(uint32_t state, int ownIndex) {
+  if ((state & kStandPublished) == 0) return "";
+  if ((state & kStandRunning) == 0) return "Ожидание запуска стенда (клавиша A на ведущей задаче)";
+  if ((state & kStandBusy) != 0) return "Ведущая задача работает с установкой";
+  std::string tasks;
+  for (int i = 0; i < kMaxTasks; ++i) {
+    if (i == ownIndex || (state & (1u << i)) == 0) continue;
+    tasks += (tasks.empty() ? "" : ", ") + std::to_string(i + 1);
+  }
+  return tasks.empty() ? "" : "Ожидание задач стенда: " + tasks;
+}
+
 }  // namespace qs

@@ -14,6 +14,9 @@ inline constexpr size_t kSyncBlockSize = 256;
 // change at once, each 4 bytes, aligned, changed only atomically:
 // the state of the mailbox (see MailboxState),
 inline constexpr size_t kMailboxStateOffset = 0;
+// what the stand waits for, as the master last saw it (see StandState), so
+// that a bench that waits can say for whom,
+inline constexpr size_t kStandStateOffset = 4;
 // how many averages the master's installation reader has published, and how
 // many values of each of the three channels (so that a bench can tell a
 // value measured now from one it has seen before),
@@ -100,6 +103,19 @@ class MailboxState {
   std::atomic_ref<uint32_t> ref() const { return std::atomic_ref<uint32_t>(*word_); }
   uint32_t* word_;
 };
+
+// The stand as its master publishes it: whether it runs (key a), whether
+// the master works on the installation or waits for its operator, and which
+// active tasks hold the others back (bit i: task index i has not asked for
+// what the waiting ones wait for). 0: nothing published (no master yet).
+inline constexpr uint32_t kStandPublished = 1u << 31;
+inline constexpr uint32_t kStandRunning = 1u << 30;
+inline constexpr uint32_t kStandBusy = 1u << 29;
+inline constexpr uint32_t kStandTaskMask = (1u << 9) - 1;
+// What a task of index `ownIndex` that waits shows on its status row: the
+// stand stopped, the master at work, the tasks it waits for, or "" (nothing
+// known that holds it).
+std::string standWaitText(uint32_t state, int ownIndex);
 
 // Arguments of a message, by type.
 struct SyncMessage {

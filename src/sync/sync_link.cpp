@@ -186,6 +186,43 @@ void SyncLink::publishMaster(bool present) {
   storeWord(view, kMasterPidOffset, pid);
 }
 
+void SyncLink::publishStand(bool busy) {
+  if (view == nullptr) return;
+  uint32_t state = kStandPublished | (running != 0 ? kStandRunning : 0) | (busy ? kStandBusy : 0);
+  {
+    std::lock_guard<std::recursive_mutex> held(slotsLock);
+    for (int i = 0; i < kMaxTasks; ++i) {
+      const TaskSlot& t = slots[static_cast<size_t>(i)];
+      if (t.inUse && t.state != kTaskExit && !t.waiting) state |= 1u << i;
+    }
+  }
+  storeWord(view, kStandStateOffset, state);
+}
+
+uint32_t SyncLink::standState() const { return view == nullptr ? 0 : loadWord(view, kStandStateOffset); }
+
+namespace {
+// The row under the bench's menu and table, where nothing else is drawn.
+constexpr int kWaitRow = 37;
+}  // namespace
+
+void SyncLink::showWait(const std::string& text) {
+  if (text == waitShown_) return;
+  waitShown_ = text;
+  ConsolePos at = Console::getCursor();
+  uint16_t attr = Console::color();
+  Console::gotoXY(0, kWaitRow);
+  Console::setColor(kAttrWarning);
+  Console::printText(text.c_str());
+  // Blanks over the text before, short of the last column (no scroll).
+  size_t cells = 0;
+  for (unsigned char c : text) cells += (c & 0xC0) != 0x80;
+  Console::setColor(kAttrNormal);
+  if (cells < 99) Console::printText(std::string(99 - cells, ' ').c_str());
+  Console::setColor(attr);
+  Console::setCursor(at);
+}
+
 void SyncLink::clearBlock() {
   if (view == nullptr) return;
   mutex->lock(platform::kWaitForever);
@@ -328,9 +365,15 @@ int SyncLink::post(const SyncMessage& message, uint32_t mailboxWaitMs) {
   if (waitsForStep) {
     // Accepted: wait until the master has done it for every task (its
     // release byte says so; the event only wakes this wait).
+    // Meanwhile the bench's status row says what the stand waits for.
     uint32_t looked = platform::tickCount();
     bool aborted = false;
+    struct Cleared {
+      SyncLink* link;
+      ~Cleared() { link->showWait(""); }
+    } cleared{this};
     while (task && !takeLetGo(ownIndex, &aborted)) {
+      showWait(standWaitText(standState(), ownIndex));
       if (ownEvent->wait(100)) ownEvent->reset();
       if (platform::tickCount() - looked >= kMasterLookMs) {
         looked = platform::tickCount();

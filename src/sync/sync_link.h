@@ -156,6 +156,12 @@ class SyncLink : public ZuMaster {
   // A task that joined: the master it joined, as published in the block.
   void rememberMaster();
 
+  // Master: publishes what the stand waits for (see StandState); `busy`
+  // while it works on the installation or waits for its operator.
+  void publishStand(bool busy = false);
+  // Task: the stand as its master last published it.
+  uint32_t standState() const;
+
   // The process id task index `i` published (0: none yet).
   uint32_t taskPid(int i) const;
   void setTaskPid(int i, uint32_t pid);
@@ -277,6 +283,9 @@ class SyncLink : public ZuMaster {
   // The last task left while the master's thread was busy: it resets the
   // installation when it is free.
   std::atomic<bool> lastLeft_{false};
+  // Task: shows on its status row why its request waits ("" clears it).
+  void showWait(const std::string& text);
+  std::string waitShown_;
   uint32_t joinedMasterPid_ = 0;
   uint32_t joinedMasterMark_ = 0;
 };

@@ -82,6 +82,8 @@ TEST_F(Scheduling, AnIdleTaskHoldsEveryStepBack) {
   EXPECT_EQ(link->schedule(), 0);
   EXPECT_FALSE(released(0));
   EXPECT_TRUE(installation.keys.empty());
+  link->publishStand();  // the waiting task is told whom it waits for
+  EXPECT_EQ(standWaitText(link->standState(), 0), "Ожидание задач стенда: 2");
 }
 
 TEST_F(Scheduling, TheSmallestStepGoesFirstAndOnlyItsTasksAreReleased) {
@@ -112,6 +114,8 @@ TEST_F(Scheduling, NothingHappensWhileStoppedOrWithoutTasks) {
   link->running = 0;
   EXPECT_EQ(link->schedule(), 0);
   EXPECT_FALSE(released(0));
+  link->publishStand();
+  EXPECT_EQ(standWaitText(link->standState(), 0), "Ожидание запуска стенда (клавиша A на ведущей задаче)");
 }
 
 // The master's thread asks its operator through the console thread, which

@@ -8,6 +8,8 @@
 #include <functional>
 #include <thread>
 
+#include "console/console.h"
+#include "console/virtual_console.h"
 #include "platform/shared_objects.h"
 #include "sync/sync_link.h"
 
@@ -192,6 +194,36 @@ TEST_F(Mailbox, ATaskSaysNothingToAMasterItDidNotJoin) {
   link->publishMaster(false);  // none at all
   EXPECT_TRUE(link->masterGone());
   EXPECT_EQ(seen.size(), sent);
+}
+
+// A bench whose request waits says on its status row what the stand waits
+// for, as the master publishes it: the stand stopped, the other tasks that
+// have not asked yet, the master at work; the row is cleared once the
+// request is let go.
+TEST_F(Mailbox, AWaitingBenchSaysWhatTheStandWaitsFor) {
+  VirtualConsole vc;
+  Console::init(&vc);
+  link->attached = 1;
+  link->ownIndex = 0;
+  link->remakeOwnEvent(0);
+  std::atomic_ref<uint32_t> stand(*reinterpret_cast<uint32_t*>(block->data() + kStandStateOffset));
+  stand.store(kStandPublished);
+  const std::string stopped = "Ожидание запуска стенда (клавиша A на ведущей задаче)";
+  std::vector<std::string> shown;
+  vc.onPoll = [&] {
+    std::string row = vc.rowText(37);
+    if (row.empty() || (!shown.empty() && shown.back() == row)) return;
+    shown.push_back(row);
+    EXPECT_EQ(vc.attrAt(0, 37), kAttrWarning);
+    if (row == stopped) stand.store(kStandPublished | kStandRunning | 0x1 | 0x4);  // itself and task 3
+    else if (row == "Ожидание задач стенда: 3") stand.store(kStandPublished | kStandRunning | kStandBusy);
+    else block->data()[kReleaseOffset] = 1;
+  };
+  serve([](uint8_t* box) { accept(box, 1); });
+  EXPECT_EQ(link->postStep(1, 1, 0, 3), 0);
+  EXPECT_EQ(shown, (std::vector<std::string>{stopped, "Ожидание задач стенда: 3", "Ведущая задача работает с установкой"}));
+  EXPECT_EQ(vc.rowText(37), "");
+  Console::init(nullptr);
 }
 
 TEST(SyncMessages, LoadRequestLayout) {
