@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/application.h"
+#include "channel/channel.h"
 #include "settings/settings.h"
 #include "devlink/dev_link.h"
 #include "platform/console_control.h"
@@ -114,17 +115,29 @@ bool handleInfoArguments(int argc, const char* const* argv) {
   return false;
 }
 
-void reportStartupFailure(long status, const std::string& channelName) {
-  Console::clearLines(0, 1);
+void reportStartupFailure(long status, const std::string& channelName, int taskNumber) {
+  Console::clearLines(0, 4);
+  std::string check;
   if (status >= -19999) {
     Console::print("Ошибка %s невозможно открыть порт.", channelName.c_str());
+    std::string where = channelWhere(channelName);
+    if (where.rfind("ретранслятор", 0) == 0)
+      check = "Проверьте " + where + ": включён ли он и доступен ли по сети.\nАдрес спрашивается при запуске, когда в строке Task_" +
+              std::to_string(taskNumber) + " файла QS_ADD/common.sch порт 0.";
+    else
+      check = "Проверьте " + where + ": подключён ли он и не занят ли другой программой.\nПорт задаёт строка Task_" +
+              std::to_string(taskNumber) + " файла QS_ADD/common.sch.";
   } else if (status >= -29999) {
     Console::print("Ошибка инициализации протокола Dev.");
   } else if (status >= -39999) {
     Console::print("Ошибка инициализации регистров Dev.");
+    check = "Проверьте строки файла QS_ADD/reg_7758_1.txt (образец - в samples/QS_ADD).";
   } else {
     Console::print("Ошибка(%ld) инициализации Dev.", status);
+    check = "Проверьте, что есть файл QS_ADD/reg_7758_1.txt (образец - в samples/QS_ADD).";
   }
+  if (!check.empty()) Console::print("\n%s", check.c_str());
+  Console::print("\nНажмите любую клавишу.");
   Console::readKey();
 }
 
@@ -177,8 +190,9 @@ int runEntry(int argc, char** argv) {
     link = std::make_unique<DevLink>(params.deviceAddress, params.channelName, 115200,
                                      settingsPath("reg_7758_1.txt"));
     if (link->initStatus < 0) {
-      reportStartupFailure(link->initStatus, params.channelName);
-      return 0;
+      // Ended because it cannot do its work: a launcher or script sees it.
+      reportStartupFailure(link->initStatus, params.channelName, params.taskNumber);
+      return kStartupFailed;
     }
   }
 

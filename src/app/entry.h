@@ -44,8 +44,11 @@ class ZuController;
 // automatic work on.
 void installationPortStep(ZuController& zu);
 
-// The start-up failure message for a device-link status (waits for a key).
-void reportStartupFailure(long status, const std::string& channelName);
+// The start-up failure message for a device-link status and what to check
+// (the port or relay of task `taskNumber`, the register file); waits for a
+// key. The program then ends with kStartupFailed.
+void reportStartupFailure(long status, const std::string& channelName, int taskNumber);
+inline constexpr int kStartupFailed = 1;
 
 // Slave mode: Ctrl+C, Ctrl+Break and closing the console tell the master
 // that this task leaves. Returns false so that the default handling follows.

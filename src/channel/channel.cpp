@@ -7,6 +7,7 @@
 #include "console/bytes.h"
 #include "channel/serial_channel.h"
 #include "channel/tcp_channel.h"
+#include "platform/serial_port.h"
 #include "platform/time.h"
 
 namespace qs {
@@ -41,19 +42,49 @@ int baudIndexOf(int baud) {
   return -1;
 }
 
-std::unique_ptr<Channel> createChannel(const std::string& name, int baud) {
-#ifndef _WIN32
-  if (!name.empty() && name[0] == '/') return std::make_unique<SerialChannel>(name, baud);
-#endif
-  if (name.size() >= 8) return std::make_unique<TcpChannel>(name);
+namespace {
+
+// The number of a "COMn" name (digits after "COM", or the digits of the name).
+long comNumber(const std::string& name) {
   const char* digits = name.c_str();
   const char* com = std::strstr(digits, "COM");
   if (com == nullptr) com = std::strstr(digits, "com");
   if (com != nullptr) digits = com + 3;
-  long number = decimalValue(digits);
+  return decimalValue(digits);
+}
+
+bool devicePathName(const std::string& name) {
+#ifndef _WIN32
+  return !name.empty() && name[0] == '/';
+#else
+  (void)name;
+  return false;
+#endif
+}
+
+std::string comPath(long number) {
   char path[32];
   std::snprintf(path, sizeof path, "\\\\.\\COM%u", static_cast<unsigned>(number));
-  return std::make_unique<SerialChannel>(path, baud);
+  return path;
+}
+
+}  // namespace
+
+std::unique_ptr<Channel> createChannel(const std::string& name, int baud) {
+  if (devicePathName(name)) return std::make_unique<SerialChannel>(name, baud);
+  if (name.size() >= 8) return std::make_unique<TcpChannel>(name);
+  return std::make_unique<SerialChannel>(comPath(comNumber(name)), baud);
+}
+
+std::string channelWhere(const std::string& name) {
+  if (devicePathName(name)) return "порт " + name;
+  if (name.size() >= 8) return "ретранслятор " + name;
+  long number = comNumber(name);
+  std::string where = "порт COM" + std::to_string(number);
+#ifndef _WIN32
+  where += " (" + platform::serialDevicePath(comPath(number)) + ")";
+#endif
+  return where;
 }
 
 }  // namespace qs

@@ -75,5 +75,9 @@ int baudIndexOf(int baud);
 // number. On POSIX a name beginning with '/' is a serial device path
 // whatever its length. Never null; the result says in isOpen whether it opened.
 std::unique_ptr<Channel> createChannel(const std::string& name, int baud);
+// What createChannel makes of a name, for the operator: "ретранслятор
+// 10.0.0.5:4001", "порт COM3" (on Linux with the path it opens, "порт COM3
+// (/dev/ttyS2)").
+std::string channelWhere(const std::string& name);
 
 }  // namespace qs

@@ -415,6 +415,8 @@ void clearLines(int row, int count) { clearBand(row, count, 77); }
 
 void clearLinesWide(int row, int count) { clearBand(row, count, 96); }
 
+void clearBeside(int row, int count) { clearBand(row, count, 80); }
+
 int readLine(const char* prompt, int maxLen, char* dest, size_t destSize) {
   printText(prompt);
   std::string text;

@@ -95,6 +95,8 @@ void printText(const char* text);
 // keep what they show (the installation panel stands there).
 void clearLines(int row, int count);
 void clearLinesWide(int row, int count);
+// Blanks columns 0-79: a work area whose rows reach up to the panel.
+void clearBeside(int row, int count);
 
 // Line editor: prints the prompt, takes up to maxLen bytes (at most 255 and
 // what `dest` holds), echoes them. Left, Right, Home and End move in the

@@ -65,7 +65,8 @@ int MeterMenu::run() {
   for (;;) {
     Console::clearLines(2, 18);
     for (const char* line : kMenuLines) {
-      if (std::strstr(line, "<9>") != nullptr && verificationOffered()) Console::print("%s", "\r\n <8>  - Поверка.");
+      if (std::strstr(line, "<9>") != nullptr && verificationOffered())
+        Console::print("%s", verificationMenuLine());
       Console::print("%s", line);
     }
     int key = Console::readKey();
@@ -80,7 +81,7 @@ int MeterMenu::run() {
       case '7': changeAddressBySerial(); break;
       case '9': correctTime(); break;
       case '8':
-        if (verificationOffered()) verification();
+        if (verificationOffered()) installationThenVerification();
         break;
       case 'T': case 't':
         Console::clearLines(37, 1);

@@ -77,6 +77,10 @@ class MeterMenu {
   int verification();
   // Whether key 8 is offered: a slave, or an installation switched on.
   bool verificationOffered() const;
+  // Key 8: an installation that did not answer at start-up is looked for
+  // again first (its panel then shows), then the run.
+  int installationThenVerification();
+  const char* verificationMenuLine() const;
 
   int scanned = 0;
   char scanList[kScanEntries][kScanEntryLength] = {};

@@ -71,6 +71,15 @@ std::vector<Programme> programmes(const std::string& path) {
 
 bool escPressed() { return Console::keyPending() && Console::readKey() == kKeyEsc; }
 
+// A bench of its own shows the installation's panel at column 80: its run
+// keeps to columns 0-79. A stand's bench has the whole width.
+bool panelBeside(const ZuController& zu) { return !(zu.sync != nullptr && zu.isSlave()); }
+void clearWork(const ZuController& zu, int row, int count) {
+  if (panelBeside(zu)) Console::clearBeside(row, count);
+  else Console::clearLinesWide(row, count);
+}
+size_t workCells(const ZuController& zu) { return panelBeside(zu) ? 79 : 99; }
+
 // A number that does not fit its column shows as #s (the records keep it
 // whole), so that a row never reaches into the installation's panel.
 std::string inColumn(const std::string& number, int width) {
@@ -299,7 +308,28 @@ records::RunInfo MeterMenu::runInfo(const std::string& key, int identity) {
 }
 
 bool MeterMenu::verificationOffered() const {
-  return zu_ != nullptr && (zu_->isSlave() || (zu_->channel && zu_->channel->isOpen && zu_->autoOn));
+  return zu_ != nullptr && (zu_->isSlave() || (zu_->channel && zu_->channel->isOpen && zu_->autoOn) ||
+                            !zu_->missingPort.empty());
+}
+
+const char* MeterMenu::verificationMenuLine() const {
+  return zu_->missingPort.empty() || zu_->isSlave() ? "\r\n <8>  - Поверка."
+                                                    : "\r\n <8>  - Поверка (ЭУ7125М не обнаружен: искать снова).";
+}
+
+int MeterMenu::installationThenVerification() {
+  if (!zu_->missingPort.empty() && !zu_->isSlave()) {
+    std::string port = zu_->missingPort;
+    if (!zu_->findAgain()) {
+      Console::clearLines(15, 1);
+      Console::clearLines(19, 3);
+      Console::print("\nЭУ7125М не обнаружен (%s): проверьте питание установки и кабель.\n", port.c_str());
+      Console::print("Порт установки задаёт строка Port_ZU файла QS_ADD/common.sch.");
+      return -1;
+    }
+    Console::clearLines(15, 1);
+  }
+  return verification();
 }
 
 namespace {
@@ -405,7 +435,7 @@ void laboratoryInto(records::RunInfo* info) {
 }  // namespace
 
 int MeterMenu::verification() {
-  Console::clearLinesWide(19, 18);
+  clearWork(*zu_, 19, 18);
   // A bench whose stand master has ended can verify nothing until it joins
   // the next one (started again from that master).
   auto masterGone = [this] { return zu_->sync != nullptr && zu_->isSlave() && zu_->sync->masterGone(); };
@@ -416,7 +446,7 @@ int MeterMenu::verification() {
   // No run starts on a reference installation past its calibration.
   std::string refusal = referenceRefusal(settingsPath("common.sch"), todayText());
   if (!refusal.empty()) {
-    Console::print("\n%s\n", fitted(refusal, 99).c_str());
+    Console::print("\n%s\n", fitted(refusal, workCells(*zu_)).c_str());
     return -1;
   }
   Laboratory lab;
@@ -435,21 +465,21 @@ int MeterMenu::verification() {
     Console::print(" <%u>  %s %s\n", static_cast<unsigned>(i + 1), list[i].key.c_str(), list[i].title.c_str());
   int key = Console::readKey();
   if (key < '1' || key >= '1' + static_cast<int>(list.size() < 9 ? list.size() : 9)) {
-    Console::clearLinesWide(19, 18);
+    clearWork(*zu_, 19, 18);
     return kKeyEsc;
   }
   const Programme& p = list[static_cast<size_t>(key - '1')];
-  Console::clearLinesWide(19, 18);
+  clearWork(*zu_, 19, 18);
   if (askOperatorAndConditions() == kKeyEsc) {
-    Console::clearLinesWide(19, 18);
+    clearWork(*zu_, 19, 18);
     return kKeyEsc;
   }
   bool byGroup = sameKey(p.key, "Ver_Vrf");
   int r = zu_->loadProgramme(settingsPath("common.sch"), p.key, p.identity, byGroup ? 1 : 0, 1);
-  Console::clearLinesWide(19, 18);
+  clearWork(*zu_, 19, 18);
   if (r == kKeyEsc) return kKeyEsc;
   if (r != 0) {
-    if (!zu_->programmeError.empty()) Console::print("\n%s\n", fitted(zu_->programmeError, 99).c_str());
+    if (!zu_->programmeError.empty()) Console::print("\n%s\n", fitted(zu_->programmeError, workCells(*zu_)).c_str());
     else Console::print("\nОшибка загрузки программы поверки (%d).\n", r);
     return r;
   }
@@ -459,7 +489,7 @@ int MeterMenu::verification() {
   meter.reactive = zu_->getMode() == 1;
   std::string typeLine, note, error;
   if (!runMeterOf(p, deviceTypeName(link_.cachedDeviceType), &meter, &typeLine, &note, &error)) {
-    Console::print("\n%s\n", fitted(error, 99).c_str());
+    Console::print("\n%s\n", fitted(error, workCells(*zu_)).c_str());
     return -1;
   }
   records::RunInfo info = runInfo(p.key, p.identity);
@@ -500,14 +530,14 @@ int MeterMenu::verification() {
     bool offer = standalone && !repeat.empty() && result != kKeyEsc;
     if (offer) end += " <1> повторить: " + std::to_string(repeat.size());
     Console::gotoXY(0, 36);
-    Console::print("%s", fitted(end, standalone ? 79 : 99).c_str());
+    Console::print("%s", fitted(end, workCells(*zu_)).c_str());
     if (Console::readKey() != '1' || !offer) break;
-    Console::clearLinesWide(19, 18);
+    clearWork(*zu_, 19, 18);
     points = repeat;
     info.started = records::nowStamp();
     ++repeatRound;
   }
-  Console::clearLinesWide(19, 18);
+  clearWork(*zu_, 19, 18);
   return result;
 }
 
@@ -562,7 +592,7 @@ int MeterMenu::askOperatorAndConditions() {
 int MeterMenu::runPoints(const std::vector<TestPoint>& points, records::RunRecorder& recorder, const RunMeter& meter,
                          RunTopLine& top, std::vector<TestPoint>* repeat, std::string* notMeasured) {
   auto masterGone = [this] { return zu_->sync != nullptr && zu_->isSlave() && zu_->sync->masterGone(); };
-  bool besidePanel = !(zu_->sync != nullptr && zu_->isSlave());
+  bool besidePanel = panelBeside(*zu_);
   int channelWidth = besidePanel ? 8 : 9;
   top.show(recorder);
   Console::print(besidePanel ? "\n N     U       I      PF   Ф    Среднее   Канал 1  Канал 2  Канал 3\n"
@@ -590,7 +620,7 @@ int MeterMenu::runPoints(const std::vector<TestPoint>& points, records::RunRecor
     top.show(recorder);
     if (result != 0) break;
     if (shown == 15) {  // the table keeps to the work area
-      Console::clearLinesWide(21, 15);
+      clearWork(*zu_, 21, 15);
       shown = 0;
     }
     Console::gotoXY(0, 21 + shown++);

@@ -110,6 +110,12 @@ class ZuController {
   // Uses a channel made elsewhere (a simulated installation in tests).
   int open(std::unique_ptr<Channel> channel);
   int toggleAuto(const char* portName);
+  // The port ("COM5") where automatic work was switched on and the
+  // installation did not answer: its panel says so, and a bench may look
+  // for it again. "" when it answered or was never sought.
+  std::string missingPort;
+  // Looks again for the installation that did not answer; true once it has.
+  bool findAgain();
   int reset();
   void close();
   void sendKeys(const std::string& keys);

@@ -456,6 +456,11 @@ int ZuController::toggleAuto(const char* portName) {
     channel->close();
     Console::clearLines(15, 1);
     Console::print("Прибор ЭУ7125М не обнаружен!");
+    // The panel's place says so for as long as it is missing.
+    missingPort = portName != nullptr ? portName : "";
+    while (!missingPort.empty() && missingPort.back() == ':') missingPort.pop_back();
+    panel(19, "ЭУ7125М            ");
+    panel(20, ("не обнаружен (" + missingPort.substr(0, 5) + ")").c_str());
     return -1;
   };
   if (r == 0xE5) {
@@ -473,7 +478,15 @@ int ZuController::toggleAuto(const char* portName) {
   if (reset() == -1) return notFound();
   Console::clearLines(15, 1);
   Console::print("Режим автоматической работы с прибором ЭУ7125М включен!");
+  missingPort.clear();
   return 0;
+}
+
+bool ZuController::findAgain() {
+  if (missingPort.empty()) return true;
+  std::string name = missingPort + ":";
+  autoOn = 0;
+  return toggleAuto(name.c_str()) == 0 && autoOn != 0;
 }
 
 bool ZuController::startReader() {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# qs.exe as an operator uses it: the channel prompt answered with a TCP
-# relay, current values, a three-day profile written to a listing file whose
+# qs.exe as an operator uses it: the channel prompt answered with a relay
+# that refuses (what to check, status 1) and then with a TCP relay, current values, a three-day profile written to a listing file whose
 # name was corrected with the cursor keys, the telemechanics views by F1, F2,
 # F4 and F6 and back by F3, and Esc ending it with status 0. The listing is
 # byte for byte the one the Linux program writes for the same device.
@@ -38,6 +38,19 @@ rm -f "$WORK/relay.port"
 "$DEVSIM" --tcp 0 --ready-file "$WORK/relay.port" --serial 00A001 --clock "$clock" >"$WORK/relay.log" 2>&1 &
 PIDS+=($!)
 wait_file "$WORK/relay.port" 10
+
+# A relay that refuses: the message says what to check, and after a key
+# qs.exe ends with status 1, so that a launcher sees it.
+win_start
+wait_for "Введите номер COMx порта или IP:PORT адрес:" 60
+wkeys "t:127.0.0.1:1" Enter
+wait_for "Проверьте ретранслятор 127.0.0.1:1: включён ли он и доступен ли по сети." 30
+wait_for "Нажмите любую клавишу."
+wkeys Enter
+status=$(wait_exit 30)
+[ "$status" = "1" ] || fail "a relay that refused: exit status $status"
+e2e_stop
+
 win_start
 wait_for "Введите номер COMx порта или IP:PORT адрес:" 60
 wkeys "t:127.0.0.1:$(cat "$WORK/relay.port")" Enter

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# A bench whose Port_ZU switches automatic work on finds qs-zusim on the
-# installation port at start-up: the installation is reset (">") and its
-# panel is shown at column 80. Key 8 runs a verification on this bench
+# A bench whose Port_ZU switches automatic work on and finds nothing on the
+# installation port says so in the panel's place and offers key 8 to look
+# again; once qs-zusim is there, key 8 finds it: the installation is reset
+# (">") and its panel is shown at column 80, and the programme list leaves
+# the panel whole. Key 8 runs a verification on this bench
 # alone: without programmes in the settings, with a programme that does not
 # load, with one whose limit field is not a number, with one of 17 points
 # (the table starts again after 15 rows, every point is recorded, and each
@@ -17,26 +19,32 @@ samples="$(cd "$(dirname "$0")/../../samples/QS_ADD" && pwd)"
 cp "$samples/reg_7758_1.txt" "$WORK/QS_ADD/"
 printf 'Task_1:\t3\t21\t\nPort_ZU:\t5\t1\t0\t\n' >"$WORK/QS_ADD/common.sch"
 start_devsim --link "$WORK/QS_ADD/com3"
+
+e2e_start "$QS"
+wait_for "<8>  - Поверка (ЭУ7125М не обнаружен: искать снова)." 30
+[ "$(screen | sed -n 21p | cut -c81-)" = "не обнаружен (COM5)" ] || fail "panel: '$(screen | sed -n 21p)'"
+keys 8
+wait_for "ЭУ7125М не обнаружен (COM5): проверьте питание установки и кабель." 30
+wait_for "Порт установки задаёт строка Port_ZU файла QS_ADD/common.sch."
+wait_for "<8>  - Поверка (ЭУ7125М не обнаружен: искать снова)."
 "$ZUSIM" --link "$WORK/QS_ADD/com5" --keys "$WORK/zu.keys" --ready-file "$WORK/zusim.ready" --report-ms 50 \
   --never 8IP --never-while "$WORK/stuck" >"$WORK/zusim.log" 2>&1 &
 PIDS+=($!)
 wait_file "$WORK/zusim.ready" 10
-
-e2e_start "$QS"
-wait_for "<Esc> - Выход."
-wait_for "ЭУ7125М"
+keys 8
+wait_for "Нет программ поверки (Ver, Ver_Vrf) в настройках." 30
 [ "$(screen | sed -n 20p | cut -c81-)" = "ЭУ7125М" ] || fail "panel: '$(screen | sed -n 20p)'"
 wait_file "$WORK/zu.keys" 5 '>'
 
 menu_ready() { wait_for "<8>  - Поверка."; }
 menu_ready
-keys 8
-wait_for "Нет программ поверки (Ver, Ver_Vrf) в настройках."
-menu_ready
 # A programme whose file is not there.
 printf 'Task_1:\t3\t21\t\nPort_ZU:\t5\t1\t0\t\nVer:\t1\t2\t3\tE2E\tprog.txt\t\n' >"$WORK/QS_ADD/common.sch"
 keys 8
 wait_for " <1>  Ver E2E"
+# The list keeps to the left of the panel: its title and its line stay whole.
+[ "$(screen | sed -n 20p | cut -c81-)" = "ЭУ7125М" ] || fail "panel under the list: '$(screen | sed -n 20p)'"
+[ "$(screen | sed -n 23p | cut -c81-)" = "-----------------" ] || fail "panel line under the list: '$(screen | sed -n 23p)'"
 keys 1
 wait_for "Ошибка загрузки программы поверки"
 menu_ready

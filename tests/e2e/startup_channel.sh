@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # qs builds the bench's device link at start-up: a serial port named by
 # Task_1 (QS_ADD/com7 linked to a pseudo-terminal) at 115200 8N1 raw, a TCP
-# relay typed at the prompt; a port it cannot open and a register file that
-# is missing or malformed end it with their messages after a key.
+# relay typed at the prompt; a port or a relay it cannot open and a register
+# file that is missing or malformed end it with their messages, what to
+# check, and a status that is not 0 after a key.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 e2e_init "$1" "$2"
@@ -38,15 +39,32 @@ status=$(wait_exit)
 [ "$status" = "0" ] || fail "TCP start-up ended with $status"
 tmux -L "$SOCK" kill-server
 
-# A port that cannot be opened: the message names the channel, a key ends qs.
+# A port that cannot be opened: the message names the channel and where to
+# look, a key ends qs with status 1.
 rm -f "$WORK/exit"
 printf 'Task_1:\t8\t21\t\n' >"$WORK/QS_ADD/common.sch"
 ln -sf "$WORK/no-such-device" "$WORK/QS_ADD/com8"
 e2e_start "$QS"
 wait_for "Ошибка COM8: невозможно открыть порт."
+wait_for "Проверьте порт COM8 (QS_ADD/com8): подключён ли он и не занят ли другой программой."
+wait_for "Порт задаёт строка Task_1 файла QS_ADD/common.sch."
+wait_for "Нажмите любую клавишу."
 keys x
 status=$(wait_exit)
-[ "$status" = "0" ] || fail "failed start-up ended with $status"
+[ "$status" = "1" ] || fail "failed start-up ended with $status"
+tmux -L "$SOCK" kill-server
+
+# A relay that refuses the connection: the same, naming the relay.
+rm -f "$WORK/exit"
+printf 'Task_1:\t0\t21\t\n' >"$WORK/QS_ADD/common.sch"
+e2e_start "$QS"
+wait_for "IP:PORT"
+keys "127.0.0.1:1" Enter
+wait_for "Проверьте ретранслятор 127.0.0.1:1: включён ли он и доступен ли по сети"
+wait_for "Нажмите любую клавишу."
+keys x
+status=$(wait_exit)
+[ "$status" = "1" ] || fail "failed relay start-up ended with $status"
 tmux -L "$SOCK" kill-server
 
 # The register file: missing, then malformed on its third line.
@@ -62,9 +80,10 @@ for case in missing malformed; do
   fi
   e2e_start "$QS"
   wait_for "$want"
+  wait_for "Нажмите любую клавишу."
   keys Enter
   status=$(wait_exit)
-  [ "$status" = "0" ] || fail "$case register file: exit $status"
+  [ "$status" = "1" ] || fail "$case register file: exit $status"
   tmux -L "$SOCK" kill-server
 done
 echo "ok"
