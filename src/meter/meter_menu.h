@@ -42,6 +42,8 @@ class MeterMenu {
     int64_t settlingMs = 0;
     uint32_t readMs = 0;   // from pulse-error measurement on to the last reading
     uint32_t pointMs = 0;  // from the point set to its last reading
+    bool setKnown = false;
+    uint32_t setBegan = 0;  // when the installation began to be set (system tick)
   };
   // What a run knows of the meter it verifies: its catalogue type (none:
   // limits only from the programme), whether the installation measures

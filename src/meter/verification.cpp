@@ -493,6 +493,7 @@ int MeterMenu::verification() {
     return -1;
   }
   records::RunInfo info = runInfo(p.key, p.identity);
+  info.programmeTitle = p.title;
   if (meter.typed) {
     info.meterType = meter.type.name;
     info.meterClass = meter.reactive ? meter.type.reactiveClass : meter.type.activeClass;
@@ -609,8 +610,10 @@ int MeterMenu::runPoints(const std::vector<TestPoint>& points, records::RunRecor
     uint32_t started = platform::tickCount();
     result = measurePoint(tp, meter.measure, &v);
     const char* endedBy = result == 0 ? nullptr : masterGone() ? "программа QS_Master завершилась" : "поверка прервана";
-    records::PointRecord rec =
-        recordOfPoint(tp, zu_->programmeFile, v, platform::tickCount() - started, endedBy, meter);
+    // A point's time counts from the installation beginning to set it, not
+    // from the bench's request (which may have waited for the stand).
+    uint32_t from = v.setKnown ? v.setBegan : started;
+    records::PointRecord rec = recordOfPoint(tp, zu_->programmeFile, v, platform::tickCount() - from, endedBy, meter);
     recorder.point(rec);  // committed before its row is shown (an interrupted point as not measured)
     ++done;
     if (rec.state == records::PointState::Failed || rec.state == records::PointState::NotMeasured)
@@ -652,6 +655,8 @@ int measurePointOn(ZuController& zu, const TestPoint& tp, const MeasureSettings&
   int r = zu_->setTestPoint(tp.number, tp.phases);
   if (r != 0) return r == kKeyEsc ? kKeyEsc : r;
   uint32_t set = platform::tickCount();
+  v->setKnown = true;
+  v->setBegan = zu_->pointSetBegan;
   bool esc = false;
   ValueMark mark = zu_->valueMark();
   if (measure.settlingSeconds > 0) {

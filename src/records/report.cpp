@@ -69,7 +69,10 @@ std::string html(const std::string& s) {
   return out;
 }
 
+// A run's programme by the title its key line gave it; a record without
+// one (an older qs) by its key and identity.
 std::string programmeText(const RunInfo& r) {
+  if (!r.programmeTitle.empty()) return r.programmeTitle;
   std::string out = r.programmeKey;
   appendf(out, " %d", r.programmeId);
   return out;
@@ -177,6 +180,17 @@ bool refusedOutput(const std::string& name, const std::string& db) {
 
 // A copy of the database put in place whole: written beside its name
 // first, so a failed copy leaves nothing half made.
+// A file's name as a full path, in UTF-8 (the name as given when it has none).
+std::string fullPathText(const std::string& name) {
+  std::filesystem::path p;
+  std::error_code ec;
+  if (!pathOfName(name, &p)) return name;
+  std::filesystem::path full = std::filesystem::absolute(p, ec);
+  if (ec) return name;
+  std::u8string text = full.lexically_normal().u8string();
+  return std::string(text.begin(), text.end());
+}
+
 bool copyDatabase(ResultsDb& db, const std::string& name, std::string* error) {
   std::filesystem::path target, temp;
   if (!pathOfName(name, &target) || !pathOfName(name + ".tmp", &temp)) {
@@ -220,15 +234,45 @@ std::string csvIdentifier(const std::string& s) {
   return csvQuoted(formula + "\"");
 }
 
+namespace {
+
+// Text in `width` characters: padded, or cut with an ellipsis.
+std::string column(const std::string& text, size_t width) {
+  size_t chars = 0, at = 0;
+  for (; at < text.size(); ++at) {
+    if ((static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) continue;
+    if (chars == width) break;
+    ++chars;
+  }
+  if (at >= text.size()) return padded(text, width);
+  std::string cut = text.substr(0, at);  // width characters: the last gives way to the ellipsis
+  size_t last = cut.size();
+  while (last > 0 && (static_cast<unsigned char>(cut[--last]) & 0xC0) == 0x80) {
+  }
+  return cut.substr(0, last) + "\xE2\x80\xA6";
+}
+
+// When a run ended, beside its start: the time alone on the same day.
+std::string endShown(const Stamp& started, const Stamp& ended) {
+  if (!ended.known()) return "-";
+  std::string end = localText(ended), start = localText(started);
+  if (end.size() < 16) return end;
+  if (start.compare(0, 10, end, 0, 10) == 0) return end.substr(11, 5);
+  return end.substr(8, 2) + "." + end.substr(5, 2) + " " + end.substr(11, 5);
+}
+
+}  // namespace
+
 std::string runsListing(const std::vector<RunRow>& runs) {
+  // 99 columns: a line of a 100-column console, never wrapped.
   std::string out =
-      "   N  Начало               Конец                Стенд Адрес Номер    Программа          Окончание  Итог            "
-      "Точек\n";
+      "   N Начало           Конец       Стенд Номер    Программа         Окончание Итог            Точек\n";
   for (const RunRow& r : runs) {
-    appendf(out, "%4lld  %-19s  %-19s  %5d  %02Xh  %-8s %-18s %s %s %5d\n", static_cast<long long>(r.id),
-            whenText(r.info.started).c_str(), whenText(r.ended).c_str(), r.info.bench, r.info.address & 0xFF,
-            r.info.serial.empty() ? "-" : r.info.serial.c_str(), programmeText(r.info).c_str(),
-            padded(endText(r.end), 10).c_str(), padded(verdictText(r), 15).c_str(), r.recorded);
+    std::string start = whenText(r.info.started);
+    appendf(out, "%4lld %s %s %5d %s %s %s %s %5d\n", static_cast<long long>(r.id), column(start.substr(0, 16), 16).c_str(),
+            column(endShown(r.info.started, r.ended), 11).c_str(), r.info.bench,
+            column(r.info.serial.empty() ? "-" : r.info.serial, 8).c_str(), column(programmeText(r.info), 17).c_str(),
+            column(endText(r.end), 9).c_str(), column(verdictText(r), 15).c_str(), r.recorded);
   }
   if (runs.empty()) out += "(нет записей)\n";
   return out;
@@ -240,7 +284,8 @@ std::string pointsCsv(const std::vector<ReportRun>& runs) {
       "Прогон;Начало;Конец;Станция;Стенд;Адрес;Серийный номер;Тип;Версия;Программа;Идентификатор;Файл программы;"
       "Окончание;Итог прогона;Место;Точка;U, В;I, А;PF;Нагрузка;Фазы;Среднее;Канал 1;Канал 2;Канал 3;"
       "Время измерения;Длительность, с;Допуск, %;Источник допуска;Итог точки;Причина;Размах 1;Размах 2;Размах 3;"
-      "Отсчётов;Выдержка, с;Импульсов;Предупреждение;Тип счётчика;Класс;Повтор прогона;Измерение\r\n";
+      "Отсчётов;Выдержка, с;Импульсов;Предупреждение;Тип счётчика;Класс;Повтор прогона;Измерение;"
+      "Название программы\r\n";
   for (const ReportRun& rr : runs) {
     const RunRow& r = rr.run;
     std::string head;
@@ -269,7 +314,8 @@ std::string pointsCsv(const std::vector<ReportRun>& runs) {
       appendf(out, "%d;", static_cast<int>(p.readings.size()));
       out += decimal(p.settlingMs / 1000.0, 1) + ";" + (p.pulses >= 0 ? decimal(p.pulses, 1) : "") + ";" +
              csvText(p.warning) + ";" + csvText(r.info.meterType) + ";" + csvText(r.info.meterClass) + ";" +
-             (r.info.retestOf > 0 ? std::to_string(r.info.retestOf) : "") + ";" + csvText(r.info.measure) + "\r\n";
+             (r.info.retestOf > 0 ? std::to_string(r.info.retestOf) : "") + ";" + csvText(r.info.measure) + ";" +
+             csvText(r.info.programmeTitle) + "\r\n";
     }
   }
   return out;
@@ -425,10 +471,10 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
       return sources.size();
     };
     if (!rr.points.empty()) {
-      appendf(out, "<table class=\"points\">\n<thead><tr class=\"head\"><th colspan=\"15\">Протокол № %lld, счётчик № ",
+      appendf(out, "<table class=\"points\">\n<thead><tr class=\"head\"><th colspan=\"16\">Протокол № %lld, счётчик № ",
               static_cast<long long>(r.id));
       out += html(serial) +
-             "</th></tr>\n<tr><th>N</th><th>U, В</th><th>I, А</th><th>PF</th><th>Фазы</th><th>Среднее</th>"
+             "</th></tr>\n<tr><th>N</th><th>U, В</th><th>I, А</th><th>PF</th><th>Нагр.</th><th>Фазы</th><th>Среднее</th>"
              "<th>Канал 1, %</th><th>Канал 2, %</th><th>Канал 3, %</th><th>Размах, %</th>"
              "<th>Допуск, %</th><th>Ист.</th><th>Имп.</th><th>Время</th><th>Итог</th></tr>\n</thead>\n<tbody>\n";
     }
@@ -436,7 +482,7 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
       appendf(out, "<tr><td>%d</td>", p.number);
       out += "<td>" + decimal(p.U, 2) + "</td><td>" + currentText(p.I, ',') + "</td><td>" + decimal(p.PF, 2) +
              "</td>";
-      out += "<td>" + html(p.phases + (p.load.empty() ? "" : " " + p.load)) + "</td>";
+      out += "<td>" + (p.load.empty() ? std::string("-") : html(p.load)) + "</td><td>" + html(p.phases) + "</td>";
       out += "<td>" + (p.averageFresh ? fixed3(p.average, ',') : "нет") + "</td>";
       for (int n = 0; n < 3; ++n) out += "<td>" + (p.channelFresh[n] ? fixed3(p.channel[n], ',') : "нет") + "</td>";
       // The widest spread of the three channels (the CSV has each).
@@ -560,7 +606,21 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
   std::string error;
   std::unique_ptr<ResultsDb> db = ResultsDb::open(path, ResultsDb::Access::Read, &error);
   if (db == nullptr) {
-    say(err, "qs report: база результатов %s не читается: %s\n", path.c_str(), error.c_str());
+    // Where it looked, in full, and how to look elsewhere; SQLite's own
+    // words only as the detail.
+    std::string where = fullPathText(path);
+    std::filesystem::path file;
+    std::error_code ec;
+    if (pathOfName(path, &file) && !std::filesystem::exists(file, ec)) {
+      say(err,
+          "qs report: нет базы результатов %s.\n"
+          "Она пишется в папке, где qs поверяет счётчики (рядом с QS_ADD):\n"
+          "запустите qs report там или укажите файл: qs report --db ПУТЬ\n",
+          where.c_str());
+    } else {
+      say(err, "qs report: база результатов %s не читается (%s).\nУкажите другой файл: qs report --db ПУТЬ\n",
+          where.c_str(), error.c_str());
+    }
     return 1;
   }
   int status = 0;

@@ -67,7 +67,8 @@ CREATE TABLE runs(
   operator TEXT NOT NULL DEFAULT '',
   software TEXT NOT NULL DEFAULT '',
   meter_base REAL NOT NULL DEFAULT 0,
-  meter_transformer INTEGER NOT NULL DEFAULT 0);
+  meter_transformer INTEGER NOT NULL DEFAULT 0,
+  programme_title TEXT NOT NULL DEFAULT '');
 CREATE TABLE points(
   run_id INTEGER NOT NULL REFERENCES runs(id),
   seq INTEGER NOT NULL,
@@ -132,6 +133,10 @@ ALTER TABLE points ADD COLUMN spread3 REAL;
 ALTER TABLE points ADD COLUMN settling_ms INTEGER NOT NULL DEFAULT 0;
 ALTER TABLE points ADD COLUMN pulses REAL;
 ALTER TABLE points ADD COLUMN warning TEXT NOT NULL DEFAULT '';
+)";
+// The third layout brought forward: the programme's title.
+constexpr const char* kFromThirdLayout = R"(
+ALTER TABLE runs ADD COLUMN programme_title TEXT NOT NULL DEFAULT '';
 )";
 constexpr const char* kIndexes = "CREATE INDEX runs_serial ON runs(serial);";
 
@@ -286,7 +291,8 @@ bool bringForward(sqlite3* db, int layout, std::string* error) {
   std::string tables = replaced(kTables, "%READINGS%", kReadings);
   std::string sql = layout == kEmpty ? tables + kIndexes
                     : layout == 0    ? replaced(kFromFirstLayout, "%TABLES%", tables) + kIndexes
-                                     : std::string(kFromSecondLayout) + kReadings;
+                    : layout == 1    ? std::string(kFromSecondLayout) + kReadings + kFromThirdLayout
+                                     : std::string(kFromThirdLayout);
   char pragmas[96];
   std::snprintf(pragmas, sizeof pragmas, "PRAGMA application_id = %d; PRAGMA user_version = %d;", kApplicationId,
                 kSchemaVersion);
@@ -640,8 +646,8 @@ bool ResultsDb::record(const RunInfo& r, int64_t* run, const std::vector<PointRe
                   "meter_class, type_note, measure, retest_of, meter_interval, lab_name, lab_address, "
                   "lab_accreditation, lab_method, temperature_bounds, humidity_bounds, pressure_bounds, "
                   "reference_model, reference_serial, reference_due, temperature, humidity, pressure, operator, "
-                  "software, meter_base, meter_transformer) "
-                  "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+                  "software, meter_base, meter_transformer, programme_title) "
+                  "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
       if (!q.ok()) return fail(db_, error);
       q.text(1, utcText(r.started.utc)).integer(2, r.started.offsetMin).text(3, r.workstation).text(4, r.station);
       q.integer(5, r.bench).integer(6, r.address).text(7, r.serial).text(8, r.deviceType).text(9, r.version);
@@ -654,7 +660,7 @@ bool ResultsDb::record(const RunInfo& r, int64_t* run, const std::vector<PointRe
       q.text(28, r.referenceModel).text(29, r.referenceSerial).text(30, r.referenceDue);
       q.realOrNull(31, r.conditionsKnown, r.temperature).realOrNull(32, r.conditionsKnown, r.humidity);
       q.realOrNull(33, r.conditionsKnown, r.pressure).text(34, r.operatorName).text(35, r.software);
-      q.real(36, r.meterBase).integer(37, r.meterTransformer ? 1 : 0);
+      q.real(36, r.meterBase).integer(37, r.meterTransformer ? 1 : 0).text(38, r.programmeTitle);
       if (!done(db_, q, error)) return false;
       id = sqlite3_last_insert_rowid(db_);
     }
@@ -733,7 +739,7 @@ bool ResultsDb::selectRuns(int64_t onlyId, const std::string& serial, const std:
               "meter_class, type_note, measure, ifnull(retest_of, 0), meter_interval, lab_name, lab_address, "
               "lab_accreditation, lab_method, temperature_bounds, humidity_bounds, pressure_bounds, reference_model, "
               "reference_serial, reference_due, temperature, humidity, pressure, operator, software, meter_base, "
-              "meter_transformer FROM runs "
+              "meter_transformer, programme_title FROM runs "
               "WHERE (?4 < 0 OR id = ?4) AND (?1 = '' OR upper(ltrim(serial, '0')) = upper(ltrim(?1, '0'))) "
               "AND (?2 = '' OR datetime(started, printf('%+d minutes', started_offset)) >= ?2) "
               "ORDER BY id DESC LIMIT ?3");
@@ -766,6 +772,7 @@ bool ResultsDb::selectRuns(int64_t onlyId, const std::string& serial, const std:
     r.info.software = q.columnText(41);
     r.info.meterBase = q.columnReal(42);
     r.info.meterTransformer = q.columnInt(43) != 0;
+    r.info.programmeTitle = q.columnText(44);
     r.id = q.columnInt(0);
     r.info.started = stampOf(q, 1, 2);
     r.ended = stampOf(q, 3, 4);

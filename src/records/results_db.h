@@ -28,7 +28,7 @@ constexpr int32_t kApplicationId = 0x51535244;  // "QSRD"
 // class, how points were measured, every reading of a point with the
 // spread and the meter's pulses, re-tests linked to their first run, the
 // laboratory, reference, conditions, operator and program of each run.
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 constexpr const char* kNewerFileText = "results.db записан более новой версией qs";
 
 // How a point came out. A point is judged when its programme line or its
@@ -94,6 +94,7 @@ struct RunInfo {
   std::string programmeKey;
   int programmeId = 0;
   std::string programmeFile;
+  std::string programmeTitle;  // as its key line names it ("Поверка 0.5S"); "" in older records
   std::string meterType;    // the catalogue's name of the type, "" when none
   std::string meterClass;   // its active class, as the catalogue gives it
   std::string typeNote;     // why no type (or what is wrong with the catalogue)

@@ -110,6 +110,7 @@ bool SyncLink::executeStep(const TaskSlot& t) {
             TestPoint* p = zu->findTestPoint(t.S + 1);
             if (p != nullptr) p->fictPow = 1;
           }
+          publishStepBegan();
           return zu->setTestPoint(t.S + 1, phases) == 0;
         }
       }

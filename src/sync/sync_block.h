@@ -32,6 +32,10 @@ inline constexpr size_t kMailboxBytes = 20;
 // The abort byte of task index i. They sit in the unused head of the block,
 // where they overlap none of the published values.
 inline constexpr size_t kAbortOffset = 32;
+// The master's system tick (ms) when it began to set the installation to
+// the last test point, so that a bench counts a point's time from there and
+// not from its own request (which may have waited for the stand).
+inline constexpr size_t kStepBeganOffset = 44;
 // The release byte of task index i: the master sets it to 1 when it lets a
 // waiting request go, so that a release is never lost between two signals.
 inline constexpr size_t kReleaseOffset = 48;

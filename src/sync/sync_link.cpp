@@ -199,6 +199,17 @@ void SyncLink::publishStand(bool busy) {
   storeWord(view, kStandStateOffset, state);
 }
 
+void SyncLink::publishStepBegan() {
+  if (view != nullptr) storeWord(view, kStepBeganOffset, platform::tickCount() | 1u);
+}
+
+bool SyncLink::stepBegan(uint32_t* tick) const {
+  uint32_t began = view == nullptr ? 0 : loadWord(view, kStepBeganOffset);
+  if (began == 0) return false;  // (a tick is published odd: never 0)
+  *tick = began;
+  return true;
+}
+
 uint32_t SyncLink::standState() const { return view == nullptr ? 0 : loadWord(view, kStandStateOffset); }
 
 namespace {

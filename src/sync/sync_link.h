@@ -153,6 +153,9 @@ class SyncLink : public ZuMaster {
   // A task whose master is gone: the one it joined has ended or another
   // one runs now (before joining: one that published itself and is gone).
   bool masterGone() const override;
+  bool stepBegan(uint32_t* tick) const override;
+  // Master: it begins to set the installation to a test point now.
+  void publishStepBegan();
   // A task that joined: the master it joined, as published in the block.
   void rememberMaster();
 

@@ -76,6 +76,12 @@ class ZuMaster {
   // The master this bench joined has ended (killed, or closed): nothing it
   // asks for will be done.
   virtual bool masterGone() const { return false; }
+  // When the master began to set the installation to the last test point
+  // (system tick); false when it has not said.
+  virtual bool stepBegan(uint32_t* tick) const {
+    (void)tick;
+    return false;
+  }
 };
 
 // Where the controller's operator keys come from: the console, unless the
@@ -110,6 +116,9 @@ class ZuController {
   // Uses a channel made elsewhere (a simulated installation in tests).
   int open(std::unique_ptr<Channel> channel);
   int toggleAuto(const char* portName);
+  // When the installation began to be set to the point that setTestPoint
+  // set last (system tick): here, or at the stand's master.
+  uint32_t pointSetBegan = 0;
   // The port ("COM5") where automatic work was switched on and the
   // installation did not answer: its panel says so, and a bench may look
   // for it again. "" when it answered or was never sought.

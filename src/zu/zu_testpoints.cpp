@@ -81,11 +81,16 @@ TestPoint* ZuController::findTestPoint(int number) {
 }
 
 int ZuController::setTestPoint(int number, int code) {
+  pointSetBegan = platform::tickCount();
   if (isSlave()) {
     int step = stepForPhases(code);
     if (step < 0) return -3000;  // no phases of that code: nothing to ask for
     int r = sync->postStep(sync->programmeVariant(), programmeGroup, number - 1, step);
     if (r == kKeyEsc || r < 0) return r;  // aborted, or refused: the point was not set
+    // The installation began to be set when the master began the step (the
+    // request may have waited for the other benches or for key a).
+    uint32_t began = 0;
+    if (sync->stepBegan(&began) && platform::tickCount() - began < 3600u * 1000u) pointSetBegan = began;
     clearAverage();
     return 0;
   }

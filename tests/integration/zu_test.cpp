@@ -296,6 +296,48 @@ TEST_F(ZuBench, SwitchingModeAsksTheOperator) {
   EXPECT_EQ(zu.mode, 1);
 }
 
+// A stand's bench counts a point's time from the moment its master began to
+// set the installation, not from its own request, which may have waited for
+// key a or for the other benches; a master that says nothing leaves the
+// request's moment.
+TEST(ZuOnAStand, APointIsTimedFromTheMastersSettingNotTheBenchsRequest) {
+  struct Master : ZuMaster {
+    test::FakeClock* clock = nullptr;
+    bool says = true;
+    uint32_t began = 0;
+    bool isSlave() const override { return true; }
+    int programmeVariant() const override { return 0; }
+    void setProgrammeVariant(int) override {}
+    int postStep(int, int, int, int) override {
+      clock->advance(60000);  // the stand stood still for a minute
+      began = clock->now();
+      clock->advance(4000);  // the installation took 4 s to set the point
+      return 0;
+    }
+    int postReset() override { return 0; }
+    int postMode() override { return 0; }
+    int postLoad(const std::string&, int, int, int) override { return 0; }
+    int postIdle() override { return 0; }
+    int postLeaveCalibration() override { return 0; }
+    bool stepBegan(uint32_t* tick) const override {
+      if (says) *tick = began;
+      return says;
+    }
+  };
+  test::FakeClock clock;
+  Master master;
+  master.clock = &clock;
+  ZuController zu;
+  zu.sync = &master;
+  ASSERT_EQ(zu.setTestPoint(1, kPhaseABC), 0);
+  EXPECT_EQ(zu.pointSetBegan, master.began);
+  master.says = false;
+  uint32_t asked = clock.now();
+  ASSERT_EQ(zu.setTestPoint(1, kPhaseABC), 0);
+  EXPECT_EQ(zu.pointSetBegan, asked);
+  zu.sync = nullptr;
+}
+
 // ---- programme files ---------------------------------------------------------------------
 
 class Programmes : public test::ScreenTest {

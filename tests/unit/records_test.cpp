@@ -49,6 +49,9 @@ RunInfo knownRun(int bench, const std::string& serial, const char* started) {
   r.programmeKey = "Ver";
   r.programmeId = 66051;
   r.programmeFile = "QS_ADD/prog.txt";
+  // (A long title, cut in the listing; the run of 012345 is as an older qs
+  // recorded it, without one.)
+  if (serial != "012345") r.programmeTitle = "Поверка по напряжению и току, класс 1";
   r.pid = platform::ownProcessId();
   r.pidMark = platform::processStartMark(r.pid);
   return r;
@@ -429,6 +432,11 @@ TEST(Records, ReportFilesOfAKnownDatabase) {
   EXPECT_EQ(csv, test::readFile(data + "points.csv"));
   EXPECT_EQ(html, test::readFile(data + "protocol.html"));
   EXPECT_EQ(listing, test::readFile(data + "listing.txt"));
+  // Every line of the listing fits a 100-column console without wrapping.
+  for (size_t at = 0, end; (end = listing.find('\n', at)) != std::string::npos; at = end + 1) {
+    std::string line = listing.substr(at, end - at);
+    EXPECT_LE(std::count_if(line.begin(), line.end(), [](char c) { return (c & 0xC0) != 0x80; }), 99) << line;
+  }
 
   // Selections: by serial number however it is written, by the bench's
   // local date (the run of 2026-03-03 12:00 Moscow is 09:00 UTC).
@@ -443,7 +451,12 @@ TEST(Records, ReportFilesOfAKnownDatabase) {
   EXPECT_EQ(run({"--db", path, "--serial", "012345", "--csv", dir.file("one.csv")}), 0);
   std::string one = test::readFile(dir.file("one.csv"));
   EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), 3);  // the head and the run's two points
-  EXPECT_EQ(run({"--db", dir.file("none.db")}), 1);
+  // Without one it says where it looked and how to look elsewhere.
+  std::string said;
+  EXPECT_EQ(run({"--db", dir.file("none.db")}, &said), 1);
+  EXPECT_NE(said.find("нет базы результатов " + std::filesystem::absolute(dir.file("none.db")).lexically_normal().string()),
+            std::string::npos) << said;
+  EXPECT_NE(said.find("qs report --db"), std::string::npos) << said;
 }
 
 // Arguments are read strictly, and no output ever takes the place of the
@@ -755,7 +768,8 @@ TEST(Records, FilesOfEarlierAndLaterVersions) {
   for (const char* c : {"meter_type", "meter_class", "type_note", "measure", "retest_of", "meter_interval", "lab_name",
                         "lab_address", "lab_accreditation", "lab_method", "temperature_bounds", "humidity_bounds",
                         "pressure_bounds", "reference_model", "reference_serial", "reference_due", "temperature",
-                        "humidity", "pressure", "operator", "software", "meter_base", "meter_transformer"})
+                        "humidity", "pressure", "operator", "software", "meter_base", "meter_transformer",
+                        "programme_title"})
     drop += std::string("ALTER TABLE runs DROP COLUMN ") + c + ";";
   for (const char* c : {"spread1", "spread2", "spread3", "settling_ms", "pulses", "warning"})
     drop += std::string("ALTER TABLE points DROP COLUMN ") + c + ";";
@@ -869,7 +883,7 @@ TEST(Records, LostRunsAreFoundOnlyWhereTheyAreLost) {
   record(*db, theirs, {knownPoint(1, 0.25, "0,5")}, nullptr);
   std::string listing;
   ASSERT_EQ(run({"--db", path}, &listing, dir.file("station.id")), 0);
-  EXPECT_NE(listing.find("потеряна   не годен"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("потеряна  не годен"), std::string::npos) << listing;
   EXPECT_NE(listing.find("идёт"), std::string::npos) << listing;  // the other computer's run
   std::vector<RunRow> runs;
   ASSERT_TRUE(db->runs("", "", 0, &runs, &error));
