@@ -67,8 +67,9 @@ dist: deps
 	@cmake --build build-win-release -j$(JOBS) --target qs qs-devsim qs-zusim
 	@bash scripts/dist.sh build-release build-win-release
 
+# qs, qs-devsim and qs-zusim into PREFIX/bin (PREFIX=/usr/local unless given).
 install: build-native
-	@cmake --install $(BUILD)
+	@cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 clean:
 	rm -rf $(BUILD) $(WINBUILD) $(FUZZBUILD) $(ASANBUILD) build-release build-win-release

@@ -6,10 +6,12 @@
 # which keys to press. Esc at the master (or detaching from tmux) ends the
 # demo, and every simulator and window it started goes with it.
 #
-# QS_DEMO_DIR (the folder), QS_DEMO_SOCKET (the tmux server's name),
-# QS_DEMO_ATTACH=0 (wait for the stand to end instead of showing it) and
-# QS_DEMO_QUICK=1 (points take one value as soon as it comes, instead of the
-# laboratory's 30 s a point) let a test drive the same demo.
+# The benches take one value a point (no Measure line), so that a run of the
+# sample programme takes a minute, not the laboratory's 30 s a point.
+#
+# QS_DEMO_DIR (the folder), QS_DEMO_SOCKET (the tmux server's name) and
+# QS_DEMO_ATTACH=0 (wait for the stand to end instead of showing it) let a
+# test drive the same demo.
 set -euo pipefail
 build=${1:-build}
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,8 +28,7 @@ cp "$root/samples/QS_ADD/"* "$demo/QS_ADD/"
 {
   printf '## Demo stand: bench 1 on QS_ADD/com3, bench 2 on QS_ADD/com4, the installation on QS_ADD/com5.\n'
   printf 'Task_1:\t3\t21\t\nTask_2:\t4\t22\t\nPort_ZU:\t5\t1\t0\t\n'
-  grep -v -e '^Task_' -e '^Port_ZU' "$root/samples/QS_ADD/common.sch" |
-    if [ "${QS_DEMO_QUICK:-0}" = 1 ]; then grep -v '^Measure'; else cat; fi
+  grep -v -e '^Task_' -e '^Port_ZU' -e '^Measure' "$root/samples/QS_ADD/common.sch"
 } >"$demo/QS_ADD/common.sch"
 # The operator's name is offered and the day's conditions are known, so a
 # run starts at key 8, a programme and Enter.

@@ -12,7 +12,7 @@ root="$(cd "$(dirname "$0")/../.." && pwd)"
 demo="$WORK/stand"
 SOCK="qs-demo-e2e-$$"
 SOCKS+=("$SOCK")
-QS_DEMO_DIR="$demo" QS_DEMO_SOCKET="$SOCK" QS_DEMO_ATTACH=0 QS_DEMO_QUICK=1 \
+QS_DEMO_DIR="$demo" QS_DEMO_SOCKET="$SOCK" QS_DEMO_ATTACH=0 \
   bash "$root/scripts/demo-stand.sh" "$(dirname "$QS")" >"$WORK/demo.log" 2>&1 &
 script=$!
 PIDS+=($script)
