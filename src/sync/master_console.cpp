@@ -66,6 +66,16 @@ bool KeyHandoff::escPressed() {
 }
 
 int KeyHandoff::waitKey() {
+  // Meanwhile the benches are told that the stand waits for this key.
+  struct Asking {
+    const std::function<void(bool)>& said;
+    explicit Asking(const std::function<void(bool)>& s) : said(s) {
+      if (said) said(true);
+    }
+    ~Asking() {
+      if (said) said(false);
+    }
+  } asking(onAsk);
   std::unique_lock<std::mutex> lock(m_);
   if (!open_ && !closed_) {
     lock.unlock();

@@ -57,10 +57,7 @@ int SyncLink::loadForSlot(const TaskSlot& t) {
   return zu->loadProgramme(settingsPath("common1.sch"), t.programmeName, t.programmeId, t.T, t.A);
 }
 
-int SyncLink::operatorKey() {
-  publishStand(true);  // the benches wait for the master's operator
-  return keys.waitKey();
-}
+int SyncLink::operatorKey() { return keys.waitKey(); }
 
 bool SyncLink::pulseOnAt(int number) {
   TestPoint* point = zu->findTestPoint(number);

@@ -53,6 +53,7 @@ SyncMessage byteMessage(uint8_t type, uint8_t value) { return SyncMessage{type, 
 
 std::string standWaitText(uint32_t state, int ownIndex) {
   if ((state & kStandPublished) == 0) return "";
+  if ((state & kStandAsks) != 0) return "Ожидание оператора ведущей задачи (сообщение на её экране)";
   if ((state & kStandRunning) == 0) return "Ожидание запуска стенда (клавиша A на ведущей задаче)";
   if ((state & kStandBusy) != 0) return "Ведущая задача работает с установкой";
   std::string tasks;

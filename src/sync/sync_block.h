@@ -109,12 +109,14 @@ class MailboxState {
 };
 
 // The stand as its master publishes it: whether it runs (key a), whether
-// the master works on the installation or waits for its operator, and which
+// the master works on the installation, whether it waits for its
+// operator's key (a message on its screen), and which
 // active tasks hold the others back (bit i: task index i has not asked for
 // what the waiting ones wait for). 0: nothing published (no master yet).
 inline constexpr uint32_t kStandPublished = 1u << 31;
 inline constexpr uint32_t kStandRunning = 1u << 30;
 inline constexpr uint32_t kStandBusy = 1u << 29;
+inline constexpr uint32_t kStandAsks = 1u << 28;  // the master waits for its operator's key
 inline constexpr uint32_t kStandTaskMask = (1u << 9) - 1;
 // What a task of index `ownIndex` that waits shows on its status row: the
 // stand stopped, the master at work, the tasks it waits for, or "" (nothing

@@ -42,6 +42,7 @@ SyncLink::SyncLink(const std::string& path, DevLink* device, ZuController* contr
     : programPath(path), zu(controller), dev(device), stand(standName) {
   variant = device != nullptr ? static_cast<uint8_t>(device->initStatus) : 0;
   giveUp = [this] { return role == 1 && operatorGaveUp(); };
+  keys.onAsk = [this](bool asking) { publishStand(true, asking); };
   init(kBlockName + stand, kSyncBlockSize);
 }
 
@@ -186,9 +187,10 @@ void SyncLink::publishMaster(bool present) {
   storeWord(view, kMasterPidOffset, pid);
 }
 
-void SyncLink::publishStand(bool busy) {
-  if (view == nullptr) return;
-  uint32_t state = kStandPublished | (running != 0 ? kStandRunning : 0) | (busy ? kStandBusy : 0);
+void SyncLink::publishStand(bool busy, bool asks) {
+  if (view == nullptr || role == 1) return;  // only the master says it
+  uint32_t state = kStandPublished | (running != 0 ? kStandRunning : 0) | (busy ? kStandBusy : 0) |
+                   (asks ? kStandAsks : 0);
   {
     std::lock_guard<std::recursive_mutex> held(slotsLock);
     for (int i = 0; i < kMaxTasks; ++i) {

@@ -50,6 +50,8 @@ class KeyHandoff : public ZuKeys {
   bool escPressed() override;
   // Master thread: waits for the next key; Esc once the console has ended.
   int waitKey() override;
+  // Told when the master's thread begins (true) and ends waiting for a key.
+  std::function<void(bool)> onAsk;
   // Master thread: works on the installation (Esc is then its) or not.
   void setBusy(bool busy);
   // Console thread: it reads the keys from now on / reads no more. Without
@@ -160,8 +162,9 @@ class SyncLink : public ZuMaster {
   void rememberMaster();
 
   // Master: publishes what the stand waits for (see StandState); `busy`
-  // while it works on the installation or waits for its operator.
-  void publishStand(bool busy = false);
+  // while it works on the installation, `asks` while it waits for its
+  // operator's key.
+  void publishStand(bool busy = false, bool asks = false);
   // Task: the stand as its master last published it.
   uint32_t standState() const;
 

@@ -127,6 +127,8 @@ TEST_F(Scheduling, AModeSwitchWaitsForTheOperatorsKeyFromTheConsole) {
   auto operatorPresses = [this](int key) {
     return std::thread([this, key] {
       for (int i = 0; i < 5000 && !link->keys.waitingForKey(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      // (The benches are told what the stand waits for.)
+      EXPECT_EQ(standWaitText(link->standState(), 1), "Ожидание оператора ведущей задачи (сообщение на её экране)");
       EXPECT_TRUE(link->keys.offer(key));
     });
   };
