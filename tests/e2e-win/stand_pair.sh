@@ -4,7 +4,9 @@
 # kernel objects (mutex, semaphore, events, the block file). The bench
 # registers and shows in the master's task table and runs a two-point
 # verification on the installation the master drives. In a second run the
-# installation keeps failing a point; the bench gives up (and waits for the
+# bench asks before the stand is started and says that it waits for key a,
+# then the installation keeps failing a point (the bench says that the
+# master works on it); the bench gives up (and waits for the
 # busy master's answer, holding the stand's mutex) and its Windows process is
 # ended from outside: the master frees its slot and goes on, and a bench
 # started again takes the abandoned mutex over and registers in the slot.
@@ -80,15 +82,19 @@ for _ in $(seq 100); do [ "$(tail -c 1 "$WORK/zu.keys")" = ">" ] && break; sleep
 
 # The second run: the master works on a point that keeps failing, and the
 # bench's operator gives up; its process is then ended from outside.
+# The bench asks first: its bottom row says that the stand waits for key a
+# at the master, and then that the master works on the installation.
 bkeys b1 Enter
 wait_win b1 "<8>  - Поверка."
-wkeys 't:a'
-wait_for "( Start )"
 touch "$WORK/stuck"
 bkeys b1 't:8'
 wait_win b1 "Программы поверки:"
 bkeys b1 't:1'
+wait_win b1 "Ожидание запуска стенда (клавиша A на ведущей задаче)" 30
+wkeys 't:a'
+wait_for "( Start )"
 wait_for "Error ZU:" 60
+wait_win b1 "Ведущая задача работает с установкой" 20
 bkeys b1 Esc
 sleep 2  # (the bench leaves the run: it waits for the busy master, holding the mutex)
 bench=$(bench_process) || fail "no process of the bench"
