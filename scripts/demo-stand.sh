@@ -56,7 +56,7 @@ for f in devsim1 devsim2 zusim; do
   [ -f $f.ready ] || { echo "${f%[12]} did not start:" >&2; cat $f.log >&2; exit 1; }
 done
 
-hint='Ведущая (окно 0): 2, затем a.  Места QS_S1, QS_S2 (Ctrl-b 1, Ctrl-b 2): 8, 1, Enter.  Выход: Esc на ведущей.'
+hint='Ведущая (окно 0): 2, затем a.  Места (Ctrl-b 1, Ctrl-b 2): 8, 1, Enter.  Выход: Esc на ведущей.'
 # The master starts its benches as windows of this tmux server; when it
 # ends, the server goes and with it the benches.
 unset TMUX
