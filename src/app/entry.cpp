@@ -121,7 +121,7 @@ void reportStartupFailure(long status, const std::string& channelName, int taskN
   if (status >= -19999) {
     Console::print("Ошибка %s невозможно открыть порт.", channelName.c_str());
     std::string where = channelWhere(channelName);
-    if (where.rfind("ретранслятор", 0) == 0)
+    if (relayName(channelName))
       check = "Проверьте " + where + ": включён ли он и доступен ли по сети.\nАдрес спрашивается при запуске, когда в строке Task_" +
               std::to_string(taskNumber) + " файла QS_ADD/common.sch порт 0.";
     else

@@ -70,15 +70,17 @@ std::string comPath(long number) {
 
 }  // namespace
 
+bool relayName(const std::string& name) { return !devicePathName(name) && name.size() >= 8; }
+
 std::unique_ptr<Channel> createChannel(const std::string& name, int baud) {
   if (devicePathName(name)) return std::make_unique<SerialChannel>(name, baud);
-  if (name.size() >= 8) return std::make_unique<TcpChannel>(name);
+  if (relayName(name)) return std::make_unique<TcpChannel>(name);
   return std::make_unique<SerialChannel>(comPath(comNumber(name)), baud);
 }
 
 std::string channelWhere(const std::string& name) {
   if (devicePathName(name)) return "порт " + name;
-  if (name.size() >= 8) return "ретранслятор " + name;
+  if (relayName(name)) return "ретранслятор " + name;
   long number = comNumber(name);
   std::string where = "порт COM" + std::to_string(number);
 #ifndef _WIN32

@@ -79,5 +79,7 @@ std::unique_ptr<Channel> createChannel(const std::string& name, int baud);
 // 10.0.0.5:4001", "порт COM3" (on Linux with the path it opens, "порт COM3
 // (/dev/ttyS2)").
 std::string channelWhere(const std::string& name);
+// Whether createChannel makes a TCP relay's channel of a name.
+bool relayName(const std::string& name);
 
 }  // namespace qs

@@ -71,6 +71,23 @@ void appendUtf8(std::string& out, char32_t cp) {
   }
 }
 
+size_t characterCount(std::string_view text) {
+  size_t count = 0;
+  for (unsigned char c : text) count += (c & 0xC0) != 0x80;
+  return count;
+}
+
+std::string fittedText(const std::string& text, size_t count) {
+  size_t at = 0, shown = 0;
+  while (at < text.size() && shown < count) {
+    char32_t cp;
+    size_t n = decodeUtf8(text.data() + at, text.size() - at, &cp);
+    at += n == 0 ? 1 : n;
+    ++shown;
+  }
+  return text.substr(0, at);
+}
+
 size_t decodeUtf8(const char* p, size_t size, char32_t* codePoint) {
   if (size == 0) return 0;
   auto b = [p](size_t i) { return static_cast<unsigned char>(p[i]); };

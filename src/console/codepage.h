@@ -16,6 +16,11 @@ size_t decodeUtf8(const char* p, size_t size, char32_t* codePoint);
 
 bool isValidUtf8(std::string_view text);
 
+// How many characters a UTF-8 text shows (its bytes that begin a character).
+size_t characterCount(std::string_view text);
+// A UTF-8 text cut to at most `count` characters.
+std::string fittedText(const std::string& text, size_t count);
+
 std::string cp1251ToUtf8(std::string_view text);
 // Characters that Windows-1251 lacks become '?'.
 std::string utf8ToCp1251(std::string_view text);

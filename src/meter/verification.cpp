@@ -116,9 +116,6 @@ std::string recordsLine(const records::RunRecorder& recorder) {
   return line + ": ждёт записи прогон";
 }
 
-// A text cut to at most `cells` characters.
-std::string fitted(const std::string& text, size_t cells);
-
 // A channel's cell in a point's row: its mean, or why there is none.
 std::string channelCell(const records::PointRecord& rec, int n, int width) {
   bool error = false;
@@ -142,9 +139,8 @@ class RunTopLine {
     ConsolePos at = Console::getCursor();
     if (besidePanel_) Console::gotoXY(0, 19);
     else Console::clearLinesWide(19, 1);
-    std::string shownLine = fitted(line, besidePanel_ ? 79 : 96);
-    size_t cells = 0;
-    for (unsigned char c : shownLine) cells += (c & 0xC0) != 0x80;
+    std::string shownLine = fittedText(line, besidePanel_ ? 79 : 96);
+    size_t cells = characterCount(shownLine);
     Console::setColor(kAttrWarning);
     Console::print("%s", shownLine.c_str());
     Console::setColor(kAttrNormal);
@@ -156,22 +152,6 @@ class RunTopLine {
   std::string typeLine_, shown_;
   bool besidePanel_;
 };
-
-namespace {
-
-// A text cut to at most `cells` characters.
-std::string fitted(const std::string& text, size_t cells) {
-  size_t at = 0, count = 0;
-  while (at < text.size() && count < cells) {
-    char32_t cp;
-    size_t n = decodeUtf8(text.data() + at, text.size() - at, &cp);
-    at += n == 0 ? 1 : n;
-    ++count;
-  }
-  return text.substr(0, at);
-}
-
-}  // namespace
 
 namespace {
 
@@ -313,12 +293,13 @@ bool MeterMenu::verificationOffered() const {
 }
 
 const char* MeterMenu::verificationMenuLine() const {
-  return zu_->missingPort.empty() || zu_->isSlave() ? "\r\n <8>  - Поверка."
-                                                    : "\r\n <8>  - Поверка (ЭУ7125М не обнаружен: искать снова).";
+  // (Only a bench of its own or a master looks for the installation.)
+  return zu_->missingPort.empty() ? "\r\n <8>  - Поверка."
+                                  : "\r\n <8>  - Поверка (ЭУ7125М не обнаружен: искать снова).";
 }
 
 int MeterMenu::installationThenVerification() {
-  if (!zu_->missingPort.empty() && !zu_->isSlave()) {
+  if (!zu_->missingPort.empty()) {
     std::string port = zu_->missingPort;
     if (!zu_->findAgain()) {
       Console::clearLines(15, 1);
@@ -446,7 +427,7 @@ int MeterMenu::verification() {
   // No run starts on a reference installation past its calibration.
   std::string refusal = referenceRefusal(settingsPath("common.sch"), todayText());
   if (!refusal.empty()) {
-    Console::print("\n%s\n", fitted(refusal, workCells(*zu_)).c_str());
+    Console::print("\n%s\n", fittedText(refusal, workCells(*zu_)).c_str());
     return -1;
   }
   Laboratory lab;
@@ -479,7 +460,7 @@ int MeterMenu::verification() {
   clearWork(*zu_, 19, 18);
   if (r == kKeyEsc) return kKeyEsc;
   if (r != 0) {
-    if (!zu_->programmeError.empty()) Console::print("\n%s\n", fitted(zu_->programmeError, workCells(*zu_)).c_str());
+    if (!zu_->programmeError.empty()) Console::print("\n%s\n", fittedText(zu_->programmeError, workCells(*zu_)).c_str());
     else Console::print("\nОшибка загрузки программы поверки (%d).\n", r);
     return r;
   }
@@ -489,7 +470,7 @@ int MeterMenu::verification() {
   meter.reactive = zu_->getMode() == 1;
   std::string typeLine, note, error;
   if (!runMeterOf(p, deviceTypeName(link_.cachedDeviceType), &meter, &typeLine, &note, &error)) {
-    Console::print("\n%s\n", fitted(error, workCells(*zu_)).c_str());
+    Console::print("\n%s\n", fittedText(error, workCells(*zu_)).c_str());
     return -1;
   }
   records::RunInfo info = runInfo(p.key, p.identity);
@@ -509,7 +490,7 @@ int MeterMenu::verification() {
   // A bench of its own may repeat the points that failed or were not
   // measured, as a run of its own linked to the one before; on a stand the
   // programme is run again by every bench that takes part.
-  bool standalone = !(zu_->sync != nullptr && zu_->isSlave());
+  bool standalone = panelBeside(*zu_);
   std::vector<TestPoint> points = zu_->testPoints;
   std::unique_ptr<records::RunRecorder> run;
   int result = 0, repeatRound = 0;
@@ -531,7 +512,7 @@ int MeterMenu::verification() {
     bool offer = standalone && !repeat.empty() && result != kKeyEsc;
     if (offer) end += " <1> повторить: " + std::to_string(repeat.size());
     Console::gotoXY(0, 36);
-    Console::print("%s", fitted(end, workCells(*zu_)).c_str());
+    Console::print("%s", fittedText(end, workCells(*zu_)).c_str());
     if (Console::readKey() != '1' || !offer) break;
     clearWork(*zu_, 19, 18);
     points = repeat;
@@ -554,7 +535,7 @@ int MeterMenu::askOperatorAndConditions() {
       while (!last.empty() && (last.back() == '\n' || last.back() == '\r')) last.pop_back();
     }
     std::string name = last;
-    std::string prompt = last.empty() ? "Поверитель: " : "Поверитель (Enter - " + fitted(last, 40) + "): ";
+    std::string prompt = last.empty() ? "Поверитель: " : "Поверитель (Enter - " + fittedText(last, 40) + "): ";
     if (Console::readLine(prompt.c_str(), name, 60) == kKeyEsc) return kKeyEsc;
     sessionOperatorName() = name;
     operatorAsked() = true;

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "console/codepage.h"
 #include "console/text_file.h"
 #include "console/whole_file.h"
 #include "platform/process.h"
@@ -116,8 +117,7 @@ const char* kUsage =
 
 // Text padded with spaces to `width` characters (not bytes).
 std::string padded(const std::string& s, size_t width) {
-  size_t chars = 0;
-  for (unsigned char c : s) chars += (c & 0xC0) != 0x80;
+  size_t chars = characterCount(s);
   return chars >= width ? s : s + std::string(width - chars, ' ');
 }
 
@@ -238,18 +238,8 @@ namespace {
 
 // Text in `width` characters: padded, or cut with an ellipsis.
 std::string column(const std::string& text, size_t width) {
-  size_t chars = 0, at = 0;
-  for (; at < text.size(); ++at) {
-    if ((static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) continue;
-    if (chars == width) break;
-    ++chars;
-  }
-  if (at >= text.size()) return padded(text, width);
-  std::string cut = text.substr(0, at);  // width characters: the last gives way to the ellipsis
-  size_t last = cut.size();
-  while (last > 0 && (static_cast<unsigned char>(cut[--last]) & 0xC0) == 0x80) {
-  }
-  return cut.substr(0, last) + "\xE2\x80\xA6";
+  if (characterCount(text) <= width) return padded(text, width);
+  return fittedText(text, width - 1) + "\xE2\x80\xA6";
 }
 
 // When a run ended, beside its start: the time alone on the same day.
@@ -405,9 +395,7 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
     // Two fields to a row; a long one takes a row of its own.
     int inRow = 0;
     auto row = [&](const char* name, const std::string& v, const char* cls = nullptr) {
-      size_t letters = 0;
-      for (unsigned char c : v) letters += (c & 0xC0) != 0x80;
-      bool wide = letters > 42;
+      bool wide = characterCount(v) > 42;
       if (inRow == 1 && wide) {
         out += "<td colspan=\"2\"></td></tr>\n";
         inRow = 0;

@@ -117,7 +117,6 @@ inline constexpr uint32_t kStandPublished = 1u << 31;
 inline constexpr uint32_t kStandRunning = 1u << 30;
 inline constexpr uint32_t kStandBusy = 1u << 29;
 inline constexpr uint32_t kStandAsks = 1u << 28;  // the master waits for its operator's key
-inline constexpr uint32_t kStandTaskMask = (1u << 9) - 1;
 // What a task of index `ownIndex` that waits shows on its status row: the
 // stand stopped, the master at work, the tasks it waits for, or "" (nothing
 // known that holds it).

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console/codepage.h"
 #include "console/console.h"
 #include "devlink/dev_link.h"
 #include "platform/process.h"
@@ -228,8 +229,7 @@ void SyncLink::showWait(const std::string& text) {
   Console::setColor(kAttrWarning);
   Console::printText(text.c_str());
   // Blanks over the text before, short of the last column (no scroll).
-  size_t cells = 0;
-  for (unsigned char c : text) cells += (c & 0xC0) != 0x80;
+  size_t cells = characterCount(text);
   Console::setColor(kAttrNormal);
   if (cells < 99) Console::printText(std::string(99 - cells, ' ').c_str());
   Console::setColor(attr);

@@ -798,6 +798,28 @@ TEST(Records, FilesOfEarlierAndLaterVersions) {
   EXPECT_EQ(points[2].readings[1].channel[2], 0.25);
   db.reset();
 
+  // A file of the layout before programme titles: its runs come through
+  // whole, untitled, and a run written after keeps its title.
+  ASSERT_EQ(sqlite3_open(path.c_str(), &older), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(older, "ALTER TABLE runs DROP COLUMN programme_title; PRAGMA user_version = 2;", nullptr,
+                         nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(older);
+  sqlite3_close(older);
+  db = ResultsDb::open(path, ResultsDb::Access::Write, &error);
+  ASSERT_TRUE(db) << error;
+  EXPECT_EQ(db->fileVersion(), 2);
+  std::vector<RunRow> titled;
+  ASSERT_TRUE(db->runs("", "", 0, &titled, &error)) << error;
+  EXPECT_EQ(titled.size(), 6u);
+  for (const RunRow& r : titled) EXPECT_EQ(r.info.programmeTitle, "");
+  int64_t next = -1;
+  RunInfo named = knownRun(2, "00A010", "2026-03-05 10:00:00");
+  ASSERT_TRUE(db->record(named, &next, {}, 0, nullptr, &error)) << error;
+  RunRow back;
+  ASSERT_TRUE(db->run(next, &back, &error)) << error;
+  EXPECT_EQ(back.info.programmeTitle, named.programmeTitle);
+  EXPECT_FALSE(named.programmeTitle.empty());
+  db.reset();
+
   // A file of a newer qs: read, never written.
   sqlite3* raw = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
