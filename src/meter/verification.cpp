@@ -20,6 +20,7 @@
 #include "records/run_recorder.h"
 #include "build/build_info.h"
 #include "console/whole_file.h"
+#include "settings/key_lines.h"
 #include "settings/laboratory.h"
 #include "settings/meter_types.h"
 #include "zu/zu_controller.h"
@@ -39,32 +40,19 @@ struct Programme {
 // The Ver and Ver_Vrf lines of the settings, in file order.
 std::vector<Programme> programmes(const std::string& path) {
   std::vector<Programme> out;
-  std::vector<std::string> lines;
-  if (!readSettingsLines(path, lines)) return out;
-  for (const std::string& line : lines) {
-    if (line.empty() || isCommentLine(line)) continue;
-    size_t colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    std::string key = line.substr(0, colon);
-    if (!sameKey(key, "Ver") && !sameKey(key, "Ver_Vrf")) continue;
+  std::vector<KeyLine> lines;
+  if (!readKeyLines(path, KeyForm::Plain, &lines)) return out;
+  for (const KeyLine& k : lines) {
+    if (!sameKey(k.key, "Ver") && !sameKey(k.key, "Ver_Vrf")) continue;
+    // The fields after the first TAB; a last one that is empty is none.
     std::vector<std::string> f;
-    size_t at = line.find('\t', colon + 1);
-    while (at != std::string::npos) {
-      size_t next = line.find('\t', at + 1);
-      if (next == std::string::npos) {
-        std::string last = line.substr(at + 1);
-        while (!last.empty() && (last.back() == '\n' || last.back() == '\r')) last.pop_back();
-        if (!last.empty()) f.push_back(last);
-        break;
-      }
-      f.push_back(line.substr(at + 1, next - at - 1));
-      at = next;
-    }
+    for (size_t i = 1; i < k.pieces.size(); ++i)
+      if (k.pieces[i].tabbed || !k.pieces[i].text.empty()) f.push_back(k.pieces[i].text);
     if (f.size() < 4) continue;
     int o = static_cast<int8_t>(decimalValue(f[0]));
     int t = static_cast<int8_t>(decimalValue(f[1]));
     int u = static_cast<int8_t>(decimalValue(f[2]));
-    out.push_back(Programme{key, o * 65536 + t * 256 + u, f[3], std::vector<std::string>(f.begin() + 4, f.end())});
+    out.push_back(Programme{k.key, o * 65536 + t * 256 + u, f[3], std::vector<std::string>(f.begin() + 4, f.end())});
   }
   return out;
 }

@@ -10,52 +10,25 @@
 #include "console/text_file.h"
 #include "console/whole_file.h"
 #include "devlink/local_time.h"
+#include "settings/key_lines.h"
 
 namespace qs {
 namespace {
 
-std::string trimmed(const std::string& text) {
-  size_t at = text.find_first_not_of(" \t\r\n");
-  if (at == std::string::npos) return "";
-  return text.substr(at, text.find_last_not_of(" \t\r\n") - at + 1);
-}
-
-bool number(std::string t, double* out) {
-  t = trimmed(t);
-  for (char& c : t)
-    if (c == ',') c = '.';
-  if (t.empty() || t.size() > 24 || t.find_first_not_of("0123456789.-") != std::string::npos) return false;
-  char* end = nullptr;
-  double v = std::strtod(t.c_str(), &end);
-  if (end == nullptr || *end != '\0' || !std::isfinite(v)) return false;
-  *out = v;
+bool number(const std::string& t, double* out) {
+  std::optional<double> v = decimalNumber(t);
+  if (!v) return false;
+  *out = *v;
   return true;
 }
 
-// The TAB fields after the colon of each `key` line, with its line number.
+// The fields of the last `key` line, with its line number.
 bool keyLine(const std::string& path, const char* key, std::vector<std::string>* fields, int* lineNumber) {
-  std::vector<std::string> lines;
-  if (!readSettingsLines(path, lines)) return false;
-  bool found = false;
-  int n = 1;
-  for (const std::string& line : lines) {
-    int at = n;
-    if (!line.empty() && line.back() == '\n') ++n;
-    if (line.empty() || isCommentLine(line)) continue;
-    size_t colon = line.find(':');
-    if (colon == std::string::npos || !sameKey(std::string_view(line).substr(0, colon), key)) continue;
-    fields->clear();
-    size_t tab = line.find('\t', colon + 1);
-    while (tab != std::string::npos) {
-      size_t next = line.find('\t', tab + 1);
-      std::string f = trimmed(line.substr(tab + 1, next == std::string::npos ? std::string::npos : next - tab - 1));
-      if (next != std::string::npos || !f.empty()) fields->push_back(f);
-      tab = next;
-    }
-    *lineNumber = at;
-    found = true;
-  }
-  return found;
+  std::vector<KeyLine> lines;
+  if (!readKeyLines(path, key, KeyForm::Plain, &lines) || lines.empty()) return false;
+  *fields = lines.back().values();
+  *lineNumber = lines.back().number;
+  return true;
 }
 
 bool validDate(const std::string& d) {

@@ -5,49 +5,18 @@
 #include <cstdlib>
 
 #include "console/text_file.h"
+#include "settings/key_lines.h"
 
 namespace qs {
 namespace {
 
-std::string trimmed(const std::string& text) {
-  size_t at = text.find_first_not_of(" \t\r\n");
-  if (at == std::string::npos) return "";
-  return text.substr(at, text.find_last_not_of(" \t\r\n") - at + 1);
-}
-
 // A number as a person types it, with a decimal point or comma, and nothing
 // else in the field.
 bool parseNumber(const std::string& field, double* out) {
-  std::string t = trimmed(field);
-  if (t.empty() || t.size() > 32) return false;
-  for (char& c : t)
-    if (c == ',') c = '.';
-  if (t.find_first_not_of("0123456789.") != std::string::npos) return false;
-  char* end = nullptr;
-  double v = std::strtod(t.c_str(), &end);
-  if (end == nullptr || *end != '\0' || !std::isfinite(v)) return false;
-  *out = v;
+  std::optional<double> v = decimalNumber(field);
+  if (!v) return false;
+  *out = *v;
   return true;
-}
-
-// The TAB fields of a key line after its colon (the separator after the
-// colon is skipped, as every settings line has one).
-std::vector<std::string> fieldsAfterColon(const std::string& line, size_t colon) {
-  std::vector<std::string> out;
-  size_t at = line.find('\t', colon + 1);
-  while (at != std::string::npos) {
-    size_t next = line.find('\t', at + 1);
-    std::string f = line.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
-    if (next != std::string::npos || !trimmed(f).empty()) out.push_back(trimmed(f));
-    at = next;
-  }
-  return out;
-}
-
-bool keyIs(const std::string& line, const char* key, size_t* colon) {
-  if (line.empty() || isCommentLine(line)) return false;
-  *colon = line.find(':');
-  return *colon != std::string::npos && sameKey(std::string_view(line).substr(0, *colon), key);
 }
 
 bool noneText(const std::string& t) { return t.empty() || t == "-"; }
@@ -56,16 +25,12 @@ bool noneText(const std::string& t) { return t.empty() || t == "-"; }
 
 MeterCatalogue readMeterCatalogue(const std::string& path) {
   MeterCatalogue c;
-  std::vector<std::string> lines;
-  if (!readSettingsLines(path, lines)) return c;
+  std::vector<KeyLine> lines;
+  if (!readKeyLines(path, "Meter", KeyForm::Plain, &lines)) return c;
   c.opened = true;
-  int lineNumber = 1;
-  for (const std::string& line : lines) {
-    int at = lineNumber;
-    if (!line.empty() && line.back() == '\n') ++lineNumber;
-    size_t colon;
-    if (!keyIs(line, "Meter", &colon)) continue;
-    std::vector<std::string> f = fieldsAfterColon(line, colon);
+  for (const KeyLine& line : lines) {
+    int at = line.number;
+    std::vector<std::string> f = line.values();
     auto bad = [&](const char* field) { c.errors.push_back("строка " + std::to_string(at) + ": " + field); };
     if (f.size() < 9) {
       bad("полей меньше девяти");
@@ -91,7 +56,7 @@ MeterCatalogue readMeterCatalogue(const std::string& path) {
     if (!parseNumber(f[5], &t.base) || !(t.base > 0)) bad(t.transformer ? "Iном" : "Iб");
     else if (!parseNumber(f[6], &t.imax) || !(t.imax >= t.base)) bad("Imax");
     else if (!parseNumber(f[7], &t.constant) || !(t.constant > 0)) bad("постоянная");
-    else if (!parseNumber(f[8], &years) || years != std::floor(years) || years > 100) bad("межповерочный интервал");
+    else if (!parseNumber(f[8], &years) || years < 0 || years != std::floor(years) || years > 100) bad("межповерочный интервал");
     else {
       t.intervalYears = static_cast<int>(years);
       c.types.push_back(t);
@@ -146,7 +111,7 @@ bool parseMeasure(const std::string& text, MeasureSettings* out) {
   if (parts.size() != 4) return false;
   for (int i = 0; i < 4; ++i)
     if (!parseNumber(parts[static_cast<size_t>(i)], &v[i])) return false;
-  if (v[0] > 600 || v[1] < 1 || v[1] > 20 || v[1] != std::floor(v[1]) || v[2] > 3600 || v[3] > 1e6) return false;
+  if (v[0] < 0 || v[0] > 600 || v[1] < 1 || v[1] > 20 || v[1] != std::floor(v[1]) || v[2] < 0 || v[2] > 3600 || v[3] < 0 || v[3] > 1e6) return false;
   out->given = true;
   out->settlingSeconds = v[0];
   out->readings = static_cast<int>(v[1]);
@@ -156,18 +121,13 @@ bool parseMeasure(const std::string& text, MeasureSettings* out) {
 }
 
 bool readMeasureLine(const std::string& path, MeasureSettings* out, int* badLine) {
-  std::vector<std::string> lines;
-  if (!readSettingsLines(path, lines)) return true;
-  int lineNumber = 1;
-  for (const std::string& line : lines) {
-    int at = lineNumber;
-    if (!line.empty() && line.back() == '\n') ++lineNumber;
-    size_t colon;
-    if (!keyIs(line, "Measure", &colon)) continue;
+  std::vector<KeyLine> lines;
+  if (!readKeyLines(path, "Measure", KeyForm::Plain, &lines)) return true;
+  for (const KeyLine& line : lines) {
     std::string joined;
-    for (const std::string& f : fieldsAfterColon(line, colon)) joined += f + " ";
+    for (const std::string& f : line.values()) joined += f + " ";
     if (!parseMeasure(joined, out)) {
-      if (badLine != nullptr) *badLine = at;
+      if (badLine != nullptr) *badLine = line.number;
       return false;
     }
   }

@@ -10,6 +10,7 @@
 #include "console/text_file.h"
 #include "platform/path.h"
 #include "records/results_db.h"
+#include "settings/key_lines.h"
 #include "settings/meter_types.h"
 #include "zu/zu_controller.h"
 
@@ -84,30 +85,28 @@ int ZuController::loadProgramme(const std::string& settingsPath, const std::stri
   programmeGroup = static_cast<uint8_t>(group);
 
   programmeError.clear();
-  std::vector<std::string> lines;
-  if (!readSettingsLines(settingsPath, lines)) return -1;
+  std::vector<KeyLine> lines;
+  if (!readKeyLines(settingsPath, key, KeyForm::Plain, &lines)) return -1;
   int filter = group;
   std::string fileName;
   bool matched = false;
-  for (const std::string& line : lines) {
-    if (line.empty() || line == "\n" || isCommentLine(line)) continue;
-    size_t colon = line.find(':');
-    if (colon == std::string::npos || !sameKey(std::string_view(line).substr(0, colon), key)) continue;
-    size_t tab = line.find('\t', colon + 1);
-    if (tab == std::string::npos) continue;
-    Fields f = splitFields(line, tab + 1);
-    if (f.text.size() < 4 || !f.tabbed[0] || !f.tabbed[1] || !f.tabbed[2] || !f.tabbed[3]) continue;
-    int o = static_cast<int8_t>(decimalValue(f.text[0]));
-    int t = static_cast<int8_t>(decimalValue(f.text[1]));
-    int u = static_cast<int8_t>(decimalValue(f.text[2]));
+  for (const KeyLine& k : lines) {
+    // The text up to the first TAB is skipped; o, t, u and the title each
+    // end at a TAB.
+    if (k.pieces.size() < 6) continue;
+    std::vector<std::string> f;
+    for (size_t i = 1; i < k.pieces.size(); ++i) f.push_back(k.pieces[i].text);
+    int o = static_cast<int8_t>(decimalValue(f[0]));
+    int t = static_cast<int8_t>(decimalValue(f[1]));
+    int u = static_cast<int8_t>(decimalValue(f[2]));
     if (o * 65536 + t * 256 + u != identity) continue;
     size_t column = static_cast<size_t>(byGroup ? group + 1 : variant + 1);
     if (byGroup) filter = 1;
     // The options among the files (the meter type, the measuring) take no
     // column.
     std::vector<std::string> columns;
-    for (size_t i = 0; i < f.text.size(); ++i)
-      if (i < 4 || !isProgrammeOption(f.text[i])) columns.push_back(f.text[i]);
+    for (size_t i = 0; i < f.size(); ++i)
+      if (i < 4 || !isProgrammeOption(f[i])) columns.push_back(f[i]);
     size_t index = 3 + column;  // field 4 + column, counted from 0 as field 1
     if (index >= columns.size()) index = columns.size() - 1;
     fileName = columns[index];
@@ -184,20 +183,16 @@ int ZuController::loadProgramme(const std::string& settingsPath, const std::stri
 
 int ZuController::readPortSetting(const std::string& settingsPath, uint8_t* out) {
   if (out == nullptr) return -22;
-  std::vector<std::string> lines;
-  if (!readSettingsLines(settingsPath, lines)) return -1;
+  std::vector<KeyLine> lines;
+  if (!readKeyLines(settingsPath, "Port_ZU", KeyForm::Plain, &lines)) return -1;
   out[0] = 0;
   out[1] = 0;  // no Port_ZU line: automatic work off
-  for (const std::string& line : lines) {
-    if (line.empty() || isCommentLine(line)) continue;
-    size_t colon = line.find(':');
-    if (colon == std::string::npos || !sameKey(std::string_view(line).substr(0, colon), "Port_ZU")) continue;
-    size_t tab = line.find('\t', colon + 1);
-    if (tab == std::string::npos) continue;
-    Fields f = splitFields(line, tab + 1);
-    if (f.text.size() < 2 || !f.tabbed[0] || !f.tabbed[1]) continue;
-    out[0] = static_cast<uint8_t>(decimalValue(f.text[0]));
-    out[1] = static_cast<uint8_t>(decimalValue(f.text[1]));
+  for (const KeyLine& k : lines) {
+    // The port and the flag, each ended by a TAB, after the text up to the
+    // first TAB.
+    if (k.pieces.size() < 4) continue;
+    out[0] = static_cast<uint8_t>(decimalValue(k.pieces[1].text));
+    out[1] = static_cast<uint8_t>(decimalValue(k.pieces[2].text));
   }
   return 0;
 }
