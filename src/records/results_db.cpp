@@ -476,6 +476,23 @@ bool parseLimit(const std::string& text, int64_t* out) {
   return true;
 }
 
+std::string limitProblem(const std::string& text) {
+  if (parseLimit(text, nullptr)) return "";
+  std::string t;
+  for (char c : text)
+    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') t += c;
+  bool negative = !t.empty() && t[0] == '-';
+  if (negative) t.erase(0, 1);
+  size_t sep = t.find_first_of(".,");
+  bool digitsOnly = !t.empty() && t.find_first_not_of("0123456789.,") == std::string::npos &&
+                    (sep == std::string::npos || t.find_first_of(".,", sep + 1) == std::string::npos) &&
+                    t.find_first_of("0123456789") != std::string::npos;
+  if (!digitsOnly) return "не число";
+  if (negative) return "меньше нуля";
+  if (sep != std::string::npos && t.size() - sep - 1 > 3) return "не точнее 0,001 %";
+  return "больше 999999999 %";
+}
+
 std::string limitShown(const std::string& text) {
   std::string out;
   for (char c : text) {

@@ -79,6 +79,9 @@ std::string currentText(double amperes, char point = '.');
 // percent, at least 0, with at most three decimals. Its value in
 // thousandths of a percent, or false when the text is not such a number.
 bool parseLimit(const std::string& text, int64_t* thousandthsOut);
+// Why a limit's text is not such a number ("не число", "не точнее 0,001 %",
+// "меньше нуля"), "" when it is one.
+std::string limitProblem(const std::string& text);
 // The text of a limit as printed: as given, with a decimal comma.
 std::string limitShown(const std::string& text);
 

@@ -61,12 +61,52 @@ int phasesFromText(const std::string& field, int previous) {
   return previous;
 }
 
-// The optional limit field as it stands, without the blanks around it ("":
-// none). Whether it is a number is the records' rule.
-std::string limitField(const std::string& text) {
-  size_t at = text.find_first_not_of(" \t\r\n");
-  if (at == std::string::npos) return "";
-  return text.substr(at, text.find_last_not_of(" \t\r\n") - at + 1);
+// A programme's numbers as written, with a decimal comma or point; what is
+// wrong with the first that is not one ("cos φ «0,5x»"), "" when all are.
+// An empty field is a number nobody wrote, except where the line ends with
+// it (nothing but blanks after it): the line is then short, and what it does
+// not give stays zero.
+std::string readPointFields(const std::vector<std::string>& f, TestPoint* p) {
+  size_t n = f.size();
+  size_t given = 0;  // fields up to the last one that holds something
+  for (size_t i = 0; i < n; ++i)
+    if (!trimmed(f[i]).empty()) given = i + 1;
+  static const char* const kNames[5] = {"U", "U, %", "I", "I, %", "cos φ"};
+  double* const kInto[5] = {&p->U, &p->Upct, &p->I, &p->Ipct, &p->PF};
+  for (size_t i = 0; i < 5 && i < given; ++i) {
+    std::optional<double> v = decimalNumber(f[i]);
+    if (!v) return fieldShown(kNames[i], f[i]);
+    if (i == 4 ? std::fabs(*v) > 1 : *v < 0)
+      return fieldShown(kNames[i], f[i]) + (i == 4 ? ": вне −1…1" : ": меньше нуля");
+    *kInto[i] = *v;
+  }
+  if (n >= 6) {
+    char letter = f[5].empty() ? '\0' : f[5][0];
+    p->loadType = letter == 'C' ? kLoadCapacitive : letter == 'N' ? kLoadNone : kLoadInductive;
+    if (std::fabs(p->PF) == 1.0) p->loadType = kLoadNone;
+  }
+  // The three fields after the load letter carry nothing a point is set or
+  // judged by; an empty one is zero, as it always was, but text in one must
+  // still be a number.
+  for (size_t i = 6; i < 9 && i < n; ++i) {
+    if (trimmed(f[i]).empty()) continue;
+    std::optional<double> v = decimalNumber(f[i]);
+    std::string name = "поле " + std::to_string(i + 1);
+    if (!v || (i == 6 && (*v != std::floor(*v) || std::fabs(*v) > 2147483647.0)))
+      return fieldShown(name, f[i]) + (v ? ": не целое" : "");
+    if (i == 6) p->auxInt = static_cast<int32_t>(*v);
+    else (i == 7 ? p->auxReal1 : p->auxReal2) = *v;
+  }
+  if (n >= 9) p->phases = kPhaseABC;
+  if (n >= 10) p->phases = static_cast<uint8_t>(phasesFromText(f[9], kPhaseABC));
+  if (n >= 11) p->limit = trimmed(f[10]);
+  // A limit that is there but not a number would judge nothing: the
+  // programme is refused rather than run without it.
+  if (!p->limit.empty()) {
+    std::string problem = records::limitProblem(p->limit);
+    if (!problem.empty()) return fieldShown("допуск", p->limit) + ": " + problem;
+  }
+  return "";
 }
 
 }  // namespace
@@ -143,32 +183,11 @@ int ZuController::loadProgramme(const std::string& settingsPath, const std::stri
     TestPoint p;
     p.number = static_cast<int32_t>(decimalValue(std::string_view(line).substr(underscore + 1, tab - underscore - 1)));
     p.phases = 0;
-    Fields f = splitFields(line, tab + 1);
-    auto num = [&](size_t i) { return i < f.text.size() ? std::atof(f.text[i].c_str()) : 0.0; };
-    size_t n = f.text.size();
-    if (n >= 1) p.U = num(0);
-    if (n >= 2) p.Upct = num(1);
-    if (n >= 3) p.I = num(2);
-    if (n >= 4) p.Ipct = num(3);
-    if (n >= 5) p.PF = num(4);
-    if (n >= 6) {
-      char letter = f.text[5].empty() ? '\0' : f.text[5][0];
-      p.loadType = letter == 'C' ? kLoadCapacitive : letter == 'N' ? kLoadNone : kLoadInductive;
-      if (std::fabs(p.PF) == 1.0) p.loadType = kLoadNone;
-    }
-    if (n >= 7) p.auxInt = static_cast<int32_t>(decimalValue(f.text[6]));
-    if (n >= 8) p.auxReal1 = num(7);
-    if (n >= 9) {
-      p.auxReal2 = num(8);
-      p.phases = kPhaseABC;
-    }
-    if (n >= 10) p.phases = static_cast<uint8_t>(phasesFromText(f.text[9], kPhaseABC));
-    if (n >= 11) p.limit = limitField(f.text[10]);
     p.sourceLine = lineNumber;
-    // A limit that is there but not a number would judge nothing: the
-    // programme is refused rather than run without it.
-    if (!p.limit.empty() && !records::parseLimit(p.limit, nullptr)) {
-      programmeError = "Ошибка в строке " + std::to_string(lineNumber) + " программы " + path + ": допуск";
+    Fields f = splitFields(line, tab + 1);
+    std::string why = readPointFields(f.text, &p);
+    if (!why.empty()) {
+      programmeError = "Ошибка в строке " + std::to_string(lineNumber) + " программы " + path + ": " + why;
       testPoints.clear();
       return -4;
     }

@@ -53,7 +53,7 @@ printf 'A1_1\t220\t100\t5\t100\t1.0\tN\t0\t0\t0\tABC\t1,0 %%\n' >"$WORK/QS_ADD/p
 keys 8
 wait_for " <1>  Ver E2E"
 keys 1
-wait_for "Ошибка в строке 1 программы QS_ADD/prog.txt: допуск"
+wait_for "Ошибка в строке 1 программы QS_ADD/prog.txt: допуск «1,0 %»: не число"
 menu_ready
 # Seventeen points: the last two stand at the top of a table started again.
 # Every one gives a limit; point 17 is judged on one that nothing passes.

@@ -358,7 +358,7 @@ TEST(Records, ALaboratoryProtocolHoldsWhatItsRunWasMadeWith) {
   if (std::getenv("QS_WRITE_EXPECTED") != nullptr) std::ofstream(data + "protocol-lab.html", std::ios::binary) << html;
   EXPECT_EQ(html, test::readFile(data + "protocol-lab.html"));
   for (const char* text : {"Протокол поверки № 2 (повторно, к протоколу № 1)", "RA.RU.000000", "МП 000-2026",
-                           "ЭУ7125М № 123, поверен до 2026-12-31", "влажность 85,0 % — вне границ методики 30–80",
+                           "ЭУ7125М № 123, поверен до 2026-12-31", "влажность 85 % — вне границ методики 30–80",
                            "температура 22,5 °C (15–25)", "Иванов И. И.", "qs 0.1.0 (0123456789ab)",
                            "поверен до 2026-03-04 — срок поверки истёк до поверки", "[1] класс 1, ГОСТ 31819.21-2012",
                            "Правило решения", "не оценено (класс 1: ток ниже 0,05Iб)", "импульсов 12 &lt; 25"})
@@ -582,7 +582,7 @@ TEST(Records, AVerdictKeepsItsLimitAndSourceWhateverBecomesOfTheProgramme) {
   std::ofstream(programme, std::ios::trunc) << "A1_1\t220\t100\t5\t100\t1.0\tN\t0\t0\t0\tABC\t0.01\n"
                                                "A1_2\t220\t100\t5\t100\t1.0\tN\t0\t0\t0\tABC\t1,0 %\n";
   EXPECT_EQ(zu.loadProgramme(settings, "Ver", 66051, 0, 1), -4);
-  EXPECT_EQ(zu.programmeError, "Ошибка в строке 2 программы " + zu.programmeFile + ": допуск");
+  EXPECT_EQ(zu.programmeError, "Ошибка в строке 2 программы " + zu.programmeFile + ": допуск «1,0 %»: не число");
   EXPECT_TRUE(zu.testPoints.empty());
   std::string error;
   auto db = ResultsDb::open(dir.file("results.db"), ResultsDb::Access::Read, &error);
