@@ -9,6 +9,7 @@
 
 #include "devlink/device_state.h"
 #include "records/results_db.h"
+#include "settings/laboratory.h"
 #include "settings/meter_types.h"
 
 namespace qs {
@@ -111,8 +112,10 @@ class MeterMenu {
   // 0, 27 (Esc or the master's abort), or the failure of a step.
   int measurePoint(const TestPoint& point, const MeasureSettings& measure, PointValues* values);
   // The operator's name (once a session) and the day's conditions (at its
-  // first run); 27 when the operator leaves with Esc at the name.
-  int askOperatorAndConditions();
+  // first run, or again after `refusal` said why those given cannot be
+  // verified in); *day gets the conditions the run keeps. 27 when the
+  // operator leaves with Esc at the name, or at the form shown again.
+  int askOperatorAndConditions(Conditions* day, const std::string& refusal);
   // The points of one run, each recorded before its row is shown; 0, or
   // what ended the run. *failed gets the points to repeat (failed, not
   // measured, or not reached).

@@ -17,6 +17,7 @@
 #include "platform/time.h"
 #include "metrology/class_limits.h"
 #include "metrology/measuring.h"
+#include "metrology/validity.h"
 #include "records/run_recorder.h"
 #include "build/build_info.h"
 #include "console/whole_file.h"
@@ -303,7 +304,7 @@ int MeterMenu::installationThenVerification() {
 
 namespace {
 
-constexpr const char* kConditionsFile = "conditions.txt";
+constexpr const char* kConditionsFile = kConditionsFileName;
 constexpr const char* kOperatorFile = "operator.txt";
 
 // The operator of this session: asked at its first run, the last one's name
@@ -318,16 +319,41 @@ bool& operatorAsked() {
 }
 std::string sessionOperator() { return sessionOperatorName(); }
 
-// One value of the conditions form: Enter with nothing typed, or Esc,
-// keeps `*value` (when there is one).
-int conditionField(const char* name, double* value, bool known) {
-  char prompt[96];
-  if (known) std::snprintf(prompt, sizeof prompt, "%s (Enter - %.1f): ", name, *value);
-  else std::snprintf(prompt, sizeof prompt, "%s: ", name);
-  std::string shown = prompt;
-  for (char& c : shown)
-    if (c == '.') c = ',';
-  return Console::readNumber(shown.c_str(), value);
+// The longest value the conditions form takes: its echo stays in the
+// field, clear of the installation's panel.
+constexpr int kConditionChars = 8;
+
+// One value of the conditions form on its row: Enter with nothing typed
+// keeps `*value` (1 when there was none to keep); a value that is no number,
+// or outside the range any laboratory works in, is refused on `messageRow`
+// and asked again. 27 on Esc.
+int conditionField(const ConditionRange& range, double* value, bool known, int messageRow) {
+  ConsolePos at = Console::getCursor();
+  for (;;) {
+    std::string prompt = std::string(range.name) + ", " + range.unit +
+                         (known ? " (Enter - " + conditionShown(*value) + "): " : ": ");
+    Console::clearBeside(at.y, 1);
+    std::string text;
+    int r = Console::readLine(prompt.c_str(), text, kConditionChars);
+    Console::gotoXY(0, at.y + 1);
+    if (r == kKeyEsc) return kKeyEsc;
+    if (text.empty()) return known ? 0 : 1;
+    std::optional<double> v = decimalNumber(text);
+    if (v && *v >= range.low && *v <= range.high) {
+      *value = *v;
+      Console::clearBeside(messageRow, 1);
+      Console::gotoXY(0, at.y + 1);
+      return 0;
+    }
+    Console::clearBeside(messageRow, 1);
+    Console::setColor(kAttrWarning);
+    Console::print("%s", fittedText(fieldShown(range.name, text) + ": нужно число от " + conditionShown(range.low) +
+                                        " до " + conditionShown(range.high) + " " + range.unit,
+                                    79)
+                             .c_str());
+    Console::setColor(kAttrNormal);
+    Console::gotoXY(0, at.y);
+  }
 }
 
 // What a run is told of its meter and its measuring, and what the type line
@@ -373,7 +399,7 @@ bool runMeterOf(const Programme& p, const std::string& deviceType, MeterMenu::Ru
 
 // The laboratory, the reference and the day's conditions as the run's
 // record keeps them (a line that does not parse: nothing of it).
-void laboratoryInto(records::RunInfo* info) {
+void laboratoryInto(records::RunInfo* info, const Conditions& day) {
   Laboratory lab;
   if (readLaboratory(settingsPath("common.sch"), &lab, nullptr) && lab.given) {
     info->labName = lab.name;
@@ -390,12 +416,11 @@ void laboratoryInto(records::RunInfo* info) {
     info->referenceSerial = ref.serial;
     info->referenceDue = ref.due;
   }
-  Conditions c = readConditions(kConditionsFile);
-  if (c.known && c.date == todayText()) {
+  if (day.known) {
     info->conditionsKnown = true;
-    info->temperature = c.temperature;
-    info->humidity = c.humidity;
-    info->pressure = c.pressure;
+    info->temperature = day.temperature;
+    info->humidity = day.humidity;
+    info->pressure = day.pressure;
   }
   info->operatorName = sessionOperator();
   info->software = softwareText();
@@ -439,9 +464,18 @@ int MeterMenu::verification() {
   }
   const Programme& p = list[static_cast<size_t>(key - '1')];
   clearWork(*zu_, 19, 18);
-  if (askOperatorAndConditions() == kKeyEsc) {
+  // A run starts only in conditions inside the method's bounds: the form
+  // comes again until they are, or the operator leaves.
+  Conditions day;
+  refusal.clear();
+  for (;;) {
+    if (askOperatorAndConditions(&day, refusal) == kKeyEsc) {
+      clearWork(*zu_, 19, 18);
+      return kKeyEsc;
+    }
+    refusal = day.known ? metrology::conditionsRefusal(lab, day) : "";
+    if (refusal.empty()) break;
     clearWork(*zu_, 19, 18);
-    return kKeyEsc;
   }
   bool byGroup = sameKey(p.key, "Ver_Vrf");
   int r = zu_->loadProgramme(settingsPath("common.sch"), p.key, p.identity, byGroup ? 1 : 0, 1);
@@ -474,7 +508,10 @@ int MeterMenu::verification() {
     info.meterBase = meter.type.base;
     info.meterTransformer = meter.type.transformer;
   }
-  laboratoryInto(&info);
+  laboratoryInto(&info, day);
+  // What the form took, in its own words, stays on the last row while the
+  // points run, so that a slip is seen before the first of them.
+  std::string conditionsLine = !lab.given ? "" : day.known ? conditionsEcho(day) : "Условия не введены";
   // A bench of its own may repeat the points that failed or were not
   // measured, as a run of its own linked to the one before; on a stand the
   // programme is run again by every bench that takes part.
@@ -486,6 +523,11 @@ int MeterMenu::verification() {
     auto next = std::make_unique<records::RunRecorder>(records::kDatabaseName, info, run.get());
     run = std::move(next);  // (the run before is finished; the re-test keeps its link)
     RunTopLine top(typeLine, standalone);
+    if (!conditionsLine.empty()) {
+      Console::gotoXY(0, 36);
+      Console::print("%s", fittedText(conditionsLine, workCells(*zu_)).c_str());
+      Console::gotoXY(0, 19);
+    }
     std::vector<TestPoint> repeat;
     std::string notMeasured;
     result = runPoints(points, *run, meter, top, &repeat, &notMeasured);
@@ -511,7 +553,8 @@ int MeterMenu::verification() {
   return result;
 }
 
-int MeterMenu::askOperatorAndConditions() {
+int MeterMenu::askOperatorAndConditions(Conditions* day, const std::string& refusal) {
+  *day = Conditions{};
   // A workshop whose settings name no laboratory signs no protocols: it is
   // asked nothing.
   Laboratory lab;
@@ -523,39 +566,50 @@ int MeterMenu::askOperatorAndConditions() {
       while (!last.empty() && (last.back() == '\n' || last.back() == '\r')) last.pop_back();
     }
     std::string name = last;
-    std::string prompt = last.empty() ? "Поверитель: " : "Поверитель (Enter - " + fittedText(last, 40) + "): ";
+    std::string prompt = last.empty() ? "Поверитель: " : "Поверитель (Enter - " + fittedText(last, 24) + "): ";
     if (Console::readLine(prompt.c_str(), name, 60) == kKeyEsc) return kKeyEsc;
     sessionOperatorName() = name;
     operatorAsked() = true;
     if (name != last) writeWholeFile(kOperatorFile, name + "\n");
     Console::print("\n");
   }
-  // The conditions of the day, at its first run (Esc keeps the last ones).
+  // The conditions of the day, at its first run (Esc keeps the last ones),
+  // or again when those given cannot be verified in.
   Conditions c = readConditions(kConditionsFile);
   std::string today = todayText();
-  if (c.known && c.date == today) return 0;
-  Console::print("Условия поверки (Esc - прежние):\n");
+  if (c.known && c.date == today && refusal.empty()) {
+    *day = c;
+    return 0;
+  }
+  if (!refusal.empty()) {
+    Console::setColor(kAttrWarning);
+    Console::print("%s\n", fittedText(refusal, 79).c_str());
+    Console::setColor(kAttrNormal);
+  }
+  Console::print(refusal.empty() ? "Условия поверки (Esc - прежние):\n" : "Условия поверки (Esc - выход):\n");
+  int messageRow = Console::getCursor().y + 3;
   bool known = c.known;
-  double values[3] = {c.temperature, c.humidity, c.pressure};
-  const char* names[3] = {"Температура, °C", "Влажность, %", "Давление, кПа"};
   for (int i = 0; i < 3; ++i) {
-    double v = values[i];
-    int r = conditionField(names[i], &v, known);
-    Console::print("\n");
+    double v = conditionValue(c, i);
+    int r = conditionField(kConditionRanges[i], &v, known, messageRow);
     if (r == kKeyEsc) {
-      if (!known) return 0;  // nothing to keep: asked again at the next run
+      if (!refusal.empty()) return kKeyEsc;  // the values kept are the ones refused
+      if (!known) return 0;                  // nothing to keep: asked again at the next run
       break;
     }
     // A field left empty with nothing before it leaves the day unknown.
-    if (!known && v == values[i]) return 0;
-    values[i] = v;
+    if (r == 1) return 0;
+    (i == 0 ? c.temperature : i == 1 ? c.humidity : c.pressure) = v;
   }
   c.date = today;
   c.known = true;
-  c.temperature = values[0];
-  c.humidity = values[1];
-  c.pressure = values[2];
-  writeConditions(kConditionsFile, c);
+  *day = c;
+  if (!writeConditions(kConditionsFile, c)) {
+    Console::gotoXY(0, messageRow);
+    Console::setColor(kAttrWarning);
+    Console::print("%s", fittedText(std::string(kConditionsFile) + " не записан: условия спросят снова", 79).c_str());
+    Console::setColor(kAttrNormal);
+  }
   return 0;
 }
 

@@ -15,6 +15,7 @@
 #include "console/whole_file.h"
 #include "platform/process.h"
 #include "records/chart.h"
+#include "settings/laboratory.h"
 
 namespace qs::records {
 namespace {
@@ -318,7 +319,7 @@ std::string given(const std::string& v, const char* none = "не указано"
 
 // A condition with the method's bounds, marked when outside them.
 std::string conditionText(const char* name, double v, const char* unit, const std::string& bounds) {
-  std::string out = std::string(name) + " " + decimal(v, 1) + " " + unit;
+  std::string out = std::string(name) + " " + conditionShown(v) + " " + unit;
   if (bounds.empty()) return out;
   bool outside = false;
   std::string ascii = bounds;

@@ -109,6 +109,34 @@ std::string referenceRefusal(const std::string& path, const std::string& today) 
          ": поверка невозможна.";
 }
 
+const ConditionRange kConditionRanges[3] = {
+    {"Температура", "°C", -10, 50}, {"Влажность", "%", 0, 100}, {"Давление", "кПа", 60, 110}};
+
+double conditionValue(const Conditions& c, int which) {
+  return which == 0 ? c.temperature : which == 1 ? c.humidity : c.pressure;
+}
+
+bool conditionsPlausible(const Conditions& c) {
+  for (int i = 0; i < 3; ++i) {
+    double v = conditionValue(c, i);
+    if (!(v >= kConditionRanges[i].low && v <= kConditionRanges[i].high)) return false;
+  }
+  return true;
+}
+
+std::string conditionShown(double v) {
+  std::string text;
+  appendf(text, "%.15g", v);
+  for (char& c : text)
+    if (c == '.') c = ',';
+  return text;
+}
+
+std::string conditionsEcho(const Conditions& c) {
+  return "Условия: " + conditionShown(c.temperature) + " °C, " + conditionShown(c.humidity) + " %, " +
+         conditionShown(c.pressure) + " кПа";
+}
+
 Conditions readConditions(const std::string& path) {
   Conditions c;
   std::string bytes;
@@ -116,18 +144,39 @@ Conditions readConditions(const std::string& path) {
   char date[16];
   double t, h, p;
   if (std::sscanf(bytes.c_str(), "%10s %lf %lf %lf", date, &t, &h, &p) != 4 || !validDate(date)) return c;
-  c.date = date;
-  c.known = true;
-  c.temperature = t;
-  c.humidity = h;
-  c.pressure = p;
-  return c;
+  Conditions read;
+  read.date = date;
+  read.temperature = t;
+  read.humidity = h;
+  read.pressure = p;
+  if (!conditionsPlausible(read)) return c;
+  read.known = true;
+  return read;
 }
 
+namespace {
+
+// The shortest text that reads back as the same number.
+std::string exactText(double v) {
+  std::string text;
+  for (int digits = 15; digits <= 17; ++digits) {
+    text.clear();
+    appendf(text, "%.*g", digits, v);
+    if (std::strtod(text.c_str(), nullptr) == v) break;
+  }
+  return text;
+}
+
+}  // namespace
+
 bool writeConditions(const std::string& path, const Conditions& c) {
-  char text[128];
-  std::snprintf(text, sizeof text, "%s %.1f %.1f %.1f\n", c.date.c_str(), c.temperature, c.humidity, c.pressure);
-  return writeWholeFile(path, text) == WriteResult::kWritten;
+  if (!validDate(c.date) || !conditionsPlausible(c)) return false;
+  std::string text = c.date + " " + exactText(c.temperature) + " " + exactText(c.humidity) + " " +
+                     exactText(c.pressure) + "\n";
+  if (writeWholeFile(path, text) != WriteResult::kWritten) return false;
+  Conditions back = readConditions(path);
+  return back.known && back.date == c.date && back.temperature == c.temperature && back.humidity == c.humidity &&
+         back.pressure == c.pressure;
 }
 
 std::string todayText() {

@@ -50,8 +50,32 @@ struct Conditions {
   bool known = false;
   double temperature = 0, humidity = 0, pressure = 0;
 };
-// The last conditions entered in this working folder ("conditions.txt").
+// The ranges a condition must be in to be taken at all: no laboratory
+// works outside them (the method's own bounds are narrower, and checked
+// apart).
+struct ConditionRange {
+  const char* name;  // "Температура"
+  const char* unit;  // "°C"
+  double low, high;
+};
+extern const ConditionRange kConditionRanges[3];  // temperature, humidity, pressure
+// The three values of `c` in that order.
+double conditionValue(const Conditions& c, int which);
+// Whether every value of `c` is in its range.
+bool conditionsPlausible(const Conditions& c);
+// A condition's value as the forms and the protocol show it: as typed, with
+// a decimal comma ("21,5", "55").
+std::string conditionShown(double v);
+// "Условия: 21,5 °C, 55 %, 99,8 кПа".
+std::string conditionsEcho(const Conditions& c);
+
+// The file of the working folder that keeps the day's conditions.
+constexpr const char* kConditionsFileName = "conditions.txt";
+// The last conditions entered in this working folder ("conditions.txt"):
+// not known when the file holds no date and three numbers in their ranges.
 Conditions readConditions(const std::string& path);
+// Writes them, and reads them back with the same reader: false when they
+// are not all in their ranges, or the file does not hold them afterwards.
 bool writeConditions(const std::string& path, const Conditions& c);
 
 // Today's local date as YYYY-MM-DD.

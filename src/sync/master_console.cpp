@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "console/console.h"
+#include "metrology/validity.h"
 #include "settings/laboratory.h"
 #include "settings/settings.h"
 #include "platform/time.h"
@@ -245,8 +246,11 @@ int SyncLink::console() {
     }
     switch (key) {
       case 'a': {
-        // No run starts on a reference installation past its calibration.
+        // No run starts on a reference installation past its calibration,
+        // nor in conditions outside the method's bounds.
         std::string refusal = referenceRefusal(settingsPath("common.sch"), todayText());
+        if (refusal.empty())
+          refusal = metrology::dayConditionsRefusal(settingsPath("common.sch"), kConditionsFileName, todayText());
         if (refusal.empty()) {
           post(byteMessage(kMsgRunControl, 1));
         } else {

@@ -31,12 +31,32 @@ wait_for " <1>  Ver E2E"
 keys 1
 wait_for "Поверитель:"
 keys "Петров П." Enter
+# Each value is taken as written, with a comma or a point, or refused on
+# the spot and asked again.
 wait_for "Температура, °C:"
-keys 21.5 Enter
+keys abc Enter
+wait_for "Температура «abc»: нужно число от -10 до 50 °C"
+keys 215 Enter
+wait_for "Температура «215»: нужно число от -10 до 50 °C"
+keys 21,5 Enter
 wait_for "Влажность, %:"
+keys 5O Enter
+wait_for "Влажность «5O»: нужно число от 0 до 100 %"
 keys 85 Enter
 wait_for "Давление, кПа:"
+keys 998 Enter
+wait_for "Давление «998»: нужно число от 60 до 110 кПа"
 keys 99.1 Enter
+# 85 % is a humidity, but not one the method allows: no run starts, and the
+# form comes again with what was taken.
+wait_for "Влажность 85 % вне границ методики 30–80 %: поверка невозможна."
+wait_for "Температура, °C (Enter - 21,5):"
+keys Enter
+wait_for "Влажность, % (Enter - 85):"
+keys 55.5 Enter
+wait_for "Давление, кПа (Enter - 99,1):"
+keys Enter
+wait_for "Условия: 21,5 °C, 55,5 %, 99,1 кПа"
 wait_for "Поверка завершена. Итог: годен." 60
 keys Enter
 wait_for "<8>  - Поверка."
@@ -51,8 +71,9 @@ wait_for "<8>  - Поверка."
 settings "Лаборатория Б" 2000-01-01
 (cd "$WORK" && "$QS" report --html protocol.html >/dev/null) || fail "no protocol"
 version=$("$QS" --version | sed 's/^qs //')
+grep -qxF "$(date +%F) 21.5 55.5 99.1" "$WORK/conditions.txt" || fail "conditions.txt: $(cat "$WORK/conditions.txt")"
 for text in "Лаборатория А, г. Энск" "ЭУ7125М № 77, поверен до 2099-12-31" "температура 21,5 °C (15–25)" \
-  "влажность 85,0 % — вне границ методики 30–80" "Петров П." "qs $version"; do
+  "влажность 55,5 % (30–80)" "давление 99,1 кПа (84–106)" "Петров П." "qs $version"; do
   [ "$(grep -cF -- "$text" "$WORK/protocol.html")" = 2 ] || fail "both protocols should say '$text'"
 done
 grep -qF "Лаборатория Б" "$WORK/protocol.html" && fail "the protocol took today's settings"
