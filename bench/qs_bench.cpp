@@ -625,7 +625,7 @@ void labPoint() {
   qs::MeasureSettings lab;
   qs::parseMeasure("10 3 30 25", &lab);
   qs::MeterMenu::PointValues v;
-  int r = qs::measurePointOn(zu, zu.testPoints[0], lab, &v);
+  int r = qs::measurePointOn(zu, zu.testPoints[0], lab, 0, &v);
   zu.close();
   double limit = std::max(lab.minSeconds * 1000, lab.settlingSeconds * 1000 + 3.0 * installation.reportMs);
   if (r != 0 || v.readings.size() != 3) std::printf("  the laboratory point was not measured (%d)\n", r);

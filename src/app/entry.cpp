@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -115,6 +116,26 @@ bool handleInfoArguments(int argc, const char* const* argv) {
   return false;
 }
 
+std::string startupSettingsProblem(const std::string& settingsFile, const RunSelection& sel) {
+  char digit = '0';
+  uint8_t address = 0;
+  std::string problem;
+  if (readTaskLine(settingsFile, "Task", sel.taskNumber, &digit, &address, &problem) != 0) {
+    std::error_code ec;
+    std::u8string folder = std::filesystem::current_path(ec).u8string();
+    return "нет файла " + settingsFile + " в папке " + std::string(folder.begin(), folder.end());
+  }
+  // A master has no device of its own: its Task line names none.
+  return sel.mode == RunMode::Master ? "" : problem;
+}
+
+void reportSettingsProblem(const std::string& problem) {
+  Console::clearLines(0, 4);
+  Console::print("%s", problem.c_str());
+  Console::print("\nНажмите любую клавишу.");
+  Console::readKey();
+}
+
 void reportStartupFailure(long status, const std::string& channelName, int taskNumber) {
   Console::clearLines(0, 4);
   std::string check;
@@ -165,6 +186,13 @@ int runEntry(int argc, char** argv) {
 
   StartupParams params;
   if (sel.mode == RunMode::Slave) params.taskNumber = sel.taskNumber;
+  // Settings that do not name this bench's device are said as they are,
+  // not as a port that does not open.
+  std::string problem = startupSettingsProblem(settingsPath("common.sch"), sel);
+  if (!problem.empty()) {
+    reportSettingsProblem(problem);
+    return kStartupFailed;
+  }
   if (!chooseChannel(settingsPath("common.sch"), params)) return 0;
 
   // Verification runs of this computer that a process left without an end

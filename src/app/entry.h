@@ -44,6 +44,13 @@ class ZuController;
 // automatic work on.
 void installationPortStep(ZuController& zu);
 
+// What keeps the settings from naming this process's device: no settings
+// file in the working folder ("нет файла QS_ADD/common.sch в папке
+// /path"), or a Task line that its syntax does not take; "" when nothing.
+std::string startupSettingsProblem(const std::string& settingsFile, const RunSelection& sel);
+// Shows it and waits for a key; the program then ends with kStartupFailed.
+void reportSettingsProblem(const std::string& problem);
+
 // The start-up failure message for a device-link status and what to check
 // (the port or relay of task `taskNumber`, the register file); waits for a
 // key. The program then ends with kStartupFailed.

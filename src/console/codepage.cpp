@@ -88,6 +88,29 @@ std::string fittedText(const std::string& text, size_t count) {
   return text.substr(0, at);
 }
 
+std::vector<std::string> wrappedText(const std::string& text, size_t width) {
+  std::vector<std::string> out;
+  if (width == 0) return out;
+  size_t start = 0;
+  for (;;) {
+    size_t end = text.find('\n', start);
+    std::string rest = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    do {
+      std::string line = fittedText(rest, width);
+      if (line.size() < rest.size()) {
+        size_t blank = line.rfind(' ');
+        if (blank != std::string::npos && blank > 0) line.resize(blank);
+      }
+      out.push_back(line);
+      rest.erase(0, line.size());
+      if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
+    } while (!rest.empty());
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return out;
+}
+
 size_t decodeUtf8(const char* p, size_t size, char32_t* codePoint) {
   if (size == 0) return 0;
   auto b = [p](size_t i) { return static_cast<unsigned char>(p[i]); };

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qs {
 
@@ -20,6 +21,9 @@ bool isValidUtf8(std::string_view text);
 size_t characterCount(std::string_view text);
 // A UTF-8 text cut to at most `count` characters.
 std::string fittedText(const std::string& text, size_t count);
+// A UTF-8 text in lines of at most `width` characters: broken at its own
+// line ends and at blanks, a word longer than a line cut where it must be.
+std::vector<std::string> wrappedText(const std::string& text, size_t width);
 
 std::string cp1251ToUtf8(std::string_view text);
 // Characters that Windows-1251 lacks become '?'.

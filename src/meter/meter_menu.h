@@ -110,7 +110,7 @@ class MeterMenu {
  private:
   // Sets the installation to a point and takes the values measured there:
   // 0, 27 (Esc or the master's abort), or the failure of a step.
-  int measurePoint(const TestPoint& point, const MeasureSettings& measure, PointValues* values);
+  int measurePoint(const TestPoint& point, const MeasureSettings& measure, double pulseRate, PointValues* values);
   // The operator's name (once a session) and the day's conditions (at its
   // first run, or again after `refusal` said why those given cannot be
   // verified in); *day gets the conditions the run keeps. 27 when the
@@ -124,22 +124,26 @@ class MeterMenu {
 
   DevLink& link_;
   ZuController* zu_;
+  bool installationReset_ = false;  // the last run's end reset the installation
 };
+
+// Sets the installation to a point and measures it: the settling time,
+// the settled average, then each reading of the channels with pulse-error
+// measurement on, the last no sooner than the minimum time and, where the
+// meter's pulses a second at the point are known (`pulseRate` > 0), no
+// sooner than its minimum pulses, up to the measuring's bound. 0, 27 (Esc
+// or the master's abort), or the failure of a step.
+int measurePointOn(ZuController& zu, const TestPoint& point, const MeasureSettings& measure, double pulseRate,
+                   MeterMenu::PointValues* values);
 
 // A verification point's record from what was measured there: its limit
 // and the programme line (of `file`) it came from, how long it took, and
 // its state. A point whose measuring was ended (Esc, the installation
 // failing, the stand's master gone) is recorded as not measured, with
-// `endedBy` as the reason (nullptr: not ended).
-// Sets the installation to a point and measures it: the settling time,
-// the settled average, then each reading of the channels with pulse-error
-// measurement on, the last no sooner than the minimum time. 0, 27 (Esc or
-// the master's abort), or the failure of a step.
-int measurePointOn(ZuController& zu, const TestPoint& point, const MeasureSettings& measure,
-                   MeterMenu::PointValues* values);
-
-// Without a limit on its programme line a point takes the one its meter's
-// class gives, with the class row as its source.
+// `endedBy` as the reason (nullptr: not ended); so is one whose meter gave
+// fewer pulses than the measuring asks. Without a limit on its programme
+// line a point takes the one its meter's class gives, with the class row
+// as its source.
 records::PointRecord recordOfPoint(const TestPoint& point, const std::string& file,
                                    const MeterMenu::PointValues& values, uint32_t ms, const char* endedBy,
                                    const MeterMenu::RunMeter& meter = {});

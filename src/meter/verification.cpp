@@ -2,6 +2,7 @@
 // after the other, on the reference installation (directly, or through the
 // master of a stand), with the averaged value and the three channel values
 // that the installation measured at each.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -69,6 +70,16 @@ void clearWork(const ZuController& zu, int row, int count) {
 }
 size_t workCells(const ZuController& zu) { return panelBeside(zu) ? 79 : 99; }
 
+// A message of the work area on the rows below the cursor, whole: wrapped
+// to the area's width (up to the rows it has).
+void sayWhole(const ZuController& zu, const std::string& text) {
+  std::vector<std::string> lines = wrappedText(text, workCells(zu));
+  Console::print("\n");
+  for (size_t i = 0; i < lines.size() && i < 16; ++i)
+    Console::print("%s\n", (i == 15 && lines.size() > 16 ? fittedText(lines[i], workCells(zu) - 1) + "\xE2\x80\xA6"
+                                                            : lines[i]).c_str());
+}
+
 // A number that does not fit its column shows as #s (the records keep it
 // whole), so that a row never reaches into the installation's panel.
 std::string inColumn(const std::string& number, int width) {
@@ -89,8 +100,14 @@ std::string valueText(bool fresh, double value, int width) {
 // A point's state as its row shows it beside the installation's panel,
 // where a row has 80 columns (the records keep the whole word).
 const char* shortStateText(records::PointState state) {
-  return state == records::PointState::NotMeasured ? "не изм." : records::stateText(state);
+  return state == records::PointState::NotMeasured ? "не изм."
+         : state == records::PointState::NotJudged ? "не оцен."
+                                                    : records::stateText(state);
 }
+
+// The points' table: rows 21 to 34; row 35 says what became of the
+// installation at the end, row 36 how the run ended.
+constexpr int kTableRow = 21, kTableRows = 14, kAfterRunRow = 35;
 
 // The line above the table that says what the records could not take yet:
 // how many points wait to be written and why; empty once all is written.
@@ -238,18 +255,19 @@ records::PointRecord recordOfPoint(const TestPoint& tp, const std::string& file,
   } else if (meter.typed) {
     classLimit(tp, meter, r.I, &r);
   }
-  if (meter.typed && !r.readings.empty())
-    r.pulses = metrology::pulsesAt(r.U, r.I, tp.PF, loadedPhases(tp.phases), meter.type.constant, v.readMs / 1000.0);
-  if (r.pulses >= 0 && meter.measure.minPulses > 0 && r.pulses < meter.measure.minPulses) {
-    char text[64];
-    std::snprintf(text, sizeof text, "импульсов %.0f < %g", std::floor(r.pulses), meter.measure.minPulses);
-    r.warning = text;
+  // The meter's whole pulses while it was read: the one number the row,
+  // the protocol and the CSV show, and the one a point is judged by.
+  if (meter.typed && !r.readings.empty()) {
+    double pulses = metrology::pulsesAt(r.U, r.I, tp.PF, loadedPhases(tp.phases), meter.type.constant, v.readMs / 1000.0);
+    r.pulses = pulses >= 0 ? std::floor(pulses) : pulses;
   }
+  r.minPulses = meter.measure.minPulses;
   bool anyMissed = !r.channelFresh[0] || !r.channelFresh[1] || !r.channelFresh[2];
   if (ended) r.reason = endedBy;
   else if (!v.averageFresh) r.reason = "нет нового среднего";
   else if (!channelErrors.empty()) r.reason = channelErrors;
   else if (anyMissed) r.reason = "нет новых значений каналов";
+  else if (records::tooFewPulses(r)) r.reason = records::pulsesReason(r);
   r.state = records::judgePoint(r);
   if (r.state == records::PointState::NotJudged) r.reason = r.limitSource;
   return r;
@@ -356,14 +374,23 @@ int conditionField(const ConditionRange& range, double* value, bool known, int m
   }
 }
 
+// The meter's pulses a second at a point, where its type gives its constant
+// (0 where it does not).
+double pulseRate(const TestPoint& tp, const MeterMenu::RunMeter& meter) {
+  if (!meter.typed) return 0;
+  double rate = metrology::pulsesAt(tp.U * tp.Upct * 0.01, tp.I * tp.Ipct * 0.01, tp.PF, loadedPhases(tp.phases),
+                                    meter.type.constant, 1.0);
+  return rate > 0 ? rate : 0;
+}
+
 // What a run is told of its meter and its measuring, and what the type line
 // above the table says; false (with the message) when the settings for
 // measuring do not parse.
 bool runMeterOf(const Programme& p, const std::string& deviceType, MeterMenu::RunMeter* meter, std::string* typeLine,
                 std::string* note, std::string* error) {
-  int badLine = 0;
-  if (!readMeasureLine(settingsPath("common.sch"), &meter->measure, &badLine)) {
-    *error = "Ошибка в строке " + std::to_string(badLine) + " common.sch: Measure";
+  std::string problem;
+  if (!readMeasureLine(settingsPath("common.sch"), &meter->measure, &problem)) {
+    *error = "Ошибка в настройках: " + problem;
     return false;
   }
   bool found = false;
@@ -373,12 +400,27 @@ bool runMeterOf(const Programme& p, const std::string& deviceType, MeterMenu::Ru
     return false;
   }
   std::string named = programmeOption(p.fields, "type", &found);
-  MeterCatalogue catalogue = readMeterCatalogue(settingsPath("meters.sch"));
+  std::string catalogueFile = settingsPath("meters.sch");
+  MeterCatalogue catalogue = readMeterCatalogue(catalogueFile);
   // Without a catalogue and without a type named, limits come from the
   // programme as they always did: nothing to say.
   if (!catalogue.opened && named.empty()) return true;
+  // A catalogue line that does not parse is a type nobody can verify by:
+  // no run starts until it is put right.
+  if (!catalogue.errors.empty()) {
+    *error = "Ошибка в каталоге счётчиков:";
+    for (const std::string& e : catalogue.errors) *error += "\n" + e;
+    return false;
+  }
   std::string message;
   const MeterType* type = findMeterType(catalogue, named, deviceType, &message);
+  if (type == nullptr && !named.empty()) {
+    // The programme says which meter it verifies: without that type its
+    // points would be judged by nothing the programme meant.
+    *error = "Тип счётчика " + named + " программы " + p.title + " не найден в " + catalogueFile +
+             (catalogue.opened ? "" : " (нет файла)") + ": поверка невозможна.";
+    return false;
+  }
   if (type == nullptr) {
     *typeLine = message;
     *note = message;
@@ -389,11 +431,6 @@ bool runMeterOf(const Programme& p, const std::string& deviceType, MeterMenu::Ru
   *typeLine = "Счётчик " + type->name + ": класс " + (meter->reactive ? type->reactiveClass : type->activeClass) +
               (type->transformer ? ", Iном " : ", Iб ") + records::currentText(type->base, ',') + " А, Imax " +
               records::currentText(type->imax, ',') + " А";
-  std::string problem = catalogueNote(catalogue);
-  if (!problem.empty()) {
-    *typeLine += " (" + problem + ")";
-    *note = problem;
-  }
   return true;
 }
 
@@ -437,16 +474,25 @@ int MeterMenu::verification() {
     Console::print("\n%s: поверка невозможна.\n", kMasterGoneText);
     return -2;
   }
+  // A device that did not say who it is cannot be verified: the record
+  // would name no meter.
+  if (link_.readSerialNumber(0) < 0) {
+    char address[8];
+    std::snprintf(address, sizeof address, "%02Xh", static_cast<unsigned>(link_.deviceAddress));
+    sayWhole(*zu_, std::string("Счётчик не ответил: серийный номер не считан — проверьте адрес ") + address +
+                       " и линию");
+    return -1;
+  }
   // No run starts on a reference installation past its calibration.
   std::string refusal = referenceRefusal(settingsPath("common.sch"), todayText());
   if (!refusal.empty()) {
-    Console::print("\n%s\n", fittedText(refusal, workCells(*zu_)).c_str());
+    sayWhole(*zu_, refusal);
     return -1;
   }
   Laboratory lab;
-  int badLab = 0;
-  if (!readLaboratory(settingsPath("common.sch"), &lab, &badLab)) {
-    Console::print("\nОшибка в строке %d common.sch: Lab\n", badLab);
+  std::string problem;
+  if (!readLaboratory(settingsPath("common.sch"), &lab, &problem)) {
+    sayWhole(*zu_, "Ошибка в настройках: " + problem);
     return -1;
   }
   std::vector<Programme> list = programmes(settingsPath("common.sch"));
@@ -464,6 +510,15 @@ int MeterMenu::verification() {
   }
   const Programme& p = list[static_cast<size_t>(key - '1')];
   clearWork(*zu_, 19, 18);
+  RunMeter meter;
+  // The energy the installation measures (on a stand, as the master set it)
+  // picks the class: active unless it was switched to reactive.
+  meter.reactive = zu_->getMode() == 1;
+  std::string typeLine, note, error;
+  if (!runMeterOf(p, deviceTypeName(link_.cachedDeviceType), &meter, &typeLine, &note, &error)) {
+    sayWhole(*zu_, error);
+    return -1;
+  }
   // A run starts only in conditions inside the method's bounds: the form
   // comes again until they are, or the operator leaves.
   Conditions day;
@@ -482,18 +537,9 @@ int MeterMenu::verification() {
   clearWork(*zu_, 19, 18);
   if (r == kKeyEsc) return kKeyEsc;
   if (r != 0) {
-    if (!zu_->programmeError.empty()) Console::print("\n%s\n", fittedText(zu_->programmeError, workCells(*zu_)).c_str());
+    if (!zu_->programmeError.empty()) sayWhole(*zu_, zu_->programmeError);
     else Console::print("\nОшибка загрузки программы поверки (%d).\n", r);
     return r;
-  }
-  RunMeter meter;
-  // The energy the installation measures (on a stand, as the master set it)
-  // picks the class: active unless it was switched to reactive.
-  meter.reactive = zu_->getMode() == 1;
-  std::string typeLine, note, error;
-  if (!runMeterOf(p, deviceTypeName(link_.cachedDeviceType), &meter, &typeLine, &note, &error)) {
-    Console::print("\n%s\n", fittedText(error, workCells(*zu_)).c_str());
-    return -1;
   }
   records::RunInfo info = runInfo(p.key, p.identity);
   info.programmeTitle = p.title;
@@ -524,12 +570,13 @@ int MeterMenu::verification() {
     run = std::move(next);  // (the run before is finished; the re-test keeps its link)
     RunTopLine top(typeLine, standalone);
     if (!conditionsLine.empty()) {
-      Console::gotoXY(0, 36);
+      Console::gotoXY(0, kAfterRunRow + 1);
       Console::print("%s", fittedText(conditionsLine, workCells(*zu_)).c_str());
       Console::gotoXY(0, 19);
     }
     std::vector<TestPoint> repeat;
     std::string notMeasured;
+    installationReset_ = false;
     result = runPoints(points, *run, meter, top, &repeat, &notMeasured);
     std::string verdict = run->finish(result == 0);
     top.show(*run);
@@ -538,10 +585,15 @@ int MeterMenu::verification() {
                                   : (retest ? "Повторная поверка прервана." : "Поверка прервана.");
     if (result != 0 && masterGone()) end += std::string(" ") + kMasterGoneText + ".";
     if (!verdict.empty()) end += std::string(" Итог: ") + records::stateText(records::stateOfWord(verdict)) + ".";
-    if (!notMeasured.empty()) end += " Не измерены точки: " + notMeasured + ".";
     bool offer = standalone && !repeat.empty() && result != kKeyEsc;
     if (offer) end += " <1> повторить: " + std::to_string(repeat.size());
-    Console::gotoXY(0, 36);
+    // What became of the installation and which points were not measured
+    // above the line that ends the run.
+    std::string after = installationReset_ ? "Установка сброшена." : "";
+    if (!notMeasured.empty()) after += (after.empty() ? "" : " ") + std::string("Не измерены точки: ") + notMeasured + ".";
+    clearWork(*zu_, kAfterRunRow, 2);
+    Console::print("%s", fittedText(after, workCells(*zu_)).c_str());
+    Console::gotoXY(0, kAfterRunRow + 1);
     Console::print("%s", fittedText(end, workCells(*zu_)).c_str());
     if (Console::readKey() != '1' || !offer) break;
     clearWork(*zu_, 19, 18);
@@ -631,7 +683,7 @@ int MeterMenu::runPoints(const std::vector<TestPoint>& points, records::RunRecor
     }
     PointValues v;
     uint32_t started = platform::tickCount();
-    result = measurePoint(tp, meter.measure, &v);
+    result = measurePoint(tp, meter.measure, pulseRate(tp, meter), &v);
     const char* endedBy = result == 0 ? nullptr : masterGone() ? "программа QS_Master завершилась" : "поверка прервана";
     // A point's time counts from the installation beginning to set it, not
     // from the bench's request (which may have waited for the stand).
@@ -645,33 +697,41 @@ int MeterMenu::runPoints(const std::vector<TestPoint>& points, records::RunRecor
       *notMeasured += (notMeasured->empty() ? "" : ", ") + std::to_string(tp.number);
     top.show(recorder);
     if (result != 0) break;
-    if (shown == 15) {  // the table keeps to the work area
-      clearWork(*zu_, 21, 15);
+    if (shown == kTableRows) {  // the table keeps to the work area
+      clearWork(*zu_, kTableRow, kTableRows);
       shown = 0;
     }
-    Console::gotoXY(0, 21 + shown++);
-    Console::print("%2d %7.2f %7s %6.2f %-5s %s %s %s %s %s", tp.number, tp.U * tp.Upct * 0.01,
-                   inColumn(records::currentText(tp.I * tp.Ipct * 0.01), 7).c_str(), tp.PF, phaseName(tp.phases),
-                   valueText(v.averageFresh, v.average, 10).c_str(),
-                   channelCell(rec, 0, channelWidth).c_str(), channelCell(rec, 1, channelWidth).c_str(),
-                   channelCell(rec, 2, channelWidth).c_str(),
-                   besidePanel ? shortStateText(rec.state) : records::stateText(rec.state));
+    Console::gotoXY(0, kTableRow + shown++);
+    std::string line;
+    appendf(line, "%2d %7.2f %7s %6.2f %-5s %s %s %s %s %s", tp.number, tp.U * tp.Upct * 0.01,
+            inColumn(records::currentText(tp.I * tp.Ipct * 0.01), 7).c_str(), tp.PF, phaseName(tp.phases),
+            valueText(v.averageFresh, v.average, 10).c_str(), channelCell(rec, 0, channelWidth).c_str(),
+            channelCell(rec, 1, channelWidth).c_str(), channelCell(rec, 2, channelWidth).c_str(),
+            besidePanel ? shortStateText(rec.state) : records::stateText(rec.state));
+    // A row never reaches the panel, whatever its numbers: the column next
+    // to the panel stays blank.
+    Console::print("%s", fittedText(line, workCells(*zu_) - 1).c_str());
     if (zu_->sync != nullptr && zu_->isSlave()) zu_->sync->postIdle();
   }
   // Points never reached are repeated too.
   for (size_t i = done; i < points.size(); ++i) repeat->push_back(points[i]);
-  if (zu_->sync != nullptr && zu_->isSlave()) zu_->sync->postLeaveCalibration();
-  // A run ended midway leaves the installation reset, not half set (on a
-  // stand the master does it for the step that was not done).
-  else if (result != 0) zu_->reset();
+  // A run leaves the installation reset, however it ended: nothing stays
+  // energised on the bench (on a stand the master resets it once its last
+  // bench has left the run).
+  if (zu_->sync != nullptr && zu_->isSlave()) {
+    zu_->sync->postLeaveCalibration();
+  } else {
+    installationReset_ = zu_->reset() == 0;
+  }
   return result;
 }
 
-int MeterMenu::measurePoint(const TestPoint& tp, const MeasureSettings& measure, PointValues* v) {
-  return measurePointOn(*zu_, tp, measure, v);
+int MeterMenu::measurePoint(const TestPoint& tp, const MeasureSettings& measure, double pulseRate, PointValues* v) {
+  return measurePointOn(*zu_, tp, measure, pulseRate, v);
 }
 
-int measurePointOn(ZuController& zu, const TestPoint& tp, const MeasureSettings& measure, MeterMenu::PointValues* v) {
+int measurePointOn(ZuController& zu, const TestPoint& tp, const MeasureSettings& measure, double pulseRate,
+                   MeterMenu::PointValues* v) {
   ZuController* zu_ = &zu;
   // The installation is set to the point; from then on every value
   // published was measured at it.
@@ -697,10 +757,18 @@ int measurePointOn(ZuController& zu, const TestPoint& tp, const MeasureSettings&
   if (r != 0) return r == kKeyEsc ? kKeyEsc : r;
   uint32_t reading = platform::tickCount();
   // Each reading is a value of each channel published after the one
-  // before; the last is taken no sooner than the point's minimum time.
+  // before; the last is taken no sooner than the point's minimum time, nor
+  // before the meter has given its minimum pulses since the pulse error
+  // was switched on (up to the bound: a point that cannot reach them in
+  // time is not measured).
+  double dueMs = measure.minSeconds * 1000;
+  if (pulseRate > 0 && measure.minPulses > 0) {
+    double pulsesMs = static_cast<double>(reading - set) + measure.minPulses / pulseRate * 1000;
+    dueMs = std::max(dueMs, std::min(pulsesMs, measure.boundSeconds() * 1000));
+  }
   for (int k = 0; k < measure.readings; ++k) {
-    if (k == measure.readings - 1 && measure.minSeconds > 0) {
-      uint32_t due = static_cast<uint32_t>(measure.minSeconds * 1000);
+    if (k == measure.readings - 1 && dueMs > 0) {
+      uint32_t due = static_cast<uint32_t>(std::ceil(dueMs));
       uint32_t gone = platform::tickCount() - set;
       if (gone < due) zu_->hold(due - gone, &esc);
       if (esc) return kKeyEsc;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdarg>
 #include <cstdlib>
 #include <ctime>
@@ -15,6 +16,7 @@
 #include "console/whole_file.h"
 #include "platform/process.h"
 #include "records/chart.h"
+#include "settings/calendar.h"
 #include "settings/laboratory.h"
 
 namespace qs::records {
@@ -122,16 +124,7 @@ std::string padded(const std::string& s, size_t width) {
   return chars >= width ? s : s + std::string(width - chars, ' ');
 }
 
-bool validDate(const std::string& d) {
-  if (d.size() != 10 || d[4] != '-' || d[7] != '-') return false;
-  for (size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u})
-    if (d[i] < '0' || d[i] > '9') return false;
-  int y = std::atoi(d.c_str()), m = std::atoi(d.c_str() + 5), day = std::atoi(d.c_str() + 8);
-  static const int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (m < 1 || m > 12 || day < 1 || day > kDays[m - 1]) return false;
-  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  return !(m == 2 && day == 29 && !leap);
-}
+bool validDate(const std::string& d) { return isCalendarDate(d); }
 
 // A count as typed: digits only, at most nine of them.
 bool countOf(const std::string& text, int* out) {
@@ -303,7 +296,7 @@ std::string pointsCsv(const std::vector<ReportRun>& runs) {
       out += std::string(stateText(p.state)) + ";" + csvText(p.reason) + ";";
       for (int n = 0; n < 3; ++n) out += (p.spreadKnown[n] ? fixed3(p.spread[n], ',') : "") + ";";
       appendf(out, "%d;", static_cast<int>(p.readings.size()));
-      out += decimal(p.settlingMs / 1000.0, 1) + ";" + (p.pulses >= 0 ? decimal(p.pulses, 1) : "") + ";" +
+      out += decimal(p.settlingMs / 1000.0, 1) + ";" + (p.pulses >= 0 ? decimal(std::floor(p.pulses), 0) : "") + ";" +
              csvText(p.warning) + ";" + csvText(r.info.meterType) + ";" + csvText(r.info.meterClass) + ";" +
              (r.info.retestOf > 0 ? std::to_string(r.info.retestOf) : "") + ";" + csvText(r.info.measure) + ";" +
              csvText(r.info.programmeTitle) + "\r\n";
@@ -338,18 +331,7 @@ std::string conditionText(const char* name, double v, const char* unit, const st
 // The day a verification is valid until: the verification date plus the
 // type's interval, less one day.
 std::string validUntil(const Stamp& started, int years) {
-  std::string date = localText(started).substr(0, 10);
-  int y, m, d;
-  if (years <= 0 || std::sscanf(date.c_str(), "%4d-%2d-%2d", &y, &m, &d) != 3) return "";
-  std::tm tm{};
-  tm.tm_year = y + years - 1900;
-  tm.tm_mon = m - 1;
-  tm.tm_mday = d - 1;
-  tm.tm_hour = 12;
-  std::mktime(&tm);  // (normalises the day before the first of a month)
-  char text[48];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-  return text;
+  return lastDayAfterYears(localText(started).substr(0, 10), years);
 }
 
 const char* kDecisionRule =
@@ -483,7 +465,7 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
       out += "<td>" + (p.limit.empty() || p.limitSource.empty() ? std::string("-")
                                                                : "[" + std::to_string(sourceNumber(p.limitSource)) + "]") +
              "</td>";
-      out += "<td>" + (p.pulses >= 0 ? decimal(p.pulses, 0) : "-") + "</td>";
+      out += "<td>" + (p.pulses >= 0 ? decimal(std::floor(p.pulses), 0) : "-") + "</td>";
       std::string measured = localText(p.measured);
       out += "<td>" + html(measured.size() > 11 ? measured.substr(11) : measured) + "</td>";
       std::string state = stateText(p.state);

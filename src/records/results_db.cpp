@@ -11,6 +11,8 @@
 
 #include "console/whole_file.h"
 #include "devlink/local_time.h"
+#include "settings/calendar.h"
+#include "console/text_file.h"
 #include "platform/new_file.h"
 #include "platform/process.h"
 #include "platform/time.h"
@@ -300,34 +302,7 @@ bool bringForward(sqlite3* db, int layout, std::string* error) {
   return execOn(db, sql, error);
 }
 
-// Days since 1970-01-01 of a civil date, and back (proleptic Gregorian).
-int64_t daysFromCivil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  int64_t era = (y >= 0 ? y : y - 399) / 400;
-  int64_t yoe = y - era * 400;
-  int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-std::string civilText(int64_t seconds) {
-  int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
-  int64_t rest = seconds - days * 86400;
-  int64_t z = days + 719468;
-  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  int64_t doe = z - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t y = yoe + era * 400;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  int64_t mp = (5 * doy + 2) / 153;
-  int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  int64_t m = mp + (mp < 10 ? 3 : -9);
-  char text[96];
-  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", static_cast<long long>(y + (m <= 2)),
-                static_cast<long long>(m), static_cast<long long>(d), static_cast<long long>(rest / 3600),
-                static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
-  return text;
-}
+std::string civilText(int64_t seconds) { return civilTimeText(seconds); }
 
 Stamp stampOf(Statement& q, int textColumn, int offsetColumn) {
   Stamp s;
@@ -502,10 +477,20 @@ std::string limitShown(const std::string& text) {
   return out;
 }
 
+bool tooFewPulses(const PointRecord& p) { return p.minPulses > 0 && p.pulses >= 0 && p.pulses < p.minPulses; }
+
+std::string pulsesReason(const PointRecord& p) {
+  std::string out;
+  appendf(out, "импульсов %.0f < %g", std::floor(p.pulses), p.minPulses);
+  for (char& c : out)
+    if (c == '.') c = ',';
+  return out;
+}
+
 PointState judgePoint(const PointRecord& p) {
   bool all = p.averageFresh;
   for (int n = 0; n < 3; ++n) all = all && p.channelFresh[n] && std::isfinite(p.channel[n]);
-  if (!all) return PointState::NotMeasured;
+  if (!all || tooFewPulses(p)) return PointState::NotMeasured;
   int64_t limit = 0;
   if (p.limit.empty() && !p.limitSource.empty()) return PointState::NotJudged;
   if (p.limit.empty() || !parseLimit(p.limit, &limit)) return PointState::Unjudged;
@@ -601,6 +586,15 @@ std::unique_ptr<ResultsDb> ResultsDb::open(const std::string& path, Access acces
 ResultsDb::~ResultsDb() { sqlite3_close(db_); }
 
 bool ResultsDb::exec(const char* sql, std::string* error) { return execOn(db_, sql, error); }
+
+bool ResultsDb::checkpoint() {
+  int log = 0, done = 0;
+  // Without waiting first; then, when a reader or writer kept frames back,
+  // waiting for them as long as a write would.
+  if (sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, &log, &done) == SQLITE_OK && done >= log)
+    return true;
+  return sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_FULL, &log, &done) == SQLITE_OK && done >= log;
+}
 
 int ResultsDb::markLostRuns(const std::string& station, const std::string& workstation, std::string* error) {
   std::vector<int64_t> lost;
@@ -725,6 +719,9 @@ bool ResultsDb::record(const RunInfo& r, int64_t* run, const std::vector<PointRe
   };
   if (write() && exec("COMMIT", error)) {
     *run = id;
+    // A run that has ended is in the database file itself, not only in its
+    // journal: a copy of the file alone, made by hand, holds it.
+    if (end != nullptr) checkpoint();
     return true;
   }
   execOn(db_, "ROLLBACK", nullptr);

@@ -155,14 +155,21 @@ struct PointRecord {
   bool spreadKnown[3] = {false, false, false};
   double spread[3] = {0, 0, 0};
   int64_t settlingMs = 0;  // waited after the point was set, before reading
-  double pulses = -1;      // the meter's pulses while it was read (< 0: unknown)
-  std::string warning;     // "импульсов 12 < 25"
+  double pulses = -1;      // the meter's whole pulses while it was read (< 0: unknown)
+  std::string warning;     // what the operator should know of the point
+  // The fewest pulses the run's measuring asks of a point (0: none): kept
+  // with the run (its measure), here to judge the point by.
+  double minPulses = 0;
 };
 
 // A point's state from its values and limit: each channel's value rounded
 // to thousandths, its size against the limit (a value at the limit passes).
 // A point that sought a limit and found none is not judged.
 PointState judgePoint(const PointRecord& p);
+// A point whose meter gave fewer pulses than its run's measuring asks is not
+// measured: "импульсов 17 < 25".
+bool tooFewPulses(const PointRecord& p);
+std::string pulsesReason(const PointRecord& p);
 // Whether a limit was given or sought for the point.
 bool limitSought(const PointRecord& p);
 // A run's verdict: "" when no point had a limit; else "failed" when a point
@@ -223,6 +230,9 @@ class ResultsDb {
             std::string* error);
   // The points of a run in the order shown, each with its readings.
   bool pointsOf(int64_t run, std::vector<PointRecord>* out, std::string* error);
+  // Copies what the journal holds into the database file; false when some
+  // of it had to stay (another process still reads an older moment).
+  bool checkpoint();
   // A consistent copy of the whole database in a new file `path`.
   bool copyTo(const std::string& path, std::string* error);
 

@@ -10,6 +10,7 @@
 #include "console/text_file.h"
 #include "console/whole_file.h"
 #include "devlink/local_time.h"
+#include "settings/calendar.h"
 #include "settings/key_lines.h"
 
 namespace qs {
@@ -31,12 +32,7 @@ bool keyLine(const std::string& path, const char* key, std::vector<std::string>*
   return true;
 }
 
-bool validDate(const std::string& d) {
-  int y, m, day;
-  char tail;
-  if (d.size() != 10 || std::sscanf(d.c_str(), "%4d-%2d-%2d%c", &y, &m, &day, &tail) != 3) return false;
-  return y >= 1970 && m >= 1 && m <= 12 && day >= 1 && day <= 31 && d[4] == '-' && d[7] == '-';
-}
+bool validDate(const std::string& d) { return isCalendarDate(d); }
 
 std::string numberText(double v) { return decimalComma(v); }
 
@@ -64,7 +60,18 @@ bool parseBounds(const std::string& text, Bounds* out) {
 
 std::string boundsText(const Bounds& b) { return b.given ? numberText(b.low) + "\xE2\x80\x93" + numberText(b.high) : ""; }
 
-bool readLaboratory(const std::string& path, Laboratory* out, int* badLine) {
+namespace {
+
+// "строка 12 файла QS_ADD/common.sch: Lab, влажность «30-8O»".
+bool refused(std::string* problem, int line, const std::string& path, const char* key, const char* field,
+             const std::string& value) {
+  if (problem != nullptr) *problem = lineOfFile(line, path) + ": " + key + ", " + fieldShown(field, value);
+  return false;
+}
+
+}  // namespace
+
+bool readLaboratory(const std::string& path, Laboratory* out, std::string* problem) {
   std::vector<std::string> f;
   int line = 0;
   if (!keyLine(path, "Lab", &f, &line)) return true;
@@ -75,24 +82,21 @@ bool readLaboratory(const std::string& path, Laboratory* out, int* badLine) {
   lab.address = f[1];
   lab.accreditation = f[2];
   lab.method = f[3];
-  if (lab.name.empty() || !parseBounds(f[4], &lab.temperature) || !parseBounds(f[5], &lab.humidity) ||
-      !parseBounds(f[6], &lab.pressure)) {
-    if (badLine != nullptr) *badLine = line;
-    return false;
-  }
+  if (lab.name.empty()) return refused(problem, line, path, "Lab", "лаборатория", f[0]);
+  if (!parseBounds(f[4], &lab.temperature)) return refused(problem, line, path, "Lab", "температура", f[4]);
+  if (!parseBounds(f[5], &lab.humidity)) return refused(problem, line, path, "Lab", "влажность", f[5]);
+  if (!parseBounds(f[6], &lab.pressure)) return refused(problem, line, path, "Lab", "давление", f[6]);
   *out = lab;
   return true;
 }
 
-bool readReference(const std::string& path, Reference* out, int* badLine) {
+bool readReference(const std::string& path, Reference* out, std::string* problem) {
   std::vector<std::string> f;
   int line = 0;
   if (!keyLine(path, "Ref", &f, &line)) return true;
   f.resize(3);
-  if (f[0].empty() || !validDate(f[2])) {
-    if (badLine != nullptr) *badLine = line;
-    return false;
-  }
+  if (f[0].empty()) return refused(problem, line, path, "Ref", "установка", f[0]);
+  if (!validDate(f[2])) return refused(problem, line, path, "Ref", "срок поверки", f[2]);
   out->given = true;
   out->model = f[0];
   out->serial = f[1];
@@ -102,8 +106,8 @@ bool readReference(const std::string& path, Reference* out, int* badLine) {
 
 std::string referenceRefusal(const std::string& path, const std::string& today) {
   Reference ref;
-  int bad = 0;
-  if (!readReference(path, &ref, &bad)) return "Ошибка в строке " + std::to_string(bad) + " настроек: Ref";
+  std::string problem;
+  if (!readReference(path, &ref, &problem)) return "Ошибка в настройках: " + problem;
   if (!ref.given || today.empty() || today <= ref.due) return "";
   return "Срок поверки установки " + ref.model + (ref.serial.empty() ? "" : " № " + ref.serial) + " истёк " + ref.due +
          ": поверка невозможна.";

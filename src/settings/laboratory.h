@@ -29,10 +29,11 @@ struct Reference {
   std::string model, serial, due;
 };
 
-// The lines of `path` (*out untouched when there is none); false, with the
-// line's number, for one that does not parse.
-bool readLaboratory(const std::string& path, Laboratory* out, int* badLine);
-bool readReference(const std::string& path, Reference* out, int* badLine);
+// The lines of `path` (*out untouched when there is none); false, with
+// what is wrong ("строка 12 файла QS_ADD/common.sch: Ref, срок поверки
+// «2026-02-31»"), for one that does not parse.
+bool readLaboratory(const std::string& path, Laboratory* out, std::string* problem);
+bool readReference(const std::string& path, Reference* out, std::string* problem);
 
 // Why no run may start with the reference of `path` on `today`
 // ("Срок поверки установки ЭУ7125М № 123 истёк 2026-01-31: поверка

@@ -31,9 +31,12 @@ MeterCatalogue readMeterCatalogue(const std::string& path) {
   for (const KeyLine& line : lines) {
     int at = line.number;
     std::vector<std::string> f = line.values();
-    auto bad = [&](const char* field) { c.errors.push_back("строка " + std::to_string(at) + ": " + field); };
+    auto bad = [&](const char* field, size_t i) {
+      c.errors.push_back(path + ", строка " + std::to_string(at) + ": " +
+                         (i < f.size() ? fieldShown(field, f[i]) : std::string(field)));
+    };
     if (f.size() < 9) {
-      bad("полей меньше девяти");
+      bad("полей меньше девяти", f.size());
       continue;
     }
     MeterType t;
@@ -44,19 +47,20 @@ MeterCatalogue readMeterCatalogue(const std::string& path) {
     t.reactiveClass = noneText(f[3]) ? "" : f[3];
     double years = 0;
     std::string connection = f[4];
-    if (t.name.empty()) bad("имя");
-    else if (noneText(t.activeClass)) bad("класс");
+    if (t.name.empty()) bad("имя", 0);
+    else if (noneText(t.activeClass)) bad("класс", 2);
     else if (connection == "прямое" || sameKey(connection, "direct")) t.transformer = false;
     else if (connection == "тт" || connection == "ТТ" || sameKey(connection, "transformer")) t.transformer = true;
     else {
-      bad("подключение");
+      bad("подключение", 4);
       continue;
     }
     if (t.name.empty() || noneText(t.activeClass)) continue;
-    if (!parseNumber(f[5], &t.base) || !(t.base > 0)) bad(t.transformer ? "Iном" : "Iб");
-    else if (!parseNumber(f[6], &t.imax) || !(t.imax >= t.base)) bad("Imax");
-    else if (!parseNumber(f[7], &t.constant) || !(t.constant > 0)) bad("постоянная");
-    else if (!parseNumber(f[8], &years) || years < 0 || years != std::floor(years) || years > 100) bad("межповерочный интервал");
+    if (!parseNumber(f[5], &t.base) || !(t.base > 0)) bad(t.transformer ? "Iном" : "Iб", 5);
+    else if (!parseNumber(f[6], &t.imax) || !(t.imax >= t.base)) bad("Imax", 6);
+    else if (!parseNumber(f[7], &t.constant) || !(t.constant > 0)) bad("постоянная", 7);
+    else if (!parseNumber(f[8], &years) || years < 0 || years != std::floor(years) || years > 100)
+      bad("межповерочный интервал", 8);
     else {
       t.intervalYears = static_cast<int>(years);
       c.types.push_back(t);
@@ -85,7 +89,7 @@ const MeterType* findMeterType(const MeterCatalogue& c, const std::string& named
 std::string catalogueNote(const MeterCatalogue& c) {
   if (!c.opened) return "нет файла meters.sch";
   if (c.errors.empty()) return "";
-  std::string out = "ошибка в meters.sch, " + c.errors.front();
+  std::string out = "ошибка в " + c.errors.front();
   if (c.errors.size() > 1) out += " и ещё " + std::to_string(c.errors.size() - 1);
   return out;
 }
@@ -107,11 +111,15 @@ bool parseMeasure(const std::string& text, MeasureSettings* out) {
       part += c;
     }
   }
-  double v[4];
-  if (parts.size() != 4) return false;
-  for (int i = 0; i < 4; ++i)
-    if (!parseNumber(parts[static_cast<size_t>(i)], &v[i])) return false;
-  if (v[0] < 0 || v[0] > 600 || v[1] < 1 || v[1] > 20 || v[1] != std::floor(v[1]) || v[2] < 0 || v[2] > 3600 || v[3] < 0 || v[3] > 1e6) return false;
+  double v[5] = {0, 0, 0, 0, 0};
+  if (parts.size() != 4 && parts.size() != 5) return false;
+  for (size_t i = 0; i < parts.size(); ++i)
+    if (!parseNumber(parts[i], &v[i])) return false;
+  if (v[0] < 0 || v[0] > 600 || v[1] < 1 || v[1] > 20 || v[1] != std::floor(v[1]) || v[2] < 0 || v[2] > 3600 ||
+      v[3] < 0 || v[3] > 1e6)
+    return false;
+  if (parts.size() == 5 && (v[4] < v[2] || v[4] <= 0 || v[4] > 36000)) return false;
+  out->maxSeconds = parts.size() == 5 ? v[4] : 0;
   out->given = true;
   out->settlingSeconds = v[0];
   out->readings = static_cast<int>(v[1]);
@@ -120,14 +128,14 @@ bool parseMeasure(const std::string& text, MeasureSettings* out) {
   return true;
 }
 
-bool readMeasureLine(const std::string& path, MeasureSettings* out, int* badLine) {
+bool readMeasureLine(const std::string& path, MeasureSettings* out, std::string* problem) {
   std::vector<KeyLine> lines;
   if (!readKeyLines(path, "Measure", KeyForm::Plain, &lines)) return true;
   for (const KeyLine& line : lines) {
     std::string joined;
-    for (const std::string& f : line.values()) joined += f + " ";
+    for (const std::string& f : line.values()) joined += (joined.empty() ? "" : " ") + f;
     if (!parseMeasure(joined, out)) {
-      if (badLine != nullptr) *badLine = line.number;
+      if (problem != nullptr) *problem = lineOfFile(line.number, path) + ": " + fieldShown("Measure", joined);
       return false;
     }
   }
@@ -136,9 +144,9 @@ bool readMeasureLine(const std::string& path, MeasureSettings* out, int* badLine
 
 std::string measureText(const MeasureSettings& m) {
   if (!m.given) return "";
-  char text[96];
-  std::snprintf(text, sizeof text, "%g %d %g %g", m.settlingSeconds, m.readings, m.minSeconds, m.minPulses);
-  std::string out = text;
+  std::string out;
+  appendf(out, "%g %d %g %g", m.settlingSeconds, m.readings, m.minSeconds, m.minPulses);
+  if (m.maxSeconds > 0) appendf(out, " %g", m.maxSeconds);
   for (char& c : out)
     if (c == '.') c = ',';
   return out;

@@ -23,7 +23,7 @@ struct MeterType {
 struct MeterCatalogue {
   bool opened = false;
   std::vector<MeterType> types;
-  // Lines that did not parse: "строка 4: Imax".
+  // Lines that did not parse: "meters.sch, строка 4: Imax «6O»".
   std::vector<std::string> errors;
 };
 
@@ -55,15 +55,22 @@ struct MeasureSettings {
   int readings = 1;            // fresh values of each channel, averaged
   double minSeconds = 0;       // from the point set to its last reading
   double minPulses = 0;        // the meter's pulses a point should take
+  // The longest from the point set to its last reading while the pulses
+  // are not reached (0: ten times the minimum time).
+  double maxSeconds = 0;
+  double boundSeconds() const { return maxSeconds > 0 ? maxSeconds : 10 * minSeconds; }
 };
 
-// "10 3 30 25" or the four TAB fields of a `Measure:` line: false for text
-// that is not four numbers in their ranges (settling ≤ 600 s, 1 to 20
-// readings, ≤ 3600 s, pulses ≤ 1000000).
+// "10 3 30 25" or the TAB fields of a `Measure:` line, with the longest
+// time of a point as a fifth when the line gives it: false for text that is
+// not four or five numbers in their ranges (settling ≤ 600 s, 1 to 20
+// readings, ≤ 3600 s, pulses ≤ 1000000, the longest time no shorter than
+// the minimum and ≤ 36000 s).
 bool parseMeasure(const std::string& text, MeasureSettings* out);
 // The `Measure:` line of `path`: *out untouched when there is none; false,
-// with the line's number, when it does not parse.
-bool readMeasureLine(const std::string& path, MeasureSettings* out, int* badLine);
+// with what is wrong ("строка 9 файла QS_ADD/common.sch: Measure «10 3 x
+// 25»"), when it does not parse.
+bool readMeasureLine(const std::string& path, MeasureSettings* out, std::string* problem);
 // "10 3 30 25" for the records ("" when not given).
 std::string measureText(const MeasureSettings& m);
 

@@ -19,8 +19,13 @@ std::string settingsPath(std::string_view fileName);
 // The `key_index:` line (the last one that matches): writes '0' plus the
 // port number to *portDigit and, when the address field ends in a TAB, the
 // low 8 bits of the hexadecimal address to *address. Returns 0, or -1 when
-// the file cannot be opened (nothing written).
-int readTaskLine(const std::string& path, std::string_view key, int index, char* portDigit, uint8_t* address);
+// the file cannot be opened (nothing written). *problem, when given, says
+// what the last matching line does not say as its syntax asks ("строка 3
+// файла QS_ADD/common.sch: поля разделяются табуляцией", an address that is
+// not hexadecimal, a port that is no number), "" when it is whole or there
+// is none.
+int readTaskLine(const std::string& path, std::string_view key, int index, char* portDigit, uint8_t* address,
+                 std::string* problem = nullptr);
 
 constexpr int kMenuTypeA = 0x100;
 constexpr int kMenuTypeV = 0x200;

@@ -7,7 +7,11 @@
 # readings, their mean and spread. The failed point is repeated with key 1,
 # as a run linked to the first. Then a stand of two benches, a class 1 and a
 # class 2 meter, runs one programme: the same channel value fails on one
-# and passes on the other, each record naming its class row.
+# and passes on the other, each record naming its class row. A power factor
+# written with a comma sets the installation to it; every run, however it
+# ends, leaves the installation reset. A point lasts until the meter has
+# given its minimum pulses, up to the measuring's bound, and one that cannot
+# is not measured, with the one count of pulses the report shows.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 e2e_init "$1" "$2" "$3"
@@ -15,10 +19,12 @@ ZUSIM="$(dirname "$DEVSIM")/qs-zusim"
 mkdir -p "$WORK/QS_ADD"
 samples="$(cd "$(dirname "$0")/../../samples/QS_ADD" && pwd)"
 cp "$samples/reg_7758_1.txt" "$WORK/QS_ADD/"
-printf 'Meter:\tA1\t3Ф4П(220В)\t1\t2\tпрямое\t5\t60\t1000\t16\t\nMeter:\tB2\t3Ф3П(127В)\t2\t-\tпрямое\t5\t60\t1000\t16\t\n' \
+# (A1's constant is the test's own: pulses come fast enough for short points.)
+printf 'Meter:\tA1\t3Ф4П(220В)\t1\t2\tпрямое\t5\t60\t100000\t16\t\nMeter:\tB2\t3Ф3П(127В)\t2\t-\tпрямое\t5\t60\t1000\t16\t\n' \
   >"$WORK/QS_ADD/meters.sch"
-measure='Measure:\t0\t3\t0\t25\t\n'
-printf "Task_1:\t3\t21\t\nTask_2:\t4\t22\t\nPort_ZU:\t5\t1\t0\t\nVer:\t1\t2\t3\tE2E\tprog.txt\t\n$measure" \
+measure='Measure:\t0\t3\t0\t0\t\n'
+pulses='Ver:\t1\t2\t4\tИмпульсы\tpulses.txt\tmeasure=0 2 1 25 3\t\n'
+printf "Task_1:\t3\t21\t\nTask_2:\t4\t22\t\nPort_ZU:\t5\t1\t0\t\nVer:\t1\t2\t3\tE2E\tprog.txt\t\n$pulses$measure" \
   >"$WORK/QS_ADD/common.sch"
 printf 'Ver:\t1\t2\t3\tE2E\tprog.txt\t\n' >"$WORK/QS_ADD/common1.sch"
 # Channel values 0,8 + 0,3 (ABC) + 0,001 per percent of current: 1,100 at
@@ -28,12 +34,20 @@ A1_1	220	100	5	100	1.0	N	0	0	0	ABC
 A1_2	220	100	5	6	1.0	N	0	0	0	ABC
 A1_3	220	100	5	2	1.0	N	0	0	0	ABC
 A1_4	220	100	5	100	1.0	N	0	0	0	ABC	1,2
+A1_5	220	100	5	100	0,5	L	0	0	0	ABC
+EOF
+# At Ib the pulses come before the minimum second, at 0,2 Ib they hold the
+# point past it, at 0,02 Ib they cannot come within the bound of 3 s.
+cat >"$WORK/QS_ADD/pulses.txt" <<'EOF'
+A1_1	220	100	5	100	1.0	N	0	0	0	ABC
+A1_2	220	100	5	20	1.0	N	0	0	0	ABC
+A1_3	220	100	5	2	1.0	N	0	0	0	ABC
 EOF
 start_devsim --link "$WORK/QS_ADD/com3"
 "$DEVSIM" --address 22 --serial 222222 --type 2 --link "$WORK/QS_ADD/com4" >/dev/null 2>&1 &
 PIDS+=($!)
 "$ZUSIM" --link "$WORK/QS_ADD/com5" --ready-file "$WORK/zusim.ready" --report-ms 50 --errors 0.8,0.8,0.8 \
-  --spread 0.004 >/dev/null 2>&1 &
+  --spread 0.004 --events "$WORK/events" >/dev/null 2>&1 &
 PIDS+=($!)
 wait_file "$WORK/zusim.ready" 10
 
@@ -49,7 +63,7 @@ for r in rows[1:]:
     f = dict(zip(h, r))
     print(";".join([f["Прогон"], f["Стенд"], f["Точка"], f["Допуск, %"], f["Источник допуска"], f["Итог точки"],
                     f["Причина"], f["Отсчётов"], f["Размах 1"], f["Предупреждение"], f["Повтор прогона"],
-                    f["Итог прогона"], f["Канал 1"]]))
+                    f["Итог прогона"], f["Канал 1"], f["Импульсов"], f["Длительность, с"]]))
 PY
 }
 expect() { grep -qF -- "$1" <<<"$2" || fail "no record line with '$1' in:
@@ -60,19 +74,24 @@ wait_for "<8>  - Поверка."
 keys 8
 wait_for " <1>  Ver E2E"
 keys 1
-wait_for "Поверка завершена. Итог: не годен. <1> повторить: 1" 120
+wait_for "Поверка завершена. Итог: не годен. <1> повторить: 2" 120
 row 19 | grep -qF "Счётчик A1: класс 1, Iб 5,000 А, Imax 60,000 А" || fail "type line: $(row 19)"
+row 35 | grep -qF "Установка сброшена." || fail "no reset said: $(row 35)"
+# The installation was set to cos φ 0,5 inductive (its key I) as written,
+# and reset once the run had ended.
+grep -qE '^set [0-9A-F]{2} 220\.00 100\.00 5\.000 100\.00 0\.50 I ' "$WORK/events" || fail "no point at cos φ 0,5: $(cat "$WORK/events")"
+[ "$(tail -1 "$WORK/events")" = "reset" ] || fail "the run left the installation set: $(tail -3 "$WORK/events")"
 got=$(records)
 row1="класс 1, ГОСТ 31819.21-2012, табл. 6, 0,1Iб ≤ I ≤ Imax, cos φ = 1"
 expect "1;0;1;1,0;$row1;не годен;;3;" "$got"
 expect "1;0;2;1,5;класс 1, ГОСТ 31819.21-2012, табл. 6, 0,05Iб ≤ I < 0,1Iб, cos φ = 1;годен;;3;" "$got"
 expect "1;0;3;;класс 1: ток ниже 0,05Iб;не оценено;класс 1: ток ниже 0,05Iб;3;" "$got"
 expect "1;0;4;1,2;QS_ADD/prog.txt:4;годен;;3;" "$got"
-# Readings of a channel differ by the installation's spread; the warning
-# says the meter gave too few pulses at these short points.
-grep -q '^1;0;1;.*;3;0,00[0-9];импульсов [0-9]* < 25;' <<<"$got" || fail "readings of point 1: $got"
+expect "1;0;5;1,0;класс 1, ГОСТ 31819.21-2012, табл. 6, 0,2Iб ≤ I ≤ Imax, cos φ = 0,5 L;не годен;;3;" "$got"
+# Readings of a channel differ by the installation's spread.
+grep -q '^1;0;1;.*;3;0,00[0-9];;' <<<"$got" || fail "readings of point 1: $got"
 keys 1
-wait_for "Повторная поверка завершена. Итог: не годен. <1> повторить: 1" 120
+wait_for "Повторная поверка завершена. Итог: не годен. <1> повторить: 2" 120
 keys Enter
 wait_for "<8>  - Поверка."
 got=$(records)
@@ -80,6 +99,21 @@ expect "2;0;1;1,0;$row1;не годен;;3;" "$got"
 grep -q '^2;0;1;.*;1;не годен;' <<<"$got" || fail "the repeat is not linked to run 1: $got"
 (cd "$WORK" && "$QS" report --last 1 --html protocol.html >/dev/null) || fail "no protocol"
 grep -qF "Протокол поверки № 2 (повторно, к протоколу № 1)" "$WORK/protocol.html" || fail "protocol of the repeat"
+# The pulses: run 3.
+keys 8
+wait_for " <2>  Ver Импульсы"
+keys 2
+wait_for "Поверка завершена. Итог: не годен." 60
+got=$(records | grep '^3;')
+grep -qE '^3;0;1;1,0;.*;не годен;;2;.*;(2[5-9]|[3-9][0-9]|[0-9]{3,});[0-9]' <<<"$got" || fail "point at Ib: $got"
+# (25 pulses at 0,2 Ib take about 1,4 s after the pulse error is on.)
+grep -qE '^3;0;2;1,0;.*;не годен;;2;.*;(2[5-9]|[3-9][0-9]);(1,[4-9]|[2-9],[0-9])$' <<<"$got" || fail "point at 0,2 Ib: $got"
+line3=$(grep '^3;0;3;' <<<"$got")
+n=$(cut -d';' -f14 <<<"$line3")
+grep -qE "^3;0;3;;класс 1: ток ниже 0,05Iб;не измерено;импульсов $n < 25;2;" <<<"$line3" || fail "point at 0,02 Ib: $line3"
+[ "$n" -lt 25 ] || fail "$n pulses at 0,02 Ib in 3 s"
+keys Enter
+wait_for "<8>  - Поверка."
 keys Escape
 wait_exit 15 >/dev/null
 tmux -L "$SOCK" kill-server
@@ -101,7 +135,10 @@ for b in 1 2; do
 done
 wait_win 1 "Поверка завершена. Итог: не годен." 120
 wait_win 2 "Поверка завершена. Итог: годен." 60
-got=$(records | grep -E '^(3|4);')
+# The stand leaves the installation reset once both benches have ended.
+wait_file "$WORK/events" 10 '^reset$'
+[ "$(tail -1 "$WORK/events")" = "reset" ] || fail "the stand left the installation set: $(tail -3 "$WORK/events")"
+got=$(records | grep -E '^(4|5);')
 expect ";1;1;1,0;$row1;не годен;;3;" "$got"
 expect ";2;1;2,0;класс 2, ГОСТ 31819.21-2012, табл. 6, 0,1Iб ≤ I ≤ Imax, cos φ = 1;годен;;3;" "$got"
 # (The installation's values go round 1,098, 1,100, 1,102: means of three

@@ -86,4 +86,30 @@ for case in missing malformed; do
   [ "$status" = "1" ] || fail "$case register file: exit $status"
   tmux -L "$SOCK" kill-server
 done
+
+# Settings that do not name the device are said as they are: a Task line
+# whose fields are separated by blanks, an address that is not
+# hexadecimal, and a folder with no settings at all.
+for line in 'Task_1: 7 21' 'Task_1:\t7\t2l\t'; do
+  rm -f "$WORK/exit"
+  printf "## bench\n$line\n" >"$WORK/QS_ADD/common.sch"
+  e2e_start "$QS"
+  case "$line" in
+    *2l*) wait_for "строка 2 файла QS_ADD/common.sch: адрес «2l» не шестнадцатеричный" ;;
+    *) wait_for "строка 2 файла QS_ADD/common.sch: поля разделяются табуляцией" ;;
+  esac
+  wait_for "Нажмите любую клавишу."
+  keys x
+  status=$(wait_exit)
+  [ "$status" = "1" ] || fail "'$line' ended with $status"
+  tmux -L "$SOCK" kill-server
+done
+rm -f "$WORK/exit"
+mv "$WORK/QS_ADD" "$WORK/settings"
+e2e_start "$QS"
+wait_for "нет файла QS_ADD/common.sch в папке $WORK"
+wait_for "Нажмите любую клавишу."
+keys x
+status=$(wait_exit)
+[ "$status" = "1" ] || fail "no settings: exit $status"
 echo "ok"

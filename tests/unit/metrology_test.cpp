@@ -150,7 +150,7 @@ TEST(Measuring, CatalogueAndMeasureLines) {
                                "Meter:\tD\t3Ф3П(127В)\t1\n");
   MeterCatalogue c = readMeterCatalogue(path);
   ASSERT_EQ(c.types.size(), 2u);
-  EXPECT_EQ(c.errors, (std::vector<std::string>{"строка 4: Imax", "строка 5: полей меньше девяти"}));
+  EXPECT_EQ(c.errors, (std::vector<std::string>{path + ", строка 4: Imax «4»", path + ", строка 5: полей меньше девяти"}));
   std::string message;
   const MeterType* a = findMeterType(c, "", "3Ф4П(220В)", &message);
   ASSERT_NE(a, nullptr);
@@ -164,21 +164,26 @@ TEST(Measuring, CatalogueAndMeasureLines) {
   EXPECT_EQ(findMeterType(c, "", "3Ф3П(127В)", &message), nullptr);  // its line did not parse
   EXPECT_EQ(message,
             "Тип счётчика 3Ф3П(127В) не найден в meters.sch: допуски из программы "
-            "(ошибка в meters.sch, строка 4: Imax и ещё 1)");
+            "(ошибка в " + path + ", строка 4: Imax «4» и ещё 1)");
   EXPECT_EQ(findMeterType(readMeterCatalogue(dir.file("none.sch")), "X", "", &message), nullptr);
   EXPECT_EQ(message, "Тип счётчика X не найден в meters.sch: допуски из программы (нет файла meters.sch)");
 
   MeasureSettings m;
   EXPECT_TRUE(parseMeasure("10 3 30 25", &m));
   EXPECT_EQ(measureText(m), "10 3 30 25");
-  for (const char* bad : {"10 3 30", "10 0 30 25", "10 2,5 30 25", "601 3 30 25", "10 3 30 25 1", "10 3 x 25"})
+  EXPECT_DOUBLE_EQ(m.boundSeconds(), 300);  // ten times the minimum unless the line says
+  EXPECT_TRUE(parseMeasure("10 3 30 25 120", &m));
+  EXPECT_EQ(measureText(m), "10 3 30 25 120");
+  for (const char* bad : {"10 3 30", "10 0 30 25", "10 2,5 30 25", "601 3 30 25", "10 3 30 25 1", "10 3 x 25",
+                          "-1 3 30 25", "10 3 30 -25", "10 3 30 25 60 1"})
     EXPECT_FALSE(parseMeasure(bad, &m)) << bad;
-  int line = 0;
+  std::string problem;
   MeasureSettings fromFile;
-  EXPECT_TRUE(readMeasureLine(dir.write("a.sch", "Task_1:\t3\t21\t\nMeasure:\t0,5\t2\t0\t0\t\n"), &fromFile, &line));
+  EXPECT_TRUE(readMeasureLine(dir.write("a.sch", "Task_1:\t3\t21\t\nMeasure:\t0,5\t2\t0\t0\t\n"), &fromFile, &problem));
   EXPECT_EQ(measureText(fromFile), "0,5 2 0 0");
-  EXPECT_FALSE(readMeasureLine(dir.write("b.sch", "##\nMeasure:\t10\t3\t\n"), &fromFile, &line));
-  EXPECT_EQ(line, 2);
+  std::string shortLine = dir.write("b.sch", "##\nMeasure:\t10\t3\t\n");
+  EXPECT_FALSE(readMeasureLine(shortLine, &fromFile, &problem));
+  EXPECT_EQ(problem, "строка 2 файла " + shortLine + ": Measure «10 3»");
   bool found = false;
   std::vector<std::string> fields = {"prog.txt", "type=A", "measure=0 1 0 0"};
   EXPECT_EQ(programmeOption(fields, "type", &found), "A");

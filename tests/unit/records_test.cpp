@@ -399,8 +399,13 @@ TEST(Records, ALaboratoryProtocolHoldsWhatItsRunWasMadeWith) {
   EXPECT_EQ(referenceRefusal(settings, "2026-03-04"), "");
   EXPECT_EQ(referenceRefusal(settings, "2026-03-05"),
             "Срок поверки установки ЭУ7125М № 123 истёк 2026-03-04: поверка невозможна.");
-  EXPECT_EQ(referenceRefusal(dir.write("bad.sch", "##\nRef:\tЭУ7125М\t123\t04.03.2026\t\n"), "2026-03-05"),
-            "Ошибка в строке 2 настроек: Ref");
+  std::string bad = dir.write("bad.sch", "##\nRef:\tЭУ7125М\t123\t04.03.2026\t\n");
+  EXPECT_EQ(referenceRefusal(bad, "2026-03-05"),
+            "Ошибка в настройках: строка 2 файла " + bad + ": Ref, срок поверки «04.03.2026»");
+  // A day the calendar does not have is no date.
+  bad = dir.write("bad.sch", "Ref:\tЭУ7125М\t123\t2026-02-31\t\n");
+  EXPECT_EQ(referenceRefusal(bad, "2026-01-05"),
+            "Ошибка в настройках: строка 1 файла " + bad + ": Ref, срок поверки «2026-02-31»");
   EXPECT_EQ(referenceRefusal(dir.file("none.sch"), "2026-03-05"), "");
 }
 
@@ -572,6 +577,18 @@ TEST(Records, AVerdictKeepsItsLimitAndSourceWhateverBecomesOfTheProgramme) {
                                     recordOfPoint(zu.testPoints[2], zu.programmeFile, measured, 2100, nullptr)};
   for (PointRecord& p : shown) recorder.point(p);
   EXPECT_EQ(recorder.finish(true), "not measured");
+  // The run has ended: the database file alone holds it, while the bench
+  // still has it open (a copy made by hand takes no journal with it).
+  std::filesystem::copy_file(dir.file("results.db"), dir.file("by-hand.db"));
+  {
+    std::string error;
+    auto copy = ResultsDb::open(dir.file("by-hand.db"), ResultsDb::Access::Read, &error);
+    ASSERT_TRUE(copy) << error;
+    RunRow ended;
+    ASSERT_TRUE(copy->run(1, &ended, &error)) << error;
+    EXPECT_EQ(ended.end, RunEnd::Finished);
+    EXPECT_EQ(ended.recorded, 3);
+  }
   EXPECT_EQ(shown[0].state, PointState::Passed);  // 0,124 within 0,125
   EXPECT_EQ(shown[1].state, PointState::NotMeasured);
   EXPECT_EQ(shown[1].reason, "ошибка канала 2");

@@ -189,6 +189,34 @@ TEST(RunMode, FirstCharacterOfFirstArgument) {
 namespace qs {
 namespace {
 
+// The outputs stay what the line's syntax gives; what the syntax does not
+// take is said, for the last matching line only.
+TEST(TaskLine, WhatTheLineDoesNotSayAsItShouldIsSaid) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Task_1:\t3\t21\t\n", ""},
+      {"task_1: 6\t0x13\t\n", ""},
+      {"Task_1: 3 21\n", "поля разделяются табуляцией"},
+      {"Task_1:\t3 21\t\n", "поля разделяются табуляцией"},
+      {"Task_1:\t3\t21\n", "после адреса нужна табуляция"},
+      {"Task_1:\t3\t\n", "нет адреса"},
+      {"Task_1:\t3\t2l\t\n", "адрес «2l» не шестнадцатеричный"},
+      {"Task_1:\tx\t21\t\n", "порт «x» не число"},
+      {"Task_1:\n", "нет порта и адреса"},
+      {"Task_1: 3 21\nTask_1:\t4\t22\t\n", ""},  // a later whole line wins
+      {"Task_2: 3 21\nTask_1:\t4\t22\t\n", ""},  // another task's line is not this one's
+  };
+  test::TempDir dir;
+  for (const auto& [text, want] : cases) {
+    std::string path = dir.write("common.sch", text);
+    char digit = 'x';
+    uint8_t address = 0x99;
+    std::string problem = "?";
+    EXPECT_EQ(readTaskLine(path, "Task", 1, &digit, &address, &problem), 0);
+    std::string line = std::string(text).find("\nTask") != std::string::npos ? "2" : "1";
+    EXPECT_EQ(problem, *want == '\0' ? "" : "строка " + line + " файла " + path + ": " + want) << text;
+  }
+}
+
 TEST(TaskLine, HugePortNumbersDoNotOverflow) {
   auto r = task("Task_1:\t99999999999999999999999\t21\t\n");
   EXPECT_EQ(r.rc, 0);
