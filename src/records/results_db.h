@@ -230,8 +230,9 @@ class ResultsDb {
             std::string* error);
   // The points of a run in the order shown, each with its readings.
   bool pointsOf(int64_t run, std::vector<PointRecord>* out, std::string* error);
-  // Copies what the journal holds into the database file; false when some
-  // of it had to stay (another process still reads an older moment).
+  // Copies what the journal holds into the database file, without waiting;
+  // false when some of it had to stay (another process still reads an
+  // older moment of the file).
   bool checkpoint();
   // A consistent copy of the whole database in a new file `path`.
   bool copyTo(const std::string& path, std::string* error);
