@@ -32,13 +32,4 @@ long decimalValue(std::string_view text) {
   return negative ? -value : value;
 }
 
-std::string decimalComma(double v) {
-  char text[48];
-  std::snprintf(text, sizeof text, "%g", v);
-  std::string out = text;
-  for (char& c : out)
-    if (c == '.') c = ',';
-  return out;
-}
-
 }  // namespace qs

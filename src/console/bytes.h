@@ -18,7 +18,5 @@ int containsAny(const char* text, const char* set);
 // optional sign, digits up to the first other character; 0 when there are
 // none. Values out of range saturate instead of overflowing.
 long decimalValue(std::string_view text);
-// A number as a person reads it here: shortest form ("%g"), decimal comma.
-std::string decimalComma(double v);
 
 }  // namespace qs

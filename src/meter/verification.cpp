@@ -91,7 +91,7 @@ std::string inColumn(const std::string& number, int width) {
 // it.
 std::string valueText(bool fresh, double value, int width) {
   char text[48];
-  if (fresh && std::isfinite(value)) std::snprintf(text, sizeof text, "%*s", width, inColumn(records::fixed3(value), width).c_str());
+  if (fresh && std::isfinite(value)) std::snprintf(text, sizeof text, "%*s", width, inColumn(fixed3(value), width).c_str());
   else if (fresh) std::snprintf(text, sizeof text, "%*s", width + 6, "ошибка");  // six letters, twelve bytes
   else std::snprintf(text, sizeof text, "%*s", width + 3, "нет");  // three letters, six bytes
   return text;
@@ -429,8 +429,8 @@ bool runMeterOf(const Programme& p, const std::string& deviceType, MeterMenu::Ru
   meter->typed = true;
   meter->type = *type;
   *typeLine = "Счётчик " + type->name + ": класс " + (meter->reactive ? type->reactiveClass : type->activeClass) +
-              (type->transformer ? ", Iном " : ", Iб ") + records::currentText(type->base, ',') + " А, Imax " +
-              records::currentText(type->imax, ',') + " А";
+              (type->transformer ? ", Iном " : ", Iб ") + currentText(type->base, ',') + " А, Imax " +
+              currentText(type->imax, ',') + " А";
   return true;
 }
 
@@ -704,7 +704,7 @@ int MeterMenu::runPoints(const std::vector<TestPoint>& points, records::RunRecor
     Console::gotoXY(0, kTableRow + shown++);
     std::string line;
     appendf(line, "%2d %7.2f %7s %6.2f %-5s %s %s %s %s %s", tp.number, tp.U * tp.Upct * 0.01,
-            inColumn(records::currentText(tp.I * tp.Ipct * 0.01), 7).c_str(), tp.PF, phaseName(tp.phases),
+            inColumn(currentText(tp.I * tp.Ipct * 0.01), 7).c_str(), tp.PF, phaseName(tp.phases),
             valueText(v.averageFresh, v.average, 10).c_str(), channelCell(rec, 0, channelWidth).c_str(),
             channelCell(rec, 1, channelWidth).c_str(), channelCell(rec, 2, channelWidth).c_str(),
             besidePanel ? shortStateText(rec.state) : records::stateText(rec.state));

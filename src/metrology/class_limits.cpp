@@ -1,5 +1,6 @@
 #include "metrology/class_limits.h"
 #include "console/bytes.h"
+#include "console/number_text.h"
 
 #include <cmath>
 #include <cstdio>

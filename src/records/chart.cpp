@@ -1,5 +1,6 @@
 #include "records/chart.h"
 #include "console/bytes.h"
+#include "console/number_text.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,14 +19,7 @@ constexpr double kLeft = 58, kRight = kWidth - 12, kTop = 10, kBottom = kHeight 
 const char* const kDashes[] = {"", "7 3", "2 3", "9 3 2 3", "14 4", "4 2 4 6"};
 const char* const kChannelGrey[3] = {"#000", "#444", "#777"};
 
-std::string num(double v, int decimals) {
-  char text[48];
-  std::snprintf(text, sizeof text, "%.*f", decimals, v);
-  std::string out = text;
-  for (char& c : out)
-    if (c == '.') c = ',';
-  return out;
-}
+std::string num(double v, int decimals) { return decimalFixed(v, decimals); }
 
 std::string shortNumber(double v) { return decimalComma(v); }
 

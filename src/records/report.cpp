@@ -41,13 +41,7 @@ std::string verdictText(const RunRow& r) {
 }
 
 // A number as a Russian reader and spreadsheet read it: a decimal comma.
-std::string decimal(double v, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, v);
-  for (char* c = text; *c; ++c)
-    if (*c == '.') *c = ',';
-  return text;
-}
+std::string decimal(double v, int decimals) { return decimalFixed(v, decimals); }
 
 std::string csvQuoted(const std::string& s) {
   if (s.find_first_of(";\"\r\n") == std::string::npos) return s;
@@ -82,8 +76,6 @@ std::string programmeText(const RunInfo& r) {
   return out;
 }
 
-// The writer's local time, and its offset from UTC for a protocol.
-std::string whenText(const Stamp& s) { return s.known() ? localText(s) : "-"; }
 
 // How a run measured its points, from its record ("10 3 30 25").
 std::string measureShown(const std::string& measure) {
@@ -93,13 +85,6 @@ std::string measureShown(const std::string& measure) {
   return std::string("выдержка ") + settling + " с, отсчётов " + readings + ", не менее " + seconds + " с и " +
          pulses + " импульсов";
 }
-std::string offsetText(const Stamp& s) {
-  int m = s.offsetMin < 0 ? -s.offsetMin : s.offsetMin;
-  char text[32];
-  std::snprintf(text, sizeof text, "UTC%c%02d:%02d", s.offsetMin < 0 ? '-' : '+', m / 60, m % 60);
-  return text;
-}
-
 const char* kUsage =
     "qs report - the verification records of results.db in the working folder\n"
     "\n"

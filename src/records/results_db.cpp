@@ -302,8 +302,6 @@ bool bringForward(sqlite3* db, int layout, std::string* error) {
   return execOn(db, sql, error);
 }
 
-std::string civilText(int64_t seconds) { return civilTimeText(seconds); }
-
 Stamp stampOf(Statement& q, int textColumn, int offsetColumn) {
   Stamp s;
   if (q.columnNull(textColumn) || !parseUtcText(q.columnText(textColumn), &s.utc)) s.utc = -1;
@@ -358,66 +356,6 @@ RunEnd endOfWord(const std::string& word) {
   if (word == "interrupted") return RunEnd::Interrupted;
   if (word == "lost") return RunEnd::Lost;
   return RunEnd::Open;
-}
-
-Stamp nowStamp() {
-  Stamp s;
-  s.utc = static_cast<int64_t>(std::time(nullptr));
-  std::tm tm{};
-  if (localTime(s.utc, &tm)) {
-    int64_t local = daysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) * 86400 + tm.tm_hour * 3600 +
-                    tm.tm_min * 60 + tm.tm_sec;
-    s.offsetMin = static_cast<int>((local - s.utc) / 60);
-  }
-  return s;
-}
-
-std::string localText(const Stamp& s) { return s.known() ? civilText(s.utc + s.offsetMin * 60LL) : ""; }
-
-std::string utcText(int64_t utc) { return civilText(utc); }
-
-bool parseUtcText(const std::string& t, int64_t* utc) {
-  int y, mo, d, h, mi, s;
-  char tail;
-  if (t.size() != 19 || std::sscanf(t.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6)
-    return false;
-  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60 || h < 0 || mi < 0 || s < 0) return false;
-  *utc = daysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + s;
-  return true;
-}
-
-int64_t thousandths(double v) {
-  if (!std::isfinite(v) || std::fabs(v) >= kLargestValue) return 0;
-  return std::llround(v * 1000.0);
-}
-
-std::string fixed3(double v, char point) {
-  char text[400];
-  if (!std::isfinite(v) || std::fabs(v) >= kLargestValue) {
-    std::snprintf(text, sizeof text, "%.3f", v);
-  } else {
-    int64_t t = thousandths(v);
-    uint64_t size = static_cast<uint64_t>(t < 0 ? -t : t);
-    std::snprintf(text, sizeof text, "%s%llu.%03llu", t < 0 ? "-" : "", static_cast<unsigned long long>(size / 1000),
-                  static_cast<unsigned long long>(size % 1000));
-  }
-  for (char* c = text; *c; ++c)
-    if (*c == '.') *c = point;
-  return text;
-}
-
-std::string currentText(double amperes, char point) {
-  int decimals = 3;
-  double size = std::fabs(amperes);
-  while (decimals < 9 && size > 0 && size * std::pow(10.0, decimals) < 99.5) ++decimals;
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, amperes);
-  std::string out = text;
-  // Digits past the third decimal only where they carry the value.
-  while (decimals-- > 3 && out.back() == '0') out.pop_back();
-  for (char& c : out)
-    if (c == '.') c = point;
-  return out;
 }
 
 bool parseLimit(const std::string& text, int64_t* out) {

@@ -15,6 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "console/number_text.h"
+#include "records/time_text.h"
+
 struct sqlite3;
 
 namespace qs::records {
@@ -49,32 +52,10 @@ const char* endWord(RunEnd end);           // "open", "finished", "interrupted",
 PointState stateOfWord(const std::string& word);
 RunEnd endOfWord(const std::string& word);
 
-// A moment as the records keep it: seconds since 1970 in UTC and the
-// writer's offset from UTC then, so that it shows as the writer's local
-// time wherever it is read and a clock change reorders nothing.
-struct Stamp {
-  int64_t utc = -1;  // < 0: none
-  int offsetMin = 0;
-  bool known() const { return utc >= 0; }
-};
-Stamp nowStamp();
-// "YYYY-MM-DD HH:MM:SS" in the writer's local time ("" when none).
-std::string localText(const Stamp& s);
-// "YYYY-MM-DD HH:MM:SS" in UTC, as stored; and back (false for other text).
-std::string utcText(int64_t utc);
-bool parseUtcText(const std::string& text, int64_t* utc);
 
 // Values are judged at the resolution they are printed with: three
-// decimals, rounded half away from zero. Every printed error value and
-// every verdict goes through these two, so a printed value and its verdict
-// always agree.
-// A value this large or larger is beyond every limit, and printed as it is.
-constexpr double kLargestValue = 1e12;
-int64_t thousandths(double v);
-std::string fixed3(double v, char point = '.');
-// A current with three decimals, or with as many as show its first three
-// significant digits when it is smaller (0.0005 A is not 0.000).
-std::string currentText(double amperes, char point = '.');
+// decimals, rounded half away from zero (thousandths() and fixed3() of
+// console/number_text.h), so a printed value and its verdict always agree.
 // A limit as a programme line gives it ("0,125", "1.0", "2"): a number of
 // percent, at least 0, with at most three decimals. Its value in
 // thousandths of a percent, or false when the text is not such a number.

@@ -1,5 +1,6 @@
 #include "settings/laboratory.h"
 #include "console/bytes.h"
+#include "console/number_text.h"
 
 #include <cmath>
 #include <cstdio>

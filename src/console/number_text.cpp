@@ -1,0 +1,60 @@
+#include "console/number_text.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace qs {
+
+namespace {
+
+std::string withPoint(std::string text, char point) {
+  for (char& c : text)
+    if (c == '.') c = point;
+  return text;
+}
+
+}  // namespace
+
+std::string decimalComma(double v) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%g", v);
+  return withPoint(text, ',');
+}
+
+std::string decimalFixed(double v, int decimals) {
+  char text[400];  // (any double with up to 9 decimals)
+  std::snprintf(text, sizeof text, "%.*f", decimals < 0 ? 0 : decimals > 9 ? 9 : decimals, v);
+  return withPoint(text, ',');
+}
+
+int64_t thousandths(double v) {
+  if (!std::isfinite(v) || std::fabs(v) >= kLargestValue) return 0;
+  return std::llround(v * 1000.0);
+}
+
+std::string fixed3(double v, char point) {
+  char text[400];
+  if (!std::isfinite(v) || std::fabs(v) >= kLargestValue) {
+    std::snprintf(text, sizeof text, "%.3f", v);
+  } else {
+    int64_t t = thousandths(v);
+    uint64_t size = static_cast<uint64_t>(t < 0 ? -t : t);
+    std::snprintf(text, sizeof text, "%s%llu.%03llu", t < 0 ? "-" : "", static_cast<unsigned long long>(size / 1000),
+                  static_cast<unsigned long long>(size % 1000));
+  }
+  return withPoint(text, point);
+}
+
+std::string currentText(double amperes, char point) {
+  int decimals = 3;
+  double size = std::fabs(amperes);
+  while (decimals < 9 && size > 0 && size * std::pow(10.0, decimals) < 99.5) ++decimals;
+  char text[400];
+  std::snprintf(text, sizeof text, "%.*f", decimals, amperes);
+  std::string out = text;
+  // Digits past the third decimal only where they carry the value.
+  while (decimals-- > 3 && out.back() == '0') out.pop_back();
+  return withPoint(out, point);
+}
+
+}  // namespace qs

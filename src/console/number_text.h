@@ -1,0 +1,26 @@
+// Numbers as this program prints them for people: a decimal comma where a
+// Russian reader and spreadsheet expect one, and values judged against a
+// limit at exactly the three decimals they are printed with.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace qs {
+
+// The shortest form ("%g"), decimal comma: 1,5; 16; 0,05.
+std::string decimalComma(double v);
+// A fixed number of decimals, decimal comma: decimalFixed(99.8, 1) = "99,8".
+std::string decimalFixed(double v, int decimals);
+
+// A value this large or larger is beyond every limit, and printed as it is.
+constexpr double kLargestValue = 1e12;
+// A value in thousandths, rounded half away from zero (0 for a value that
+// is no number or beyond kLargestValue).
+int64_t thousandths(double v);
+// A value with three decimals, rounded as thousandths() rounds it.
+std::string fixed3(double v, char point = '.');
+// A current with three decimals, or with as many as show its first three
+// significant digits when it is smaller (0.0005 A is not 0.000).
+std::string currentText(double amperes, char point = '.');
+
+}  // namespace qs
