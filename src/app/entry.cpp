@@ -15,6 +15,7 @@
 #include "devlink/dev_link.h"
 #include "platform/console_control.h"
 #include "platform/process.h"
+#include "platform/station_identity.h"
 #include "records/report.h"
 #include "sync/sync_link.h"
 #include "zu/zu_controller.h"
@@ -199,7 +200,7 @@ int runEntry(int argc, char** argv) {
   // (killed, or its stand stopped) are marked lost as the next one starts.
   // The computer's identity is made here, before a master starts its
   // benches, so that they all find the one it made.
-  std::string station = records::stationIdentity(settingsPath("station.id"));
+  std::string station = platform::stationIdentity(settingsPath("station.id"));
   if (std::FILE* f = std::fopen(records::kDatabaseName, "rb")) {
     std::fclose(f);
     std::string error;

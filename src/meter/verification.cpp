@@ -19,6 +19,7 @@
 #include "metrology/class_limits.h"
 #include "metrology/measuring.h"
 #include "metrology/validity.h"
+#include "platform/station_identity.h"
 #include "records/run_recorder.h"
 #include "build/build_info.h"
 #include "console/whole_file.h"
@@ -277,7 +278,7 @@ records::RunInfo MeterMenu::runInfo(const std::string& key, int identity) {
   records::RunInfo r;
   r.started = records::nowStamp();
   r.workstation = platform::workstationName();
-  r.station = records::stationIdentity(settingsPath("station.id"));
+  r.station = platform::stationIdentity(settingsPath("station.id"));
   r.bench = zu_->sync != nullptr && zu_->isSlave() ? zu_->sync->benchNumber() : 0;
   r.address = link_.deviceAddress;
   char text[32];

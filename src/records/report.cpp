@@ -15,6 +15,7 @@
 #include "console/text_file.h"
 #include "console/whole_file.h"
 #include "platform/process.h"
+#include "platform/station_identity.h"
 #include "records/chart.h"
 #include "settings/calendar.h"
 #include "settings/laboratory.h"
@@ -597,7 +598,7 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
   std::vector<ReportRun> full;
   full.reserve(runs.size());
   bool lostFound = false;
-  std::string station = stationIdentity(stationFile, false), workstation = platform::workstationName();
+  std::string station = platform::stationIdentity(stationFile, false), workstation = platform::workstationName();
   for (RunRow& r : runs) {
     bool gone = writerGone(r, station, workstation);
     ReportRun rr{r, {}};

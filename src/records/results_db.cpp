@@ -570,41 +570,4 @@ bool writerGone(const RunRow& r, const std::string& station, const std::string& 
   return mark != 0 && r.info.pidMark != 0 && mark != r.info.pidMark;
 }
 
-std::string stationIdentity(const std::string& file, bool make) {
-  auto kept = [&](std::string* id) {
-    std::string bytes;
-    if (readWholeFile(file, 256, &bytes) != ReadResult::kRead) return false;
-    while (!bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r' || bytes.back() == ' ')) bytes.pop_back();
-    if (bytes.size() < 16 || bytes.find_first_not_of("0123456789abcdef") != std::string::npos) return false;
-    *id = bytes;
-    return true;
-  };
-  std::string id;
-  if (kept(&id)) return id;
-  if (!make) return "";
-  std::random_device random;
-  std::seed_seq seed{random(), random(), random(), random(), static_cast<unsigned>(std::time(nullptr)),
-                     static_cast<unsigned>(platform::ownProcessId()), static_cast<unsigned>(platform::tickCount())};
-  std::mt19937_64 gen(seed);
-  char text[40];
-  std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(gen()),
-                static_cast<unsigned long long>(gen()));
-  std::string mine = std::string(text) + "\n";
-  std::filesystem::path path;
-  if (!pathOfName(file, &path)) return platform::workstationName();
-  // Benches that start at once may all find no identity: one of them makes
-  // the file, and the others take what it wrote (given a moment to write).
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    platform::NewFile made = platform::createNewFile(path, mine);
-    if (made == platform::NewFile::kCreated) return text;
-    if (made == platform::NewFile::kFailed) return platform::workstationName();
-    if (kept(&id)) return id;
-    platform::sleepMs(20);
-  }
-  // A file there that holds no identity (damaged, or edited by hand) is
-  // replaced.
-  if (writeWholeFile(file, mine) != WriteResult::kWritten) return platform::workstationName();
-  return kept(&id) ? id : std::string(text);
-}
-
 }  // namespace qs::records

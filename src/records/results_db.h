@@ -238,9 +238,5 @@ bool writerGone(const RunRow& run, const std::string& station, const std::string
 // point failed, else "not measured" when one had a limit, else "".
 std::string lostVerdict(const std::vector<PointState>& recorded, bool anyLimit);
 
-// This computer's identity, kept in `file` (made once, a random number,
-// when `make`); the computer's name when the file can be neither read nor
-// made, "" when it is not there and not to be made.
-std::string stationIdentity(const std::string& file, bool make = true);
 
 }  // namespace qs::records

@@ -16,6 +16,7 @@
 
 #include "meter/meter_menu.h"
 #include "platform/process.h"
+#include "platform/station_identity.h"
 #include "records/chart.h"
 #include "records/report.h"
 #include "records/run_recorder.h"
@@ -890,10 +891,10 @@ TEST(Records, BenchesOpeningANewDatabaseAtOnceAllFindIt) {
 TEST(Records, LostRunsAreFoundOnlyWhereTheyAreLost) {
   test::TempDir dir;
   std::string path = dir.file("results.db"), error;
-  std::string here = stationIdentity(dir.file("station.id"));
+  std::string here = platform::stationIdentity(dir.file("station.id"));
   EXPECT_EQ(here.size(), 32u);
-  EXPECT_EQ(stationIdentity(dir.file("station.id")), here);  // made once, kept
-  EXPECT_EQ(stationIdentity(dir.file("none/station.id"), false), "");
+  EXPECT_EQ(platform::stationIdentity(dir.file("station.id")), here);  // made once, kept
+  EXPECT_EQ(platform::stationIdentity(dir.file("none/station.id"), false), "");
   // Benches that start at once on a computer without an identity all take
   // the one identity that one of them made.
   for (int round = 0; round < 20; ++round) {
@@ -905,7 +906,7 @@ TEST(Records, LostRunsAreFoundOnlyWhereTheyAreLost) {
       benches.emplace_back([&, n] {
         ++ready;
         while (ready < static_cast<int>(ids.size())) std::this_thread::yield();
-        ids[n] = stationIdentity(file);
+        ids[n] = platform::stationIdentity(file);
       });
     for (auto& t : benches) t.join();
     for (const std::string& id : ids) ASSERT_EQ(id, ids[0]) << "round " << round;
