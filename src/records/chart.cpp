@@ -203,10 +203,11 @@ std::string errorChartSvg(const std::vector<PointRecord>& points, double base, b
         if (!p->channelFresh[n] || !std::isfinite(p->channel[n])) continue;
         double x = xOf(*p), y = Y(p->channel[n]);
         out += mark(n, x, y);
-        double lim = limitOf(*p);
-        int64_t t = thousandths(p->channel[n]);
-        bool outside = std::fabs(p->channel[n]) >= kLargestValue ||
-                       (lim >= 0 && static_cast<double>(t < 0 ? -t : t) > std::llround(lim * 1000));
+        // Marked where the point failed, on each channel the decision rule
+        // finds outside the limit.
+        int64_t limit = 0;
+        bool outside = p->state == PointState::Failed && parseLimit(p->limit, &limit) &&
+                       metrology::outsideLimit(p->channel[n], limit);
         if (outside) {
           std::snprintf(buf, sizeof buf,
                         "<path d=\"M%.1f %.1fL%.1f %.1fM%.1f %.1fL%.1f %.1f\" stroke=\"#c00\" stroke-width=\"2\"/>",

@@ -320,10 +320,6 @@ std::string validUntil(const Stamp& started, int years) {
   return lastDayAfterYears(localText(started).substr(0, 10), years);
 }
 
-const char* kDecisionRule =
-    "Правило решения: значение точки — среднее её отсчётов; точка годна, если значение погрешности каждого "
-    "канала, округлённое до 0,001 %, по модулю не больше допуска (значение, равное допуску, годно). "
-    "Неопределённость измерений при решении не учитывается.";
 
 }  // namespace
 
@@ -470,7 +466,7 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
     }
     if (rr.points.empty()) out += "<p>Нет измеренных точек.</p>\n";
     else out += errorChartSvg(rr.points, i.meterBase, i.meterTransformer);
-    out += std::string("<p class=\"sources\">") + kDecisionRule + "</p>\n";
+    out += std::string("<p class=\"sources\">") + metrology::kDecisionRuleText + "</p>\n";
     if (r.incomplete()) {
       appendf(out,
               "<p class=\"notmeasured\">Запись неполная: на стенде показано точек %d, в записи %d. "

@@ -43,26 +43,6 @@ Stamp stampOf(Statement& q, int textColumn, int offsetColumn) {
 
 }  // namespace
 
-const char* stateWord(PointState state) {
-  switch (state) {
-    case PointState::Passed: return "passed";
-    case PointState::Failed: return "failed";
-    case PointState::NotMeasured: return "not measured";
-    case PointState::NotJudged: return "not judged";
-    default: return "";
-  }
-}
-
-const char* stateText(PointState state) {
-  switch (state) {
-    case PointState::Passed: return "годен";
-    case PointState::Failed: return "не годен";
-    case PointState::NotMeasured: return "не измерено";
-    case PointState::NotJudged: return "не оценено";
-    default: return "";
-  }
-}
-
 const char* endWord(RunEnd end) {
   switch (end) {
     case RunEnd::Finished: return "finished";
@@ -72,14 +52,6 @@ const char* endWord(RunEnd end) {
   }
 }
 
-PointState stateOfWord(const std::string& word) {
-  if (word == "passed") return PointState::Passed;
-  if (word == "failed") return PointState::Failed;
-  if (word == "not measured") return PointState::NotMeasured;
-  if (word == "not judged") return PointState::NotJudged;
-  return PointState::Unjudged;
-}
-
 RunEnd endOfWord(const std::string& word) {
   if (word == "finished") return RunEnd::Finished;
   if (word == "interrupted") return RunEnd::Interrupted;
@@ -87,104 +59,27 @@ RunEnd endOfWord(const std::string& word) {
   return RunEnd::Open;
 }
 
-bool parseLimit(const std::string& text, int64_t* out) {
-  size_t at = 0, end = text.size();
-  while (at < end && (text[at] == ' ' || text[at] == '\t')) ++at;
-  while (end > at && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r' || text[end - 1] == '\n'))
-    --end;
-  if (at == end) return false;
-  int64_t whole = 0, fraction = 0;
-  int intDigits = 0, decimals = 0;
-  bool seenPoint = false;
-  for (size_t i = at; i < end; ++i) {
-    char c = text[i];
-    if ((c == '.' || c == ',') && !seenPoint) {
-      seenPoint = true;
-    } else if (c >= '0' && c <= '9') {
-      if (seenPoint) {
-        if (++decimals > 3) return false;
-        fraction = fraction * 10 + (c - '0');
-      } else {
-        if (++intDigits > 9) return false;
-        whole = whole * 10 + (c - '0');
-      }
-    } else {
-      return false;
-    }
+metrology::PointEvidence evidenceOf(const PointRecord& p) {
+  metrology::PointEvidence e;
+  e.measured = p.averageFresh;
+  for (int n = 0; n < 3; ++n) {
+    e.measured = e.measured && p.channelFresh[n] && std::isfinite(p.channel[n]);
+    e.channel[n] = p.channel[n];
   }
-  if (intDigits == 0 && decimals == 0) return false;
-  while (decimals++ < 3) fraction *= 10;
-  if (out != nullptr) *out = whole * 1000 + fraction;
-  return true;
+  e.limit = p.limit;
+  e.limitSought = limitSought(p);
+  e.pulses = p.pulses;
+  e.minPulses = p.minPulses;
+  return e;
 }
 
-std::string limitProblem(const std::string& text) {
-  if (parseLimit(text, nullptr)) return "";
-  std::string t;
-  for (char c : text)
-    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') t += c;
-  bool negative = !t.empty() && t[0] == '-';
-  if (negative) t.erase(0, 1);
-  size_t sep = t.find_first_of(".,");
-  bool digitsOnly = !t.empty() && t.find_first_not_of("0123456789.,") == std::string::npos &&
-                    (sep == std::string::npos || t.find_first_of(".,", sep + 1) == std::string::npos) &&
-                    t.find_first_of("0123456789") != std::string::npos;
-  if (!digitsOnly) return "не число";
-  if (negative) return "меньше нуля";
-  if (sep != std::string::npos && t.size() - sep - 1 > 3) return "не точнее 0,001 %";
-  return "больше 999999999 %";
-}
-
-std::string limitShown(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-    out += c == '.' ? ',' : c;
-  }
-  return out;
-}
-
-bool tooFewPulses(const PointRecord& p) { return p.minPulses > 0 && p.pulses >= 0 && p.pulses < p.minPulses; }
-
-std::string pulsesReason(const PointRecord& p) {
-  std::string out;
-  appendf(out, "импульсов %.0f < %g", std::floor(p.pulses), p.minPulses);
-  for (char& c : out)
-    if (c == '.') c = ',';
-  return out;
-}
-
-PointState judgePoint(const PointRecord& p) {
-  bool all = p.averageFresh;
-  for (int n = 0; n < 3; ++n) all = all && p.channelFresh[n] && std::isfinite(p.channel[n]);
-  if (!all || tooFewPulses(p)) return PointState::NotMeasured;
-  int64_t limit = 0;
-  if (p.limit.empty() && !p.limitSource.empty()) return PointState::NotJudged;
-  if (p.limit.empty() || !parseLimit(p.limit, &limit)) return PointState::Unjudged;
-  for (double v : p.channel) {
-    if (std::fabs(v) >= kLargestValue) return PointState::Failed;  // beyond any limit
-    int64_t t = thousandths(v);
-    if ((t < 0 ? -t : t) > limit) return PointState::Failed;
-  }
-  return PointState::Passed;
-}
+PointState judgePoint(const PointRecord& p) { return metrology::judgePoint(evidenceOf(p)); }
 
 bool limitSought(const PointRecord& p) { return !p.limit.empty() || !p.limitSource.empty(); }
 
-std::string runVerdict(const std::vector<PointState>& states, bool anyLimit, bool finished) {
-  if (!anyLimit) return "";
-  bool notMeasured = !finished, notJudged = false;
-  for (PointState s : states) {
-    if (s == PointState::Failed) return stateWord(PointState::Failed);
-    if (s == PointState::NotMeasured) notMeasured = true;
-    if (s == PointState::NotJudged) notJudged = true;
-  }
-  return stateWord(notMeasured ? PointState::NotMeasured : notJudged ? PointState::NotJudged : PointState::Passed);
-}
+bool tooFewPulses(const PointRecord& p) { return metrology::tooFewPulses(p.pulses, p.minPulses); }
 
-std::string lostVerdict(const std::vector<PointState>& recorded, bool anyLimit) {
-  return runVerdict(recorded, anyLimit, false);
-}
+std::string pulsesReason(const PointRecord& p) { return metrology::pulsesReason(p.pulses, p.minPulses); }
 
 std::unique_ptr<ResultsDb> ResultsDb::open(const std::string& path, Access access, std::string* error) {
   bool write = access == Access::Write;
@@ -289,17 +184,30 @@ int ResultsDb::markLostRuns(const std::string& station, const std::string& works
     }
   }
   for (int64_t id : lost) {
-    Statement u(db_,
-                "UPDATE runs SET outcome = 'lost', verdict = CASE "
-                "WHEN EXISTS(SELECT 1 FROM points WHERE run_id = ?1 AND state = 'failed') THEN 'failed' "
-                "WHEN EXISTS(SELECT 1 FROM points WHERE run_id = ?1 AND (limit_text <> '' OR limit_source <> '')) "
-                "THEN 'not measured' "
-                "ELSE '' END WHERE id = ?1 AND outcome = 'open'");
+    // The verdict its recorded points give, by the decision rule.
+    std::vector<PointState> states;
+    bool anyLimit = false;
+    Statement q(db_, "SELECT state, limit_text, limit_source FROM points WHERE run_id = ?");
+    if (!q.ok()) {
+      fail(db_, error);
+      return -1;
+    }
+    q.integer(1, id);
+    int rc;
+    while ((rc = q.step()) == SQLITE_ROW) {
+      states.push_back(stateOfWord(q.columnText(0)));
+      anyLimit = anyLimit || !q.columnText(1).empty() || !q.columnText(2).empty();
+    }
+    if (rc != SQLITE_DONE) {
+      fail(db_, error);
+      return -1;
+    }
+    Statement u(db_, "UPDATE runs SET outcome = 'lost', verdict = ?2 WHERE id = ?1 AND outcome = 'open'");
     if (!u.ok()) {
       fail(db_, error);
       return -1;
     }
-    u.integer(1, id);
+    u.integer(1, id).text(2, lostVerdict(states, anyLimit));
     if (!done(db_, u, error)) return -1;
   }
   return static_cast<int>(lost.size());

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "console/number_text.h"
+#include "metrology/decision.h"
 #include "records/time_text.h"
 
 struct sqlite3;
@@ -34,37 +35,23 @@ constexpr int32_t kApplicationId = 0x51535244;  // "QSRD"
 constexpr int kSchemaVersion = 3;
 constexpr const char* kNewerFileText = "results.db записан более новой версией qs";
 
-// How a point came out. A point is judged when its programme line or its
-// meter's class gives a limit; a point whose class gives none (a current
-// below the class's lowest range, a power factor the class does not
-// define) is not judged, and says why; a point whose values did not all
-// come is not measured, limit or not.
-enum class PointState { Unjudged, Passed, Failed, NotMeasured, NotJudged };
+// How a point came out: the decision rule's states (metrology/decision.h).
+using metrology::PointState;
+using metrology::stateOfWord;
+using metrology::stateText;
+using metrology::stateWord;
 // How a run ended; Open while it goes on (and after a crash, until it is
 // found lost).
 enum class RunEnd { Open, Finished, Interrupted, Lost };
 
-// "passed", "failed", "not measured", "not judged", "" (stored)
-const char* stateWord(PointState state);
-// "годен", "не годен", "не измерено", "не оценено", "" (shown)
-const char* stateText(PointState state);
 const char* endWord(RunEnd end);           // "open", "finished", "interrupted", "lost"
-PointState stateOfWord(const std::string& word);
 RunEnd endOfWord(const std::string& word);
 
 
-// Values are judged at the resolution they are printed with: three
-// decimals, rounded half away from zero (thousandths() and fixed3() of
-// console/number_text.h), so a printed value and its verdict always agree.
-// A limit as a programme line gives it ("0,125", "1.0", "2"): a number of
-// percent, at least 0, with at most three decimals. Its value in
-// thousandths of a percent, or false when the text is not such a number.
-bool parseLimit(const std::string& text, int64_t* thousandthsOut);
-// Why a limit's text is not such a number ("не число", "не точнее 0,001 %",
-// "меньше нуля"), "" when it is one.
-std::string limitProblem(const std::string& text);
-// The text of a limit as printed: as given, with a decimal comma.
-std::string limitShown(const std::string& text);
+// A limit's text, read and shown as the decision rule reads it.
+using metrology::limitProblem;
+using metrology::limitShown;
+using metrology::parseLimit;
 
 struct RunInfo {
   Stamp started;
@@ -143,20 +130,22 @@ struct PointRecord {
   double minPulses = 0;
 };
 
-// A point's state from its values and limit: each channel's value rounded
-// to thousandths, its size against the limit (a value at the limit passes).
-// A point that sought a limit and found none is not judged.
+// What the decision rule judges a point by, from its record.
+metrology::PointEvidence evidenceOf(const PointRecord& p);
+// A point's state from its values and limit (the decision rule of
+// metrology/decision.h): each channel's value rounded to thousandths, its
+// size against the limit (a value at the limit passes); a point that sought
+// a limit and found none is not judged; one short of its pulses is not
+// measured.
 PointState judgePoint(const PointRecord& p);
-// A point whose meter gave fewer pulses than its run's measuring asks is not
-// measured: "импульсов 17 < 25".
-bool tooFewPulses(const PointRecord& p);
-std::string pulsesReason(const PointRecord& p);
 // Whether a limit was given or sought for the point.
 bool limitSought(const PointRecord& p);
-// A run's verdict: "" when no point had a limit; else "failed" when a point
-// failed, "not measured" when one was not measured or the run did not
-// finish, "not judged" when one could not be judged, "passed" otherwise.
-std::string runVerdict(const std::vector<PointState>& states, bool anyLimit, bool finished);
+// A point whose meter gave fewer pulses than its run's measuring asks:
+// "импульсов 17 < 25".
+bool tooFewPulses(const PointRecord& p);
+std::string pulsesReason(const PointRecord& p);
+using metrology::lostVerdict;
+using metrology::runVerdict;
 
 struct RunEndRecord {
   RunEnd end = RunEnd::Finished;
@@ -234,9 +223,5 @@ class ResultsDb {
 // of another computer, or a process whose state cannot be told, is taken as
 // going on.
 bool writerGone(const RunRow& run, const std::string& station, const std::string& workstation);
-// The verdict a run keeps when it is found lost: "failed" when a recorded
-// point failed, else "not measured" when one had a limit, else "".
-std::string lostVerdict(const std::vector<PointState>& recorded, bool anyLimit);
-
 
 }  // namespace qs::records
