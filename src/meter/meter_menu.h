@@ -125,6 +125,7 @@ class MeterMenu {
   DevLink& link_;
   ZuController* zu_;
   bool installationReset_ = false;  // the last run's end reset the installation
+  int withoutLimit_ = 0;            // points of the last run that sought no limit
 };
 
 // Sets the installation to a point and measures it: the settling time,

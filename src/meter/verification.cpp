@@ -485,7 +485,7 @@ int MeterMenu::verification() {
     return -1;
   }
   // No run starts on a reference installation past its calibration.
-  std::string refusal = referenceRefusal(settingsPath("common.sch"), todayText());
+  std::string refusal = metrology::referenceRefusal(settingsPath("common.sch"), todayText());
   if (!refusal.empty()) {
     sayWhole(*zu_, refusal);
     return -1;
@@ -578,6 +578,7 @@ int MeterMenu::verification() {
     std::vector<TestPoint> repeat;
     std::string notMeasured;
     installationReset_ = false;
+    withoutLimit_ = 0;
     result = runPoints(points, *run, meter, top, &repeat, &notMeasured);
     std::string verdict = run->finish(result == 0);
     top.show(*run);
@@ -585,7 +586,7 @@ int MeterMenu::verification() {
     std::string end = result == 0 ? (retest ? "Повторная поверка завершена." : "Поверка завершена.")
                                   : (retest ? "Повторная поверка прервана." : "Поверка прервана.");
     if (result != 0 && masterGone()) end += std::string(" ") + kMasterGoneText + ".";
-    if (!verdict.empty()) end += std::string(" Итог: ") + records::stateText(records::stateOfWord(verdict)) + ".";
+    if (!verdict.empty()) end += std::string(" Итог: ") + metrology::verdictShown(verdict, withoutLimit_) + ".";
     bool offer = standalone && !repeat.empty() && result != kKeyEsc;
     if (offer) end += " <1> повторить: " + std::to_string(repeat.size());
     // What became of the installation and which points were not measured
@@ -691,6 +692,7 @@ int MeterMenu::runPoints(const std::vector<TestPoint>& points, records::RunRecor
     uint32_t from = v.setKnown ? v.setBegan : started;
     records::PointRecord rec = recordOfPoint(tp, zu_->programmeFile, v, platform::tickCount() - from, endedBy, meter);
     recorder.point(rec);  // committed before its row is shown (an interrupted point as not measured)
+    if (!records::limitSought(rec)) ++withoutLimit_;
     ++done;
     if (rec.state == records::PointState::Failed || rec.state == records::PointState::NotMeasured)
       repeat->push_back(tp);

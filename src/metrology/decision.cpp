@@ -124,7 +124,8 @@ std::string runVerdict(const std::vector<PointState>& states, bool anyLimit, boo
   for (PointState s : states) {
     if (s == PointState::Failed) return stateWord(PointState::Failed);
     if (s == PointState::NotMeasured) notMeasured = true;
-    if (s == PointState::NotJudged) notJudged = true;
+    // A point without a limit among points with one was judged by nothing.
+    if (s == PointState::NotJudged || s == PointState::Unjudged) notJudged = true;
   }
   return stateWord(notMeasured ? PointState::NotMeasured : notJudged ? PointState::NotJudged : PointState::Passed);
 }
@@ -133,9 +134,22 @@ std::string lostVerdict(const std::vector<PointState>& recorded, bool anyLimit) 
   return runVerdict(recorded, anyLimit, false);
 }
 
+std::string supportedVerdict(const std::string& stored, int withoutLimit) {
+  if (stored == stateWord(PointState::Passed) && withoutLimit > 0) return stateWord(PointState::NotJudged);
+  return stored;
+}
+
+std::string verdictShown(const std::string& word, int withoutLimit) {
+  std::string shown = stateText(stateOfWord(supportedVerdict(word, withoutLimit)));
+  if (stateOfWord(supportedVerdict(word, withoutLimit)) == PointState::NotJudged && withoutLimit > 0)
+    shown += " (точек без допуска: " + std::to_string(withoutLimit) + ")";
+  return shown;
+}
+
 const char* const kDecisionRuleText =
     "Правило решения: значение точки — среднее её отсчётов; точка годна, если значение погрешности каждого "
-    "канала, округлённое до 0,001 %, по модулю не больше допуска (значение, равное допуску, годно). "
+    "канала, округлённое до 0,001 % (половина — от нуля: 0,0005 → 0,001, −0,0005 → −0,001), по модулю не "
+    "больше допуска (значение, равное допуску, годно). "
     "Неопределённость измерений при решении не учитывается.";
 
 }  // namespace qs::metrology

@@ -64,6 +64,14 @@ std::string runVerdict(const std::vector<PointState>& states, bool anyLimit, boo
 // finish, from the points it recorded.
 std::string lostVerdict(const std::vector<PointState>& recorded, bool anyLimit);
 
+// The verdict a run's record supports: the stored one, except that a run
+// with points that sought no limit (`withoutLimit`) is never "passed" (a
+// record written before this rule may say so).
+std::string supportedVerdict(const std::string& stored, int withoutLimit);
+// A verdict as the bench, the listing, the CSV and the protocol say it:
+// "годен", "не годен", "не оценено (точек без допуска: 4)", "" for none.
+std::string verdictShown(const std::string& word, int withoutLimit);
+
 // The protocol's statement of the rule.
 extern const char* const kDecisionRuleText;
 

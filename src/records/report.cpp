@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <system_error>
 
 #include "console/codepage.h"
@@ -16,6 +17,7 @@
 #include "console/whole_file.h"
 #include "platform/process.h"
 #include "platform/station_identity.h"
+#include "metrology/validity.h"
 #include "records/chart.h"
 #include "settings/calendar.h"
 #include "settings/laboratory.h"
@@ -38,8 +40,11 @@ const char* endText(RunEnd end) {
 // bench showed.
 std::string verdictText(const RunRow& r) {
   if (r.incomplete()) return kIncompleteText;
-  return r.verdict.empty() ? "-" : stateText(stateOfWord(r.verdict));
+  return r.verdict.empty() ? "-" : metrology::verdictShown(r.verdict, r.withoutLimit);
 }
+
+// The verdict the record supports, as stored words.
+std::string verdictWord(const RunRow& r) { return metrology::supportedVerdict(r.verdict, r.withoutLimit); }
 
 // A number as a Russian reader and spreadsheet read it: a decimal comma.
 std::string decimal(double v, int decimals) { return decimalFixed(v, decimals); }
@@ -243,6 +248,8 @@ std::string runsListing(const std::vector<RunRow>& runs) {
             column(endShown(r.info.started, r.ended), 11).c_str(), r.info.bench,
             column(r.info.serial.empty() ? "-" : r.info.serial, 8).c_str(), column(programmeText(r.info), 17).c_str(),
             column(endText(r.end), 9).c_str(), column(verdictText(r), 15).c_str(), r.recorded);
+    // A verdict longer than its column is said whole on a line of its own.
+    if (characterCount(verdictText(r)) > 15) out += "     Итог: " + verdictText(r) + "\n";
   }
   if (runs.empty()) out += "(нет записей)\n";
   return out;
@@ -269,7 +276,7 @@ std::string pointsCsv(const std::vector<ReportRun>& runs) {
             csvIdentifier(r.info.version) + ";" + csvText(r.info.programmeKey) + ";";
     appendf(head, "%d;", r.info.programmeId);
     head += csvText(r.info.programmeFile) + ";" + endText(r.end) + ";" +
-            (r.incomplete() ? kIncompleteText : r.verdict.empty() ? "" : stateText(stateOfWord(r.verdict))) + ";";
+            (r.incomplete() ? kIncompleteText : r.verdict.empty() ? "" : verdictText(r)) + ";";
     for (const PointRecord& p : rr.points) {
       out += head;
       appendf(out, "%d;%d;", p.seq, p.number);
@@ -296,22 +303,27 @@ namespace {
 // Where a protocol says that a field was not given.
 std::string given(const std::string& v, const char* none = "не указано") { return v.empty() ? none : v; }
 
-// A condition with the method's bounds, marked when outside them.
+// A condition with the method's bounds (HTML): the value alone marked when
+// it is outside them.
 std::string conditionText(const char* name, double v, const char* unit, const std::string& bounds) {
-  std::string out = std::string(name) + " " + conditionShown(v) + " " + unit;
-  if (bounds.empty()) return out;
-  bool outside = false;
-  std::string ascii = bounds;
-  size_t dash = ascii.find("\xE2\x80\x93");
-  if (dash != std::string::npos) {
-    std::string lo = ascii.substr(0, dash), hi = ascii.substr(dash + 3);
-    for (std::string* t : {&lo, &hi})
-      for (char& c : *t)
-        if (c == ',') c = '.';
-    double l = std::atof(lo.c_str()), h = std::atof(hi.c_str());
-    outside = v < l || v > h;
-  }
-  return out + (outside ? " — вне границ методики " : " (") + bounds + (outside ? "" : ")");
+  std::string value = conditionShown(v) + " " + unit;
+  Bounds b;
+  bool outside = !bounds.empty() && parseBounds(bounds, &b) && !b.holds(v);
+  if (bounds.empty()) return std::string(name) + " " + html(value);
+  if (!outside) return std::string(name) + " " + html(value) + " (" + html(bounds) + ")";
+  return std::string(name) + " <span class=\"failed\">" + html(value) + "</span> — вне границ методики " + html(bounds);
+}
+
+metrology::RecordedConditions conditionsOf(const RunInfo& i) {
+  metrology::RecordedConditions c;
+  c.known = i.conditionsKnown;
+  c.temperature = i.temperature;
+  c.humidity = i.humidity;
+  c.pressure = i.pressure;
+  c.temperatureBounds = i.temperatureBounds;
+  c.humidityBounds = i.humidityBounds;
+  c.pressureBounds = i.pressureBounds;
+  return c;
 }
 
 // The day a verification is valid until: the verification date plus the
@@ -322,6 +334,48 @@ std::string validUntil(const Stamp& started, int years) {
 
 
 }  // namespace
+
+std::string meterVerdict(const ReportRun& rr, bool* incomplete) {
+  *incomplete = rr.run.incomplete();
+  std::vector<PointState> states;
+  bool anyLimit = false;
+  auto take = [&](const std::vector<PointRecord>& points) {
+    for (const PointRecord& p : points) {
+      states.push_back(p.state);
+      anyLimit = anyLimit || limitSought(p);
+    }
+  };
+  for (const ReportRun::Earlier& e : rr.earlier) {
+    *incomplete = *incomplete || e.run.incomplete();
+    take(e.points);
+  }
+  take(rr.points);
+  if (rr.earlier.empty()) return verdictWord(rr.run);
+  return runVerdict(states, anyLimit, rr.run.end == RunEnd::Finished);
+}
+
+bool loadAttempts(ResultsDb& db, ReportRun* rr, std::string* error) {
+  rr->earlier.clear();
+  rr->repeatedBy.clear();
+  if (!db.retestsOf(rr->run.id, &rr->repeatedBy, error)) return false;
+  // The last attempt at each point: this run's own, then those of the runs
+  // before it, newest first, that no later run repeated.
+  std::set<int> taken;
+  for (const PointRecord& p : rr->points) taken.insert(p.number);
+  std::set<int64_t> seen{rr->run.id};
+  for (int64_t id = rr->run.info.retestOf; id > 0 && seen.insert(id).second;) {
+    ReportRun::Earlier e;
+    if (!db.run(id, &e.run, error)) return false;
+    std::vector<PointRecord> points;
+    if (!db.pointsOf(id, &points, error)) return false;
+    for (const PointRecord& p : points)
+      if (taken.count(p.number) == 0) e.points.push_back(p);
+    for (const PointRecord& p : e.points) taken.insert(p.number);
+    id = e.run.info.retestOf;
+    rr->earlier.insert(rr->earlier.begin(), std::move(e));
+  }
+  return true;
+}
 
 std::string protocolHtml(const std::vector<ReportRun>& runs) {
   std::string out =
@@ -356,10 +410,14 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
     std::string serial = i.serial.empty() ? "не считан" : i.serial;
     appendf(out, "<section>\n<h1>Протокол поверки № %lld", static_cast<long long>(r.id));
     if (i.retestOf > 0) appendf(out, " (повторно, к протоколу № %lld)", static_cast<long long>(i.retestOf));
+    for (size_t k = 0; k < rr.repeatedBy.size(); ++k)
+      appendf(out, "%s%lld%s", k == 0 ? " (повторено: протокол № " : ", ", static_cast<long long>(rr.repeatedBy[k]),
+              k + 1 == rr.repeatedBy.size() ? ")" : "");
     out += "</h1>\n<table class=\"meter\">\n";
     // Two fields to a row; a long one takes a row of its own.
     int inRow = 0;
-    auto row = [&](const char* name, const std::string& v, const char* cls = nullptr) {
+    // (`isHtml`: the value is made already, with its marks.)
+    auto row = [&](const char* name, const std::string& v, const char* cls = nullptr, bool isHtml = false) {
       bool wide = characterCount(v) > 42;
       if (inRow == 1 && wide) {
         out += "<td colspan=\"2\"></td></tr>\n";
@@ -367,7 +425,7 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
       }
       out += std::string(inRow == 0 ? "<tr>" : "") + "<th>" + name + "</th><td" +
              (cls != nullptr ? std::string(" class=\"") + cls + "\"" : "") + (wide ? " colspan=\"3\"" : "") + ">" +
-             html(v) + "</td>";
+             (isHtml ? v : html(v)) + "</td>";
       inRow = wide ? 2 : inRow + 1;
       if (inRow == 2) {
         out += "</tr>\n";
@@ -389,7 +447,20 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
     row("Измерение точки", measureShown(i.measure));
     // The reference as the run was made with it, judged on the run's date.
     std::string started = localText(i.started).substr(0, 10);
-    bool expired = !i.referenceDue.empty() && !started.empty() && started > i.referenceDue;
+    bool expired = metrology::referenceExpired(i.referenceDue, started);
+    std::string fault = metrology::verificationFault(started, i.referenceDue, conditionsOf(i));
+    // A re-test stands on the runs it completes as well.
+    for (const ReportRun::Earlier& e : rr.earlier) {
+      if (!fault.empty()) break;
+      std::string date = localText(e.run.info.started).substr(0, 10);
+      fault = metrology::verificationFault(date, e.run.info.referenceDue, conditionsOf(e.run.info));
+      if (!fault.empty()) fault = "протокол № " + std::to_string(e.run.id) + ": " + fault;
+    }
+    bool incomplete = false;
+    std::string verdict = meterVerdict(rr, &incomplete);
+    int withoutLimit = r.withoutLimit;
+    for (const ReportRun::Earlier& e : rr.earlier)
+      for (const PointRecord& p : e.points) withoutLimit += limitSought(p) ? 0 : 1;
     if (i.referenceModel.empty()) row("Эталон", "не указан");
     else
       row("Эталон",
@@ -401,15 +472,15 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
       std::string c = conditionText("температура", i.temperature, "°C", i.temperatureBounds) + "; " +
                       conditionText("влажность", i.humidity, "%", i.humidityBounds) + "; " +
                       conditionText("давление", i.pressure, "кПа", i.pressureBounds);
-      row("Условия", c, c.find("вне границ") != std::string::npos ? "failed" : nullptr);
+      row("Условия", c, nullptr, true);
     }
     row("Рабочее место", i.workstation + (i.bench > 0 ? ", стенд " + std::to_string(i.bench) : ""));
     row("Начало", i.started.known() ? whenText(i.started) + " (" + offsetText(i.started) + ")" : "-");
     row("Конец", r.ended.known() ? whenText(r.ended) + " (" + offsetText(r.ended) + ")" : "-");
     row("Окончание", endText(r.end));
     row("Программное обеспечение", given(i.software, "не записано"));
-    std::string until = r.verdict == stateWord(PointState::Passed) && !r.incomplete() && !expired
-                            ? validUntil(i.started, i.meterInterval)
+    std::string until = verdict == stateWord(PointState::Passed) && !incomplete && fault.empty()
+                            ? metrology::validUntil(started, i.meterInterval)
                             : "";
     if (!until.empty()) row("Действительно до", until);
     if (inRow == 1) out += "<td colspan=\"2\"></td></tr>\n";
@@ -423,7 +494,9 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
       sources.push_back(s);
       return sources.size();
     };
-    if (!rr.points.empty()) {
+    bool anyPoint = !rr.points.empty();
+    for (const ReportRun::Earlier& e : rr.earlier) anyPoint = anyPoint || !e.points.empty();
+    if (anyPoint) {
       appendf(out, "<table class=\"points\">\n<thead><tr class=\"head\"><th colspan=\"16\">Протокол № %lld, счётчик № ",
               static_cast<long long>(r.id));
       out += html(serial) +
@@ -431,7 +504,14 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
              "<th>Канал 1, %</th><th>Канал 2, %</th><th>Канал 3, %</th><th>Размах, %</th>"
              "<th>Допуск, %</th><th>Ист.</th><th>Имп.</th><th>Время</th><th>Итог</th></tr>\n</thead>\n<tbody>\n";
     }
-    for (const PointRecord& p : rr.points) {
+    // A re-test's table: the points that stand from the runs before it,
+    // each marked with its protocol, then its own.
+    std::vector<std::pair<const PointRecord*, int64_t>> rows;
+    for (const ReportRun::Earlier& e : rr.earlier)
+      for (const PointRecord& p : e.points) rows.push_back({&p, e.run.id});
+    for (const PointRecord& p : rr.points) rows.push_back({&p, 0});
+    for (const auto& [point, fromRun] : rows) {
+      const PointRecord& p = *point;
       appendf(out, "<tr><td>%d</td>", p.number);
       out += "<td>" + decimal(p.U, 2) + "</td><td>" + currentText(p.I, ',') + "</td><td>" + decimal(p.PF, 2) +
              "</td>";
@@ -454,32 +534,42 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
       if ((p.state == PointState::NotMeasured || p.state == PointState::NotJudged) && !p.reason.empty())
         state += " (" + p.reason + ")";
       if (!p.warning.empty()) state += (state.empty() ? "" : "; ") + p.warning;
+      if (fromRun > 0) state += (state.empty() ? "" : " ") + std::string("(прот. № ") + std::to_string(fromRun) + ")";
       if (state.empty()) out += "<td>-</td></tr>\n";
       else out += std::string("<td class=\"") + stateClass(p.state) + "\">" + html(state) + "</td></tr>\n";
     }
-    if (!rr.points.empty()) out += "</tbody>\n</table>\n";
+    if (anyPoint) out += "</tbody>\n</table>\n";
     if (!sources.empty()) {
       out += "<p class=\"sources\">Допуски:";
       for (size_t k = 0; k < sources.size(); ++k)
         out += std::string(k == 0 ? " " : "; ") + "[" + std::to_string(k + 1) + "] " + html(sources[k]);
       out += ".</p>\n";
     }
-    if (rr.points.empty()) out += "<p>Нет измеренных точек.</p>\n";
-    else out += errorChartSvg(rr.points, i.meterBase, i.meterTransformer);
+    if (!anyPoint) {
+      out += "<p>Нет измеренных точек.</p>\n";
+    } else {
+      std::vector<PointRecord> drawn;
+      for (const auto& [point, fromRun] : rows) drawn.push_back(*point);
+      out += errorChartSvg(drawn, i.meterBase, i.meterTransformer);
+    }
     out += std::string("<p class=\"sources\">") + metrology::kDecisionRuleText + "</p>\n";
     if (r.incomplete()) {
       appendf(out,
               "<p class=\"notmeasured\">Запись неполная: на стенде показано точек %d, в записи %d. "
               "Заключение не выносится.</p>\n",
               r.shown, r.recorded);
-    } else if (r.verdict.empty()) {
+    } else if (incomplete) {
+      out += "<p class=\"notmeasured\">Запись повторяемого прогона неполная: заключение не выносится.</p>\n";
+    } else if (verdict.empty()) {
       if (r.end == RunEnd::Finished) out += "<p>Допуск в программе не задан: заключение не выносится.</p>\n";
       else out += "<p>Поверка не завершена: заключение не выносится.</p>\n";
+    } else if (!fault.empty()) {
+      // What the points say stands on nothing: no conclusion either way.
+      out += "<p class=\"failed\">Заключение не выносится: " + html(fault) + ".</p>\n";
     } else {
-      out += std::string("<p class=\"") + stateClass(stateOfWord(r.verdict)) + "\">Заключение: " + verdictText(r) +
-             ".</p>\n";
+      out += std::string("<p class=\"") + stateClass(stateOfWord(verdict)) + "\">Заключение: " +
+             metrology::verdictShown(verdict, withoutLimit) + ".</p>\n";
     }
-    if (expired) out += "<p class=\"failed\">Эталон применён после срока его поверки.</p>\n";
     out += "<p>Поверитель: ____________________ " + html(given(i.operatorName, "")) + "</p>\n</section>\n";
   }
   out += "</body>\n</html>\n";
@@ -602,6 +692,10 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
       say(err, "qs report: база результатов %s повреждена: %s\n", path.c_str(), error.c_str());
       return 1;
     }
+    if (files && !loadAttempts(*db, &rr, &error)) {
+      say(err, "qs report: база результатов %s повреждена: %s\n", path.c_str(), error.c_str());
+      return 1;
+    }
     if (gone) {
       // Its writer is gone: lost, with the verdict its recorded points give.
       std::vector<PointState> states;
@@ -616,11 +710,9 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
     }
     if (files) full.push_back(std::move(rr));
   }
-  if (lostFound && db->fileVersion() == kSchemaVersion) {
-    // Marked so in the file too, where this computer may write it.
-    if (auto writer = ResultsDb::open(path, ResultsDb::Access::Write, &error))
-      writer->markLostRuns(station, workstation, &error);
-  }
+  // (Only shown so: the bench that next starts on this computer marks it
+  // in the file. The report reads and never writes.)
+  (void)lostFound;
   if (!files) return platform::writeText(out, runsListing(runs)) ? status : 1;
   auto write = [&](const std::string& name, const std::string& bytes) {
     if (name.empty()) return;

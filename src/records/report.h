@@ -21,7 +21,24 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
 struct ReportRun {
   RunRow run;
   std::vector<PointRecord> points;
+  // A re-test: the points of the runs before it (the run it repeats, and
+  // that one's own first run) whose last attempt they are, each with its
+  // run; its conclusion follows from those and its own points. Runs that
+  // repeat points of this one.
+  struct Earlier {
+    RunRow run;
+    std::vector<PointRecord> points;
+  };
+  std::vector<Earlier> earlier;
+  std::vector<int64_t> repeatedBy;
 };
+// The verdict of a meter verified by a run and the runs before it that it
+// repeats (rr.earlier): from the last attempt at each point, as stored
+// words ("" none); *incomplete when a record of them is short of what its
+// bench showed.
+std::string meterVerdict(const ReportRun& rr, bool* incomplete);
+// Fills rr.earlier and rr.repeatedBy from the database.
+bool loadAttempts(ResultsDb& db, ReportRun* rr, std::string* error);
 std::string runsListing(const std::vector<RunRow>& runs);
 std::string pointsCsv(const std::vector<ReportRun>& runs);
 std::string protocolHtml(const std::vector<ReportRun>& runs);

@@ -327,7 +327,9 @@ bool ResultsDb::selectRuns(int64_t onlyId, const std::string& serial, const std:
               "meter_class, type_note, measure, ifnull(retest_of, 0), meter_interval, lab_name, lab_address, "
               "lab_accreditation, lab_method, temperature_bounds, humidity_bounds, pressure_bounds, reference_model, "
               "reference_serial, reference_due, temperature, humidity, pressure, operator, software, meter_base, "
-              "meter_transformer, programme_title FROM runs "
+              "meter_transformer, programme_title, "
+              "(SELECT count(*) FROM points WHERE run_id = runs.id AND limit_text = '' AND limit_source = '') "
+              "FROM runs "
               "WHERE (?4 < 0 OR id = ?4) AND (?1 = '' OR upper(ltrim(serial, '0')) = upper(ltrim(?1, '0'))) "
               "AND (?2 = '' OR datetime(started, printf('%+d minutes', started_offset)) >= ?2) "
               "ORDER BY id DESC LIMIT ?3");
@@ -361,6 +363,7 @@ bool ResultsDb::selectRuns(int64_t onlyId, const std::string& serial, const std:
     r.info.meterBase = q.columnReal(42);
     r.info.meterTransformer = q.columnInt(43) != 0;
     r.info.programmeTitle = q.columnText(44);
+    r.withoutLimit = static_cast<int>(q.columnInt(45));
     r.id = q.columnInt(0);
     r.info.started = stampOf(q, 1, 2);
     r.ended = stampOf(q, 3, 4);
@@ -382,6 +385,15 @@ bool ResultsDb::selectRuns(int64_t onlyId, const std::string& serial, const std:
     r.recorded = static_cast<int>(q.columnInt(20));
     out->push_back(r);
   }
+  return rc == SQLITE_DONE || fail(db_, error);
+}
+
+bool ResultsDb::retestsOf(int64_t id, std::vector<int64_t>* out, std::string* error) {
+  Statement q(db_, "SELECT id FROM runs WHERE retest_of = ? ORDER BY id");
+  if (!q.ok()) return fail(db_, error);
+  q.integer(1, id);
+  int rc;
+  while ((rc = q.step()) == SQLITE_ROW) out->push_back(q.columnInt(0));
   return rc == SQLITE_DONE || fail(db_, error);
 }
 

@@ -161,6 +161,7 @@ struct RunRow {
   std::string verdict;
   int shown = 0;     // points the bench showed
   int recorded = 0;  // points the database holds
+  int withoutLimit = 0;  // recorded points that sought no limit
   // A record short of what the bench showed gives no verdict.
   bool incomplete() const { return shown != recorded; }
 };
@@ -198,6 +199,8 @@ class ResultsDb {
   // (0: all).
   bool runs(const std::string& serial, const std::string& since, int limit, std::vector<RunRow>* out,
             std::string* error);
+  // The runs that repeat points of run `id`, in the order they came.
+  bool retestsOf(int64_t id, std::vector<int64_t>* out, std::string* error);
   // The points of a run in the order shown, each with its readings.
   bool pointsOf(int64_t run, std::vector<PointRecord>* out, std::string* error);
   // Copies what the journal holds into the database file, without waiting;

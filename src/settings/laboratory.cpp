@@ -105,15 +105,6 @@ bool readReference(const std::string& path, Reference* out, std::string* problem
   return true;
 }
 
-std::string referenceRefusal(const std::string& path, const std::string& today) {
-  Reference ref;
-  std::string problem;
-  if (!readReference(path, &ref, &problem)) return "Ошибка в настройках: " + problem;
-  if (!ref.given || today.empty() || today <= ref.due) return "";
-  return "Срок поверки установки " + ref.model + (ref.serial.empty() ? "" : " № " + ref.serial) + " истёк " + ref.due +
-         ": поверка невозможна.";
-}
-
 const ConditionRange kConditionRanges[3] = {
     {"Температура", "°C", -10, 50}, {"Влажность", "%", 0, 100}, {"Давление", "кПа", 60, 110}};
 

@@ -35,11 +35,6 @@ struct Reference {
 bool readLaboratory(const std::string& path, Laboratory* out, std::string* problem);
 bool readReference(const std::string& path, Reference* out, std::string* problem);
 
-// Why no run may start with the reference of `path` on `today`
-// ("Срок поверки установки ЭУ7125М № 123 истёк 2026-01-31: поверка
-// невозможна.", or its line that does not parse); "" when one may.
-std::string referenceRefusal(const std::string& path, const std::string& today);
-
 // "15-25" (a hyphen or an en dash, decimal comma or point) to bounds.
 bool parseBounds(const std::string& text, Bounds* out);
 // "15–25" for the records and the protocol ("" when not given).

@@ -248,7 +248,7 @@ int SyncLink::console() {
       case 'a': {
         // No run starts on a reference installation past its calibration,
         // nor in conditions outside the method's bounds.
-        std::string refusal = referenceRefusal(settingsPath("common.sch"), todayText());
+        std::string refusal = metrology::referenceRefusal(settingsPath("common.sch"), todayText());
         if (refusal.empty())
           refusal = metrology::dayConditionsRefusal(settingsPath("common.sch"), kConditionsFileName, todayText());
         if (refusal.empty()) {

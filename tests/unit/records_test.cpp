@@ -16,6 +16,7 @@
 
 #include "meter/meter_menu.h"
 #include "platform/process.h"
+#include "metrology/validity.h"
 #include "platform/station_identity.h"
 #include "records/chart.h"
 #include "records/report.h"
@@ -252,12 +253,191 @@ TEST(Records, AVerdictAgreesWithWhatIsPrinted) {
     ++checked;
   }
   EXPECT_EQ(checked, 2000);
+  // The chart marks exactly the channels of failed points that print
+  // outside their limit, and the protocol's rows and conclusion say what
+  // the CSV says.
+  size_t failed = 0, outside = 0;
+  std::vector<PointState> states;
+  for (const PointRecord& q : runs[0].points) {
+    states.push_back(q.state);
+    if (q.state != PointState::Failed) continue;
+    ++failed;
+    int64_t lim = 0;
+    parseLimit(q.limit, &lim);
+    for (double v : q.channel) outside += std::llabs(thousandths(v)) > lim ? 1 : 0;
+  }
+  ASSERT_GT(failed, 200u);
+  ASSERT_LT(failed, 1800u);
+  auto occurrences = [](const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  std::string svg = errorChartSvg(runs[0].points, 5, false);
+  EXPECT_EQ(occurrences(svg, "stroke=\"#c00\""), outside + 1);  // and the legend's sample
+  runs[0].run.verdict = runVerdict(states, true, true);
+  runs[0].run.shown = runs[0].run.recorded = 2000;
+  std::string html = protocolHtml(runs);
+  EXPECT_EQ(occurrences(html, "class=\"failed\">не годен</td>"), failed);
+  EXPECT_EQ(occurrences(html, "class=\"passed\">годен</td>"), 2000 - failed);
+  EXPECT_NE(html.find("Заключение: не годен."), std::string::npos);
 
   using S = PointState;
   EXPECT_EQ(runVerdict({S::Passed, S::Passed}, true, true), "passed");
   EXPECT_EQ(runVerdict({S::Passed, S::Passed}, true, false), "not measured");  // interrupted: not all measured
   EXPECT_EQ(runVerdict({S::NotMeasured, S::Failed}, true, true), "failed");
   EXPECT_EQ(runVerdict({S::Unjudged, S::NotMeasured}, false, true), "");  // no limit: no verdict
+}
+
+// A run's verdict is what its record supports, and the bench's word, the
+// listing, the CSV and the protocol all say it: a run with points that
+// sought no limit, or could not be judged, is never "годен"; an unfinished,
+// incomplete or lost run gives no pass; a re-test and the run it repeats
+// are one meter's verification, judged by the last attempt at each point.
+TEST(Records, ARunsVerdictIsOnlyWhatItsRecordSupports) {
+  discardWaitingRecords();
+  test::TempDir dir;
+  std::string path = dir.file("results.db");
+  auto pass = [](int n) { return knownPoint(n, 0.25, "0,5"); };
+  auto fail = [](int n) { return knownPoint(n, 0.75, "0,5"); };
+  auto free = [](int n) { return knownPoint(n, 0.25, ""); };  // sought no limit
+  auto unjudged = [](int n) {
+    PointRecord p = knownPoint(n, 0.25, "");
+    p.limitSource = p.reason = "класс 1: ток ниже 0,05Iб";
+    p.state = judgePoint(p);
+    return p;
+  };
+  auto unmeasured = [](int n) {
+    PointRecord p = knownPoint(n, 0.25, "0,5");
+    p.channelFresh[1] = false;
+    p.state = judgePoint(p);
+    return p;
+  };
+  struct Case {
+    const char* serial;
+    std::vector<PointRecord> points;
+    bool finished;
+    const char* verdict;  // as the listing, the CSV and the protocol say it
+    bool valid;           // "Действительно до" on its protocol
+  };
+  const Case cases[] = {
+      {"000001", {pass(1), pass(2)}, true, "годен", true},
+      {"000002", {pass(1), free(2), free(3)}, true, "не оценено (точек без допуска: 2)", false},
+      {"000003", {pass(1), unjudged(2)}, true, "не оценено", false},
+      {"000004", {fail(1), unmeasured(2)}, true, "не годен", false},
+      {"000005", {unmeasured(1), pass(2)}, true, "не измерено", false},
+      {"000006", {pass(1), pass(2)}, false, "не измерено", false},
+      {"000007", {free(1), free(2)}, true, "-", false},  // no limit at all: no verdict
+  };
+  std::string said;
+  for (const Case& c : cases) {
+    RunInfo info = knownRun(0, c.serial, "2026-03-01 10:00:00");
+    info.meterInterval = 16;
+    RunRecorder rec(path, info);
+    for (PointRecord p : c.points) rec.point(p);
+    std::string word = rec.finish(c.finished);
+    // The bench's own end line says it the same way.
+    int withoutLimit = 0;
+    for (const PointRecord& p : c.points) withoutLimit += limitSought(p) ? 0 : 1;
+    EXPECT_EQ(word.empty() ? "-" : metrology::verdictShown(word, withoutLimit), c.verdict) << c.serial;
+  }
+  {
+    std::string error;
+    auto db = ResultsDb::open(path, ResultsDb::Access::Write, &error);
+    ASSERT_TRUE(db) << error;
+    // Shown three points, recorded two; and two runs of a killed bench.
+    RunInfo shortOne = knownRun(0, "000008", "2026-03-01 11:00:00");
+    int64_t id = -1;
+    RunEndRecord passed = endOf(RunEnd::Finished, "2026-03-01 11:05:00", "passed");
+    ASSERT_TRUE(db->record(shortOne, &id, {pass(1), pass(2)}, 3, &passed, &error)) << error;
+    RunInfo killed = knownRun(0, "000009", "2026-03-01 12:00:00");
+    killed.pid = 0;
+    record(*db, killed, {pass(1), fail(2)}, nullptr);
+    killed.serial = "000010";
+    record(*db, killed, {pass(1), pass(2)}, nullptr);
+  }
+  // Re-tests: a meter whose failed point passed when repeated, one whose
+  // point failed again, and one whose first run had a point without a
+  // limit (its re-test passing alone says nothing of that point).
+  for (const char* serial : {"000011", "000012", "000013"}) {
+    RunInfo info = knownRun(0, serial, "2026-03-02 10:00:00");
+    info.meterInterval = 16;
+    auto first = std::make_unique<RunRecorder>(path, info);
+    for (PointRecord p : {std::string(serial) == "000013" ? free(1) : pass(1), fail(2), pass(3)}) first->point(p);
+    EXPECT_EQ(first->finish(true), "failed");
+    info.started = moscow("2026-03-02 10:30:00");
+    RunRecorder again(path, info, first.get());
+    PointRecord p = std::string(serial) == "000012" ? fail(2) : pass(2);
+    p.measured = info.started;
+    again.point(p);
+    again.finish(true);
+  }
+  ASSERT_EQ(run({"--db", path, "--csv", dir.file("runs.csv"), "--html-dir", dir.file("p")}, &said, dir.file("station.id")),
+            0)
+      << said;
+  std::string listing;
+  ASSERT_EQ(run({"--db", path, "--last", "0"}, &listing, dir.file("station.id")), 0);
+  std::string csv = test::readFile(dir.file("runs.csv"));
+  auto protocol = [&](int id, const char* serial) {
+    return test::readFile(dir.file("p/protocol-" + std::to_string(id) + "-" + serial + ".html"));
+  };
+  struct Shown {
+    int id;
+    const char* serial;
+    const char* listed;  // the listing's line (or its line below) holds it
+    const char* csv;     // "Итог прогона" of its points
+    const char* concluded;
+    bool valid;
+  };
+  const Shown shown[] = {
+      {1, "000001", "завершена годен", ";годен;", "Заключение: годен.", true},
+      {2, "000002", "Итог: не оценено (точек без допуска: 2)", ";не оценено (точек без допуска: 2);",
+       "Заключение: не оценено (точек без допуска: 2).", false},
+      {3, "000003", "завершена не оценено", ";не оценено;", "Заключение: не оценено.", false},
+      {4, "000004", "завершена не годен", ";не годен;", "Заключение: не годен.", false},
+      {5, "000005", "завершена не измерено", ";не измерено;", "Заключение: не измерено.", false},
+      {6, "000006", "прервана  не измерено", ";не измерено;", "Заключение: не измерено.", false},
+      {7, "000007", "завершена -", ";;", "Допуск в программе не задан", false},
+      {8, "000008", "запись неполная", ";запись неполная;", "Запись неполная", false},
+      {9, "000009", "потеряна  не годен", ";не годен;", "Заключение: не годен.", false},
+      {10, "000010", "потеряна  не измерено", ";не измерено;", "Заключение: не измерено.", false},
+      {11, "000011", "завершена не годен", ";не годен;", "Заключение: не годен.", false},
+      {12, "000011", "завершена годен", ";годен;", "Заключение: годен.", true},
+      {13, "000012", "завершена не годен", ";не годен;", "Заключение: не годен.", false},
+      {14, "000012", "завершена не годен", ";не годен;", "Заключение: не годен.", false},
+      {15, "000013", "завершена не годен", ";не годен;", "Заключение: не годен.", false},
+      {16, "000013", "завершена годен", ";годен;", "Заключение: не оценено (точек без допуска: 1).", false},
+  };
+  for (const Shown& w : shown) {
+    SCOPED_TRACE(w.id);
+    // Its line of the listing, and the line below it when that says its
+    // verdict whole.
+    char head[16];
+    std::snprintf(head, sizeof head, "\n%4d ", w.id);
+    size_t from = listing.find(head);
+    ASSERT_NE(from, std::string::npos) << listing;
+    size_t end = listing.find('\n', from + 1);
+    const std::string whole = "     Итог:";
+    if (listing.compare(end + 1, whole.size(), whole) == 0) end = listing.find('\n', end + 1);
+    std::string entry = listing.substr(from + 1, end - from - 1);
+    EXPECT_NE(entry.find(w.listed), std::string::npos) << entry;
+    std::string first = std::to_string(w.id) + ";";
+    size_t at = csv.find("\n" + first);
+    ASSERT_NE(at, std::string::npos);
+    std::string record = csv.substr(at, csv.find("\n", at + 1) - at);
+    EXPECT_NE(record.find(w.csv), std::string::npos) << record;
+    std::string html = protocol(w.id, w.serial);
+    EXPECT_NE(html.find(w.concluded), std::string::npos) << w.concluded;
+    EXPECT_EQ(html.find("Действительно до") != std::string::npos, w.valid);
+  }
+  // The re-test's protocol holds the first run's points that stand, marked
+  // with their protocol, and the first run's points to it.
+  std::string retest = protocol(12, "000011");
+  EXPECT_NE(retest.find("годен (прот. № 11)"), std::string::npos);
+  EXPECT_EQ(retest.find("не годен (прот. № 11)"), std::string::npos);  // repeated: its last attempt stands
+  EXPECT_NE(retest.find("Действительно до</th><td>2042-03-01"), std::string::npos);
+  EXPECT_NE(protocol(11, "000011").find("Протокол поверки № 11 (повторено: протокол № 12)"), std::string::npos);
+  discardWaitingRecords();
 }
 
 // A laboratory's protocol: everything on it comes from the run's record
@@ -359,7 +539,10 @@ TEST(Records, ALaboratoryProtocolHoldsWhatItsRunWasMadeWith) {
   if (std::getenv("QS_WRITE_EXPECTED") != nullptr) std::ofstream(data + "protocol-lab.html", std::ios::binary) << html;
   EXPECT_EQ(html, test::readFile(data + "protocol-lab.html"));
   for (const char* text : {"Протокол поверки № 2 (повторно, к протоколу № 1)", "RA.RU.000000", "МП 000-2026",
-                           "ЭУ7125М № 123, поверен до 2026-12-31", "влажность 85 % — вне границ методики 30–80",
+                           "ЭУ7125М № 123, поверен до 2026-12-31",
+                           "влажность <span class=\"failed\">85 %</span> — вне границ методики 30–80",
+                           "Заключение не выносится: влажность 85 % вне границ методики 30–80 %.",
+                           "Заключение не выносится: эталон применён после срока его поверки.",
                            "температура 22,5 °C (15–25)", "Иванов И. И.", "qs 0.1.0 (0123456789ab)",
                            "поверен до 2026-03-04 — срок поверки истёк до поверки", "[1] класс 1, ГОСТ 31819.21-2012",
                            "Правило решения", "не оценено (класс 1: ток ниже 0,05Iб)", "импульсов 12 &lt; 25"})
@@ -397,17 +580,17 @@ TEST(Records, ALaboratoryProtocolHoldsWhatItsRunWasMadeWith) {
   // No run starts on a reference past its due date; the due day itself
   // is still within it.
   std::string settings = dir.write("common.sch", "Ref:\tЭУ7125М\t123\t2026-03-04\t\n");
-  EXPECT_EQ(referenceRefusal(settings, "2026-03-04"), "");
-  EXPECT_EQ(referenceRefusal(settings, "2026-03-05"),
+  EXPECT_EQ(metrology::referenceRefusal(settings, "2026-03-04"), "");
+  EXPECT_EQ(metrology::referenceRefusal(settings, "2026-03-05"),
             "Срок поверки установки ЭУ7125М № 123 истёк 2026-03-04: поверка невозможна.");
   std::string bad = dir.write("bad.sch", "##\nRef:\tЭУ7125М\t123\t04.03.2026\t\n");
-  EXPECT_EQ(referenceRefusal(bad, "2026-03-05"),
+  EXPECT_EQ(metrology::referenceRefusal(bad, "2026-03-05"),
             "Ошибка в настройках: строка 2 файла " + bad + ": Ref, срок поверки «04.03.2026»");
   // A day the calendar does not have is no date.
   bad = dir.write("bad.sch", "Ref:\tЭУ7125М\t123\t2026-02-31\t\n");
-  EXPECT_EQ(referenceRefusal(bad, "2026-01-05"),
+  EXPECT_EQ(metrology::referenceRefusal(bad, "2026-01-05"),
             "Ошибка в настройках: строка 1 файла " + bad + ": Ref, срок поверки «2026-02-31»");
-  EXPECT_EQ(referenceRefusal(dir.file("none.sch"), "2026-03-05"), "");
+  EXPECT_EQ(metrology::referenceRefusal(dir.file("none.sch"), "2026-03-05"), "");
 }
 
 TEST(Records, ReportFilesOfAKnownDatabase) {
@@ -921,13 +1104,22 @@ TEST(Records, LostRunsAreFoundOnlyWhereTheyAreLost) {
   theirs.pid = 0;
   record(*db, ours, {knownPoint(1, 0.75, "0,5"), knownPoint(2, 0.25, "0,5")}, nullptr);
   record(*db, theirs, {knownPoint(1, 0.25, "0,5")}, nullptr);
+  db.reset();
+  // The report shows the run lost and leaves the file byte for byte as it
+  // was: the bench that next starts here marks it.
+  std::string before = test::readFile(path);
   std::string listing;
   ASSERT_EQ(run({"--db", path}, &listing, dir.file("station.id")), 0);
   EXPECT_NE(listing.find("потеряна  не годен"), std::string::npos) << listing;
   EXPECT_NE(listing.find("идёт"), std::string::npos) << listing;  // the other computer's run
+  EXPECT_EQ(test::readFile(path), before);
+  EXPECT_FALSE(std::filesystem::exists(path + "-wal") && std::filesystem::file_size(path + "-wal") > 0);
+  db = ResultsDb::open(path, ResultsDb::Access::Write, &error);
+  ASSERT_TRUE(db) << error;
+  EXPECT_EQ(db->markLostRuns(here, ours.workstation, &error), 1);
   std::vector<RunRow> runs;
   ASSERT_TRUE(db->runs("", "", 0, &runs, &error));
-  EXPECT_EQ(runs[1].end, RunEnd::Lost);  // marked by the report, which could write
+  EXPECT_EQ(runs[1].end, RunEnd::Lost);
   EXPECT_EQ(runs[1].verdict, "failed");
   EXPECT_EQ(runs[0].end, RunEnd::Open);  // the other computer's: not ours to tell
   EXPECT_EQ(db->markLostRuns(here, ours.workstation, &error), 0);
