@@ -15,6 +15,7 @@
 #include "platform/console_control.h"
 #include "platform/process.h"
 #include "records/report.h"
+#include "records/run_recorder.h"
 #include "sync/sync_link.h"
 #include "zu/zu_controller.h"
 #include "app/version.h"
@@ -50,8 +51,17 @@ void useSyncLink(SyncLink* link) {
 
 }  // namespace
 
+const char* controlEventReason(int event) {
+  if (event == platform::kCtrlC) return "Ctrl-C";
+  if (event == platform::kCtrlBreak) return "Ctrl-Break";
+  return "окно закрыто";  // the window closed (or the system ends the session)
+}
+
 bool onConsoleControl(int event) {
-  if (event == platform::kCtrlC || event == platform::kCtrlBreak || event == platform::kConsoleClose) postLeave();
+  // The run going on ends first, with its points and why; only then is the
+  // master told that this task leaves.
+  records::endOpenRuns(controlEventReason(event), kRunEndWithinMs);
+  postLeave();
   return false;
 }
 
@@ -161,6 +171,7 @@ int runEntry(int argc, char** argv) {
   }
 
   Console::init();
+  platform::addConsoleControlHandler(onConsoleControl);
   RunSelection sel = parseRunMode(argc, argv);
 
   StartupParams params;
@@ -217,7 +228,6 @@ int runEntry(int argc, char** argv) {
   }
   useSyncLink(sync.get());
   if (sync->joinMaster(link.get(), sel.taskNumber) == 0) {
-    platform::addConsoleControlHandler(onConsoleControl);
     Application application(*link, zu.get());
   }
   postLeave();
