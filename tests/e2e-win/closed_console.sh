@@ -38,11 +38,12 @@ run_to_second_point() {
   wait_row '^ 1  220\.00   5\.000   1\.00 ABC .* годен' 60 21
 }
 
-# The report's line of run $1: "прервана" with the point it showed.
+# The report's line of run $1 (ended by $2): how it ended ($3) and the
+# point it showed.
 check_interrupted() {
   local line
   line=$(cd "$WORK" && "$NATIVE/qs" report | awk -v n="$1" '$1 == n')
-  echo "$line" | grep -qF "прервана" || fail "run $1 after $2: $line"
+  echo "$line" | grep -qF " $3 " || fail "run $1 after $2 should say '$3': $line"
   [ "$(echo "$line" | awk '{print $NF}')" = "1" ] || fail "run $1 after $2 should keep its point: $line"
 }
 
@@ -52,7 +53,7 @@ run_to_second_point
 wkeys Close
 status=$(wait_exit 20)
 [ "$status" != "3" ] || fail "qs.exe was still running 5 s after its console closed"
-check_interrupted 1 "its console closed"
+check_interrupted 1 "its console closed" "прервана"
 e2e_stop
 
 # Ctrl+C.
@@ -60,6 +61,6 @@ run_to_second_point
 wkeys Ctrl-C
 status=$(wait_exit 20)
 [ "$status" != "3" ] || fail "status 3 after Ctrl+C"
-check_interrupted 2 "Ctrl+C"
+check_interrupted 2 "Ctrl+C" "прервана"
 (cd "$WORK" && "$NATIVE/qs" report) | grep -qE "потеряна|идёт" && fail "a run left without its end: $(cd "$WORK" && "$NATIVE/qs" report)"
 echo ok

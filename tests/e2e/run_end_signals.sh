@@ -30,11 +30,12 @@ run_to_second_point() {
   wait_row '^ 1  220\.00   5\.000   1\.00 ABC .* годен' 30 21
 }
 
-# The report's line of run $1: "прервана" with the point it showed.
+# The report's line of run $1 (ended by $2): how it ended ($3) and the
+# point it showed.
 check_interrupted() {
   local line
   line=$(cd "$WORK" && "$QS" report | awk -v n="$1" '$1 == n')
-  echo "$line" | grep -qF "прервана" || fail "run $1 after $2: $line"
+  echo "$line" | grep -qF " $3 " || fail "run $1 after $2 should say '$3': $line"
   [ "$(echo "$line" | awk '{print $NF}')" = "1" ] || fail "run $1 after $2 should keep its point: $line"
 }
 
@@ -46,13 +47,13 @@ bench=$(pgrep -P "$pane" -x qs) || fail "no qs in the window"
 tmux -L "$SOCK" kill-window -t qs
 for _ in $(seq 100); do kill -0 "$bench" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$bench" 2>/dev/null && fail "qs outlived its window"
-check_interrupted 1 "its window closed"
+check_interrupted 1 "its window closed" "прервана"
 
 # Ctrl-C: the run ends the same way, and qs with status 130.
 run_to_second_point
 keys C-c
 status=$(wait_exit 10)
 [ "$status" = "130" ] || fail "Ctrl-C: exit status $status"
-check_interrupted 2 "Ctrl-C"
+check_interrupted 2 "Ctrl-C" "прервана"
 (cd "$WORK" && "$QS" report) | grep -qE "потеряна|идёт" && fail "a run left without its end: $(cd "$WORK" && "$QS" report)"
 echo "ok"
