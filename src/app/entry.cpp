@@ -43,6 +43,13 @@ void postLeave() {
   }
 }
 
+// Why a run ended by a control event ended, as its record keeps it.
+const char* controlEventReason(int event) {
+  if (event == platform::kCtrlC) return "Ctrl-C";
+  if (event == platform::kCtrlBreak) return "Ctrl-Break";
+  return "окно закрыто";  // the window closed (or the system ends the session)
+}
+
 // The stand link in use from here on, or none.
 void useSyncLink(SyncLink* link) {
   std::lock_guard<std::mutex> lock(gSyncLinkLock);
@@ -50,12 +57,6 @@ void useSyncLink(SyncLink* link) {
 }
 
 }  // namespace
-
-const char* controlEventReason(int event) {
-  if (event == platform::kCtrlC) return "Ctrl-C";
-  if (event == platform::kCtrlBreak) return "Ctrl-Break";
-  return "окно закрыто";  // the window closed (or the system ends the session)
-}
 
 bool onConsoleControl(int event) {
   // The run going on ends first, with its points and why; only then is the

@@ -56,8 +56,6 @@ inline constexpr int kStartupFailed = 1;
 // slave). Returns false so that the default handling (the end of the
 // program) follows.
 bool onConsoleControl(int event);
-// Why a run ended by a control event ended, as its record keeps it.
-const char* controlEventReason(int event);
 // How long the end of a run may take when a control event ends the
 // program: a closing console window gives a program about 5 s in all, and
 // the master is told after it.

@@ -238,7 +238,8 @@ class EntryField {
     int end = kConsoleColumns;
     if (row_ >= kPanelTop && col_ < kPanelLeft) end = kPanelLeft;
     else if (row_ == kConsoleRows - 1) end = kConsoleColumns - 1;
-    width_ = static_cast<size_t>(end - col_ > 1 ? end - col_ : 1);
+    if (col_ > end - 1) col_ = end - 1;  // (a prompt that filled its row: the field is its last cell)
+    width_ = static_cast<size_t>(end - col_);
     shown_.assign(width_, std::string());
   }
   // Shows `pieces` (a cell each) with the cursor on cell `at` of the text.

@@ -193,6 +193,16 @@ TEST_F(LineEditor, AnEntryKeepsToItsField) {
   EXPECT_EQ(vc.rowText(0), top);  // nothing scrolled
   EXPECT_EQ(vc.text(90, 37, 10), "456789abPP");
   EXPECT_EQ(vc.cursorColumn(), 98);
+  // A prompt that ends in the very last cell: its field is the cell before.
+  Console::gotoXY(99, 37);
+  vc.type("xyz");
+  vc.pushKeys({keys::kLeft, keys::kEnter});
+  EXPECT_EQ(Console::readLine("", 20, dest), 0);
+  EXPECT_STREQ(dest, "xyz");
+  EXPECT_EQ(vc.rowText(0), top);
+  EXPECT_EQ(vc.cell(98, 37).ch, U' ');  // (the cursor after the text)
+  EXPECT_EQ(vc.cell(99, 37).ch, U'P');
+  EXPECT_EQ(vc.cursorColumn(), 98);
 }
 
 class NumberEditors : public ScreenTest {};
