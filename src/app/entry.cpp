@@ -17,6 +17,7 @@
 #include "platform/process.h"
 #include "platform/station_identity.h"
 #include "records/report.h"
+#include "records/run_recorder.h"
 #include "sync/sync_link.h"
 #include "zu/zu_controller.h"
 #include "app/version.h"
@@ -44,6 +45,13 @@ void postLeave() {
   }
 }
 
+// Why a run ended by a control event ended, as its record keeps it.
+const char* controlEventReason(int event) {
+  if (event == platform::kCtrlC) return "Ctrl-C";
+  if (event == platform::kCtrlBreak) return "Ctrl-Break";
+  return "окно закрыто";  // the window closed (or the system ends the session)
+}
+
 // The stand link in use from here on, or none.
 void useSyncLink(SyncLink* link) {
   std::lock_guard<std::mutex> lock(gSyncLinkLock);
@@ -53,7 +61,10 @@ void useSyncLink(SyncLink* link) {
 }  // namespace
 
 bool onConsoleControl(int event) {
-  if (event == platform::kCtrlC || event == platform::kCtrlBreak || event == platform::kConsoleClose) postLeave();
+  // The run going on ends first, with its points and why; only then is the
+  // master told that this task leaves.
+  records::endOpenRuns(controlEventReason(event), kRunEndWithinMs);
+  postLeave();
   return false;
 }
 
@@ -183,6 +194,7 @@ int runEntry(int argc, char** argv) {
   }
 
   Console::init();
+  platform::addConsoleControlHandler(onConsoleControl);
   RunSelection sel = parseRunMode(argc, argv);
 
   StartupParams params;
@@ -246,7 +258,6 @@ int runEntry(int argc, char** argv) {
   }
   useSyncLink(sync.get());
   if (sync->joinMaster(link.get(), sel.taskNumber) == 0) {
-    platform::addConsoleControlHandler(onConsoleControl);
     Application application(*link, zu.get());
   }
   postLeave();

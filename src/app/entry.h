@@ -57,9 +57,16 @@ void reportSettingsProblem(const std::string& problem);
 void reportStartupFailure(long status, const std::string& channelName, int taskNumber);
 inline constexpr int kStartupFailed = 1;
 
-// Slave mode: Ctrl+C, Ctrl+Break and closing the console tell the master
-// that this task leaves. Returns false so that the default handling follows.
+// Ctrl+C, Ctrl+Break and closing the console (on POSIX: SIGINT, SIGTERM,
+// SIGHUP) end the verification run going on as interrupted, with its
+// points and why, and then tell the master that this task leaves (a
+// slave). Returns false so that the default handling (the end of the
+// program) follows.
 bool onConsoleControl(int event);
+// How long the end of a run may take when a control event ends the
+// program: a closing console window gives a program about 5 s in all, and
+// the master is told after it.
+inline constexpr int kRunEndWithinMs = 3000;
 
 int runEntry(int argc, char** argv);
 

@@ -44,7 +44,15 @@ struct Screen {
   // Where the terminal's own cursor stands (-1: unknown).
   int termCol = -1, termRow = -1;
   std::deque<unsigned char> keyBytes;  // the rest of a key read byte by byte
+  // Keys typed while a request ran under KeysKept, whole, for the screen.
+  std::deque<std::string> kept;
+  int keeping = 0;          // KeysKept scopes open
+  unsigned keptStops = 0;   // requests a kept key stopped
 };
+
+// Keys taken into the kept queue at one look, at most (a terminal whose
+// keyboard is gone has an Esc for every look).
+constexpr size_t kKeptMax = 1024;
 
 NullTerminal gNull;
 Screen gScreen = [] {
@@ -159,16 +167,9 @@ void clearBand(int row, int count, int width) {
   Console::gotoXY(0, row);
 }
 
-// One key, whole: its bytes as the terminal delivered them, or what is left
-// of a key that was partly read with readKey.
-std::string nextKey() {
-  std::lock_guard<std::recursive_mutex> keys(gKeys);
+// The terminal's next key (waits), its output on the screen first.
+std::string terminalKey() {
   Screen& s = gScreen;
-  if (!s.keyBytes.empty()) {
-    std::string k(1, static_cast<char>(s.keyBytes.front()));
-    s.keyBytes.pop_front();
-    return k;
-  }
   {
     std::lock_guard<std::recursive_mutex> lock(gOutput);
     settle();
@@ -178,47 +179,102 @@ std::string nextKey() {
   return k;
 }
 
-void echoPiece(const std::string& piece) {
-  std::lock_guard<std::recursive_mutex> lock(gOutput);
+// What a request made under KeysKept gets for a key: Esc, while the key
+// that stopped it (one waiting, or the next typed) stays for the screen.
+std::string stopForKeptKey() {
+  Screen& s = gScreen;
+  if (s.keyBytes.empty() && s.kept.empty()) s.kept.push_back(terminalKey());
+  ++s.keptStops;
+  return std::string(1, static_cast<char>(kKeyEsc));
+}
+
+// Moves what the terminal has waiting into the kept queue.
+void keepWaitingKeys() {
+  Screen& s = gScreen;
+  while (s.kept.size() < kKeptMax && s.term->keyPending()) s.kept.push_back(s.term->readKey());
+}
+
+// One key, whole: its bytes as the terminal delivered them, or what is left
+// of a key that was partly read with readKey, or a key kept while a request
+// ran.
+std::string nextKey() {
+  std::lock_guard<std::recursive_mutex> keys(gKeys);
+  Screen& s = gScreen;
+  if (s.keeping > 0) return stopForKeptKey();
+  if (!s.keyBytes.empty()) {
+    std::string k(1, static_cast<char>(s.keyBytes.front()));
+    s.keyBytes.pop_front();
+    return k;
+  }
+  if (!s.kept.empty()) {
+    std::string k = s.kept.front();
+    s.kept.pop_front();
+    if (k.empty()) k = std::string(1, static_cast<char>(kKeyEsc));
+    return k;
+  }
+  return terminalKey();
+}
+
+// One cell of an entry: a byte as a byte console shows it, or a character.
+void putPiece(const std::string& piece) {
   if (piece.size() == 1) putGlyph(oemGlyph(static_cast<unsigned char>(piece[0])));
   else writeText(piece.data(), piece.size());
-  settle();
 }
 
 enum class Accept { Any, Digits };
 
-// The cells of an entry on the screen: cell i stands i cells after the first
-// (an entry wraps at the last column). The first cell is found again after
-// every drawing from where the cursor ended, so an entry that made the
-// screen scroll is still edited in place.
-class EntryCells {
+// The cells an entry shows its text in: its field, from where the prompt
+// left the cursor to the end of that row's area, never past it. A text
+// longer than the field scrolls within it, so that the cell of the cursor
+// is always shown. Columns from 80 on of rows 19 to 37 are the
+// installation's panel; the last cell of the last row is never written
+// (the console would scroll there).
+class EntryField {
  public:
-  EntryCells() {
+  EntryField() {
     ConsolePos p = Console::getCursor();
-    first_ = p.y * kConsoleColumns + p.x;
+    col_ = p.x;
+    row_ = p.y;
+    int end = kConsoleColumns;
+    if (row_ >= kPanelTop && col_ < kPanelLeft) end = kPanelLeft;
+    else if (row_ == kConsoleRows - 1) end = kConsoleColumns - 1;
+    if (col_ > end - 1) col_ = end - 1;  // (a prompt that filled its row: the field is its last cell)
+    width_ = static_cast<size_t>(end - col_);
+    shown_.assign(width_, std::string());
   }
-  // Draws `pieces` from `from` on, then `blanks` blank cells over what the
-  // entry showed before, and puts the cursor on cell `at`.
-  void draw(const std::vector<std::string>& pieces, size_t from, int blanks, size_t at) {
+  // Shows `pieces` (a cell each) with the cursor on cell `at` of the text.
+  // Only cells that change are drawn; a cell the entry never used is not
+  // blanked.
+  void show(const std::vector<std::string>& pieces, size_t at) {
     std::lock_guard<std::recursive_mutex> lock(gOutput);
-    place(from);
-    for (size_t i = from; i < pieces.size(); ++i) echoPiece(pieces[i]);
-    for (int i = 0; i < blanks; ++i) echoPiece(" ");
-    ConsolePos end = Console::getCursor();
-    long drawn = static_cast<long>(pieces.size()) + blanks;
-    first_ = end.y * kConsoleColumns + end.x - drawn;
-    place(at);
-  }
-  void place(size_t cell) {
-    long at = first_ + static_cast<long>(cell);
-    if (at < 0) at = 0;  // (the start of a long entry scrolled off the screen)
-    long last = static_cast<long>(kConsoleColumns) * kConsoleRows - 1;
-    if (at > last) at = last;
-    Console::gotoXY(static_cast<int>(at % kConsoleColumns), static_cast<int>(at / kConsoleColumns));
+    if (at < first_) first_ = at;
+    if (at >= first_ + width_) first_ = at - width_ + 1;
+    size_t fullest = pieces.size() + 1 > width_ ? pieces.size() + 1 - width_ : 0;
+    if (first_ > fullest) first_ = fullest;
+    std::vector<std::string> want(width_);
+    size_t from = width_, to = 0;  // the cells that change
+    for (size_t i = 0; i < width_; ++i) {
+      size_t t = first_ + i;
+      want[i] = t < pieces.size() ? pieces[t] : shown_[i].empty() ? std::string() : " ";
+      if (want[i] == shown_[i]) continue;
+      if (from == width_) from = i;
+      to = i + 1;
+    }
+    if (from < to) {
+      Console::gotoXY(col_ + static_cast<int>(from), row_);
+      for (size_t i = from; i < to; ++i) {
+        putPiece(want[i]);  // (cells never used are all after the last that changes)
+        shown_[i] = want[i];
+      }
+    }
+    Console::gotoXY(col_ + static_cast<int>(at - first_), row_);
   }
 
  private:
-  long first_;
+  int col_ = 0, row_ = 0;
+  size_t width_ = 1;
+  size_t first_ = 0;                // the first cell of the text shown
+  std::vector<std::string> shown_;  // what each cell of the field shows ("" never drawn)
 };
 
 // The editing loop of the three editors. Returns 0 (Enter) or 27 (Esc);
@@ -229,7 +285,7 @@ int edit(size_t maxLen, Accept accept, std::string& text) {
   std::vector<std::string> pieces;  // one cell each
   size_t bytes = 0;
   size_t pos = 0;                   // the cursor, in cells
-  EntryCells cells;
+  EntryField field;
   text.clear();
   for (;;) {
     std::string key = nextKey();
@@ -237,7 +293,7 @@ int edit(size_t maxLen, Accept accept, std::string& text) {
       unsigned char k = static_cast<unsigned char>(key[0]);
       if (k == kKeyEnter) {
         for (const std::string& piece : pieces) text += piece;
-        cells.place(pieces.size());
+        field.show(pieces, pieces.size());
         return 0;
       }
       if (k == kKeyEsc) {
@@ -249,7 +305,7 @@ int edit(size_t maxLen, Accept accept, std::string& text) {
           bytes -= pieces[pos - 1].size();
           pieces.erase(pieces.begin() + static_cast<long>(pos - 1));
           --pos;
-          cells.draw(pieces, pos, 1, pos);
+          field.show(pieces, pos);
         }
         continue;
       }
@@ -264,12 +320,11 @@ int edit(size_t maxLen, Accept accept, std::string& text) {
           if (pos < pieces.size()) {
             bytes -= pieces[pos].size();
             pieces.erase(pieces.begin() + static_cast<long>(pos));
-            cells.draw(pieces, pos, 1, pos);
           }
           break;
         default: break;  // not a character: not part of the text
       }
-      cells.place(pos);
+      field.show(pieces, pos);
       continue;
     }
     if (accept == Accept::Digits) {
@@ -282,11 +337,7 @@ int edit(size_t maxLen, Accept accept, std::string& text) {
     pieces.insert(pieces.begin() + static_cast<long>(pos), key);
     bytes += key.size();
     ++pos;
-    if (pos == pieces.size()) {
-      echoPiece(key);  // typed at the end: just shown
-    } else {
-      cells.draw(pieces, pos - 1, 0, pos);
-    }
+    field.show(pieces, pos);
   }
 }
 
@@ -455,6 +506,10 @@ int readNumber(const char* prompt, double* out) {
 int readKey() {
   std::lock_guard<std::recursive_mutex> keys(gKeys);
   Screen& s = gScreen;
+  if (s.keeping > 0) {
+    stopForKeptKey();
+    return kKeyEsc;
+  }
   if (s.keyBytes.empty()) {
     std::string k = nextKey();
     s.keyBytes.assign(k.begin(), k.end());
@@ -469,7 +524,36 @@ int keyPending() {
   // waits for is not pending for anybody else.
   std::unique_lock<std::recursive_mutex> keys(gKeys, std::try_to_lock);
   if (!keys.owns_lock()) return 0;
-  return (!gScreen.keyBytes.empty() || gScreen.term->keyPending()) ? 1 : 0;
+  Screen& s = gScreen;
+  if (s.keeping > 0) {
+    keepWaitingKeys();
+    return (!s.keyBytes.empty() || !s.kept.empty()) ? 1 : 0;
+  }
+  return (!s.keyBytes.empty() || !s.kept.empty() || s.term->keyPending()) ? 1 : 0;
+}
+
+bool escAmongWaitingKeys() {
+  std::unique_lock<std::recursive_mutex> keys(gKeys, std::try_to_lock);
+  if (!keys.owns_lock()) return false;
+  for (size_t n = 0; n < kKeptMax && keyPending(); ++n)
+    if (readKey() == kKeyEsc) return true;
+  return false;
+}
+
+KeysKept::KeysKept() {
+  std::lock_guard<std::recursive_mutex> keys(gKeys);
+  ++gScreen.keeping;
+  stopsBefore_ = gScreen.keptStops;
+}
+
+KeysKept::~KeysKept() {
+  std::lock_guard<std::recursive_mutex> keys(gKeys);
+  --gScreen.keeping;
+}
+
+bool KeysKept::keyStopped() const {
+  std::lock_guard<std::recursive_mutex> keys(gKeys);
+  return gScreen.keptStops != stopsBefore_;
 }
 
 void putChar(int byte) {

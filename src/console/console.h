@@ -38,6 +38,11 @@ constexpr int kScanLeft = 0x4B, kScanRight = 0x4D, kScanHome = 0x47, kScanEnd = 
 constexpr int kScanInsert = 0x52, kScanDelete = 0x53;
 constexpr int kScanF1 = 0x3B;  // F1..F9 are 0x3B..0x43
 
+// The installation's panel stands at columns kPanelLeft and on of rows
+// kPanelTop to the last: the work area's clears and entries leave it alone.
+constexpr int kPanelLeft = 80;
+constexpr int kPanelTop = 19;
+
 // Colour attributes in use.
 constexpr uint16_t kAttrNormal = 0x07;    // light grey on black
 constexpr uint16_t kAttrSelected = 0x80;  // black on dark grey: the selected row of a list
@@ -98,6 +103,10 @@ void clearLinesWide(int row, int count);
 // Blanks columns 0-79: a work area whose rows reach up to the panel.
 void clearBeside(int row, int count);
 
+// The editors show what is typed in a field: from where the prompt left
+// the cursor to the end of that row's area (before the panel on its rows),
+// the text scrolling within it when it is longer.
+//
 // Line editor: prints the prompt, takes up to maxLen bytes (at most 255 and
 // what `dest` holds), echoes them. Left, Right, Home and End move in the
 // text, Del and Backspace erase; no other cursor or function key is taken
@@ -118,6 +127,27 @@ int readNumber(const char* prompt, double* out);
 // Next key byte (waits, no echo). Cursor and function keys come as two bytes.
 int readKey();
 int keyPending();
+
+// Takes the keys that are waiting, up to and including the first Esc; true
+// when there was one. A wait that only Esc ends looks with this, so that
+// keys typed meanwhile are dropped at once instead of costing it a turn each.
+bool escAmongWaitingKeys();
+
+// While one lasts, a device request that looks for Esc between its attempts
+// takes no key: any key typed stops the request as Esc would, and stays,
+// with every key after it, for the screen that made the request.
+class KeysKept {
+ public:
+  KeysKept();
+  ~KeysKept();
+  KeysKept(const KeysKept&) = delete;
+  KeysKept& operator=(const KeysKept&) = delete;
+  // Whether a key typed since it began stopped a request.
+  bool keyStopped() const;
+
+ private:
+  unsigned stopsBefore_;
+};
 // One byte straight to the console, shown as a byte console shows it.
 void putChar(int byte);
 

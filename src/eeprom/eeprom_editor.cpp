@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "console/console.h"
+#include "console/text_file.h"
 #include "console/whole_file.h"
 #include "devlink/dev_link.h"
 
@@ -23,6 +24,11 @@ int hexValue(int key) {
 }
 
 char shown(uint8_t b) { return (b < 0x20 || b == 0xFF) ? '.' : static_cast<char>(b); }
+
+// A byte not read from the device (nor typed, nor loaded) is shown as
+// not known.
+constexpr const char* kNotReadHex = "--";
+constexpr char kNotReadChar = '-';
 
 // The longest HEX file the reader takes: 257 lines of at most 1023 characters.
 constexpr size_t kHexFileMax = 257 * 1023;
@@ -55,7 +61,18 @@ int EepromEditor::readBlock(int address, int n) {
     image[address + i] = block[i];
     flags[address + i] = kFlagRead;
   }
+  for (int r = address / bytesPerRow; r <= (address + n - 1) / bytesPerRow; ++r) unreadable_[r] = false;
   return 0;
+}
+
+void EepromEditor::readForDrawing(int r) {
+  int a = r * bytesPerRow;
+  Console::KeysKept kept;
+  if (readBlock(a, kReadBlock) == 0 || kept.keyStopped()) return;  // (stopped: read at the next drawing)
+  // The device did not give it: its rows show as not read until asked for.
+  int last = (a + kReadBlock - 1) / bytesPerRow;
+  for (int row = r; row <= last && row < size / bytesPerRow; ++row)
+    if (!(flags[row * bytesPerRow] & kFlagRead)) unreadable_[row] = true;
 }
 
 int EepromEditor::writeRange(int address, int n) {
@@ -70,15 +87,23 @@ int EepromEditor::writeRange(int address, int n) {
 
 void EepromEditor::drawRow(int r) {
   int a = r * bytesPerRow;
-  if (!(flags[a] & kFlagRead)) readBlock(a, kReadBlock);
+  // A row not read yet is read as it is drawn, unless its read failed or a
+  // key waits for the screen (then it is drawn as not read, and read at the
+  // next drawing).
+  if (!(flags[a] & kFlagRead) && !unreadable_[r] && !Console::keyPending()) readForDrawing(r);
   Console::print("0x%04X: ", a);
   for (int pass = 0; pass < 2; ++pass) {
     for (int c = 0; c < bytesPerRow; ++c) {
       uint8_t b = image[a + c];
+      bool known = (flags[a + c] & kFlagRead) != 0;
       bool modified = (flags[a + c] & kFlagModified) != 0;
       if (modified) Console::setColor(kAttrChanged);
-      if (pass == 0) Console::print("%02X ", b);
-      else Console::putChar(shown(b));
+      if (pass == 0) {
+        if (known) Console::print("%02X ", b);
+        else Console::print("%s ", kNotReadHex);
+      } else {
+        Console::putChar(known ? shown(b) : kNotReadChar);
+      }
       if (modified) Console::setColor(kAttrNormal);
     }
     if (pass == 0) Console::print("| ");
@@ -86,14 +111,17 @@ void EepromEditor::drawRow(int r) {
 }
 
 void EepromEditor::drawCursor() {
-  uint8_t b = image[row * bytesPerRow + column];
+  int at = row * bytesPerRow + column;
+  uint8_t b = image[at];
+  bool known = (flags[at] & kFlagRead) != 0;
   int y = firstScreenRow + row - top;
   Console::gotoXY(8 + 3 * column, y);
   Console::setColor(static_cast<uint16_t>((~colourToggle & 0x0F) | 0x80));
-  Console::print("%02X", b);
+  if (known) Console::print("%02X", b);
+  else Console::print("%s", kNotReadHex);
   Console::gotoXY(58 + column, y);
   Console::setColor(static_cast<uint16_t>((colourToggle & 0x0F) | 0x80));
-  Console::putChar(shown(b));
+  Console::putChar(known ? shown(b) : kNotReadChar);
   Console::gotoXY(58 + column, y);
   Console::setColor(kAttrNormal);
 }
@@ -186,6 +214,7 @@ int EepromEditor::program(bool ask) {
 void EepromEditor::reread() {
   if (nextModified(0, nullptr) >= 0 && !askYes("Eeprom был изменен!!! Считать Eeprom? (y/n): ")) return;
   std::memset(flags, 0, sizeof flags);
+  std::memset(unreadable_, 0, sizeof unreadable_);  // every row is asked for again
   Console::clearLines(2, 1);
   Console::print("Eeprom был считан.");
 }
@@ -194,18 +223,27 @@ int EepromEditor::askFileName(std::string& name) {
   std::error_code ec;
   std::filesystem::create_directory("hex", ec);
   name.clear();
-  long serial = link.readSerialNumber(1);
-  if (serial == -1) serial = link.readSerialText(1);
-  bool known = serial >= 0;
-  char prompt[96] = "Введите имя файла:";
-  if (known) std::snprintf(prompt, sizeof prompt, "Введите имя файла (по умалчанию - %06lx.hex):", serial);
-  char buffer[256] = "";
-  if (Console::readLine(prompt, kEditMax, buffer) == kKeyEsc) return -1;
-  if (buffer[0] == '\0') {
-    if (!known) return -1;
-    std::snprintf(buffer, sizeof buffer, "./hex/%06lx.hex", serial);
+  long serial = -1;
+  {
+    // Keys typed while the device is asked go to the prompt (Esc leaves it).
+    Console::KeysKept kept;
+    serial = link.readSerialNumber(1);
+    if (serial == -1) serial = link.readSerialText(1);
   }
-  name = buffer;
+  bool known = serial >= 0;
+  std::string prompt = "Введите имя файла:";
+  if (known) {
+    prompt.clear();
+    appendf(prompt, "Введите имя файла (по умалчанию - %06lx.hex):", serial);
+  }
+  if (Console::readLine(prompt.c_str(), name, kEditMax) == kKeyEsc) {
+    name.clear();
+    return -1;
+  }
+  if (name.empty()) {
+    if (!known) return -1;
+    appendf(name, "./hex/%06lx.hex", serial);
+  }
   return 0;
 }
 

@@ -23,6 +23,9 @@ class EepromEditor {
 
   int run();
   int readBlock(int address, int n);
+  // Whether row `r` is shown as not read ("--"): a read of it failed, and
+  // it is read again only when asked (r) or when the image is saved.
+  bool unreadable(int r) const { return r >= 0 && r < kEepromSize / kBytesPerRow && unreadable_[r]; }
   int writeRange(int address, int n);
   void drawRow(int r);
   void drawCursor();
@@ -53,7 +56,12 @@ class EepromEditor {
   int colourToggle = 0;
 
  private:
+  // Reads the block that row `r` begins for drawing it; a key typed
+  // meanwhile stops the read and is kept for the screen.
+  void readForDrawing(int r);
+
   bool programmedSomething_ = false;  // the last programming had bytes to write
+  bool unreadable_[kEepromSize / kBytesPerRow] = {};
 };
 
 }  // namespace qs

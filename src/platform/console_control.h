@@ -28,4 +28,12 @@ void runExitCleanups();
 // Used by the platform's own watcher.
 bool dispatchConsoleEvent(int event);
 
+// The terminal went away under a thread that reads keys (a POSIX terminal
+// that hung up: its window was closed). Handled as the window's own close
+// event, once, whichever of the two comes first; the calling thread waits
+// for the end of the program meanwhile, instead of taking the lost
+// keyboard for Esc. Returns only when no end came (a handler took the
+// event). On Windows the console's close event does this itself.
+void terminalGone();
+
 }  // namespace qs::platform

@@ -1,5 +1,8 @@
 #include "records/run_recorder.h"
 
+#include <sqlite3.h>
+
+#include <atomic>
 #include <chrono>
 #include <mutex>
 
@@ -23,6 +26,12 @@ struct PendingRun {
   std::string problem;
   bool lostLookedFor = false;
   std::shared_ptr<PendingRun> repeats;  // the run this one repeats points of
+  // Going on: no end yet, at the bench or from outside.
+  bool open = true;
+  std::vector<PointState> states;  // of the points shown, for the verdict
+  bool anyLimit = false;
+  // Why it was ended from outside ("окно закрыто", "Ctrl-C"), "" otherwise.
+  std::string endReason;
 
   bool settled() const { return id >= 0 && points.empty() && !endSet; }
 };
@@ -37,7 +46,7 @@ namespace {
 struct Pending {
   std::recursive_timed_mutex lock;
   std::vector<std::shared_ptr<PendingRun>> runs;
-  bool closing = false;  // the program ends: no new write starts
+  std::atomic<bool> closing{false};  // the program ends: no new write starts
 };
 Pending& pending() {
   static Pending* p = new Pending;
@@ -45,9 +54,12 @@ Pending& pending() {
 }
 using Lock = std::lock_guard<std::recursive_timed_mutex>;
 
+using Clock = std::chrono::steady_clock;
+
 // Tries to write what one run holds: the run, its waiting points, its count
-// of points shown and its end, in one transaction.
-void writeRun(PendingRun& r) {
+// of points shown and its end, in one transaction. The last try of the
+// program (`last`) leaves lost runs to the next start.
+void writeRun(PendingRun& r, bool last = false) {
   std::string error;
   if (r.db == nullptr) {
     r.db = ResultsDb::open(r.path, ResultsDb::Access::Write, &error);
@@ -56,7 +68,7 @@ void writeRun(PendingRun& r) {
       return;
     }
   }
-  if (!r.lostLookedFor) {
+  if (!r.lostLookedFor && !last) {
     // Runs of this computer left without an end by a process that is gone
     // (killed, or its stand stopped) are lost; the next run finds them.
     // Looked for once: a locked file is not waited for twice per point.
@@ -99,6 +111,21 @@ void writeAll() {
   runs.swap(left);
 }
 
+// The last try, within `deadline`: each run's database waits for another
+// writer no longer than the time left, and a run whose database is not
+// open yet is opened only while its own wait fits.
+void writeAllBy(Clock::time_point deadline) {
+  auto& runs = pending().runs;
+  for (auto& r : runs) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) break;
+    if (r->settled()) continue;
+    if (r->db == nullptr && left < kBusyTimeoutMs) continue;
+    if (r->db != nullptr) sqlite3_busy_timeout(r->db->handle(), static_cast<int>(left));
+    writeRun(*r, true);
+  }
+}
+
 void registerExitWrite() {
   static std::once_flag once;
   std::call_once(once, [] { platform::addExitCleanup(writeWaitingRecords); });
@@ -107,6 +134,7 @@ void registerExitWrite() {
 }  // namespace
 
 void writeWaitingRecords() {
+  if (pending().closing) return;  // tried already, as the program was ended from outside
   // A bench thread in the middle of a write holds the lock while it waits
   // for the database (its busy time-out, at most twice: the file's layout
   // and the write itself).
@@ -114,6 +142,33 @@ void writeWaitingRecords() {
   if (!lock.try_lock_for(std::chrono::milliseconds(3 * kBusyTimeoutMs))) return;
   writeAll();
   pending().closing = true;
+}
+
+bool endOpenRuns(const std::string& reason, int withinMs) {
+  Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(withinMs);
+  Pending& p = pending();
+  // A bench thread in the middle of a write holds the lock while the
+  // database makes it wait: it has half the time, the last write the rest.
+  std::unique_lock<std::recursive_timed_mutex> lock(p.lock, std::defer_lock);
+  if (p.closing || !lock.try_lock_for(std::chrono::milliseconds(withinMs / 2))) {
+    p.closing = true;  // what waits stays as it is: a run going on is found lost later
+    return false;
+  }
+  Stamp now = nowStamp();
+  for (auto& r : p.runs) {
+    if (!r->open) continue;
+    r->open = false;
+    r->end.end = RunEnd::Interrupted;
+    r->end.ended = now;
+    r->end.verdict = runVerdict(r->states, r->anyLimit, false);
+    r->endReason = reason;
+    r->endSet = true;
+  }
+  writeAllBy(deadline);
+  p.closing = true;
+  for (auto& r : p.runs)
+    if (!r->settled()) return false;
+  return true;
 }
 
 void discardWaitingRecords() {
@@ -167,26 +222,34 @@ bool RunRecorder::endWaiting() const {
 }
 
 void RunRecorder::point(PointRecord& p) {
-  p.seq = static_cast<int>(states_.size()) + 1;
   p.state = judgePoint(p);
-  if (limitSought(p)) anyLimit_ = true;
-  states_.push_back(p.state);
   Lock lock(pending().lock);
+  p.seq = static_cast<int>(run_->states.size()) + 1;
+  if (limitSought(p)) run_->anyLimit = true;
+  run_->states.push_back(p.state);
+  if (!run_->open) return;  // ended from outside: the program ends, nothing more is kept
   run_->points.push_back(p);
   run_->shown = p.seq;
   writeAll();
 }
 
 std::string RunRecorder::finish(bool finished) {
-  std::string verdict = runVerdict(states_, anyLimit_, finished);
   finished_ = true;
   Lock lock(pending().lock);
+  if (!run_->open) return run_->end.verdict;  // ended from outside already
+  std::string verdict = runVerdict(run_->states, run_->anyLimit, finished);
+  run_->open = false;
   run_->end.end = finished ? RunEnd::Finished : RunEnd::Interrupted;
   run_->end.ended = nowStamp();
   run_->end.verdict = verdict;
   run_->endSet = true;
   writeAll();
   return verdict;
+}
+
+std::string RunRecorder::endReason() const {
+  Lock lock(pending().lock);
+  return run_->endReason;
 }
 
 }  // namespace qs::records

@@ -6,6 +6,8 @@
 // end, when the next run starts, and when the program ends (a bench that is
 // closed still tries once). The database counts the points a run showed,
 // so a run whose points did not all reach it says so instead of a verdict.
+// A run still going on when the program is ended from outside (its window
+// closed, Ctrl-C) is ended as interrupted with the points it has, and why.
 #pragma once
 #include <memory>
 #include <string>
@@ -37,19 +39,28 @@ class RunRecorder {
   // Judges the point, keeps its state for the verdict and writes it with
   // whatever waits (its `seq` is given here).
   void point(PointRecord& point);
-  // Ends the run; the verdict ("" when no point had a limit).
+  // Ends the run; the verdict ("" when no point had a limit). A run already
+  // ended from outside keeps that end.
   std::string finish(bool finished);
+  // Why the run was ended from outside ("окно закрыто", "Ctrl-C"); "" when
+  // it ended at the bench (or goes on).
+  std::string endReason() const;
 
  private:
   std::shared_ptr<PendingRun> run_;
-  std::vector<PointState> states_;
-  bool anyLimit_ = false;
   bool finished_ = false;
 };
 
 // Tries once to write everything this process's runs still hold (the end of
 // the program: a normal exit, a closed window); no write starts after it.
 void writeWaitingRecords();
+// The program is being ended from outside (its window closed, Ctrl-C):
+// every run still going on ends as interrupted, with the points it has and
+// `reason`, and what waits is written, all within `withinMs` (a closing
+// console window gives a few seconds). No write starts after it. A run
+// whose end cannot be written in that time stays without one, to be found
+// lost, never half written. True when everything is written.
+bool endOpenRuns(const std::string& reason, int withinMs);
 // Forgets what waits, written or not, and lets writes start again (a test
 // that left records of a spoiled database behind starts the next one
 // clean).

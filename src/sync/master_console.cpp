@@ -59,7 +59,7 @@ bool KeyHandoff::escPressed() {
   std::unique_lock<std::mutex> lock(m_);
   if (!open_ && !closed_) {  // no console thread: the keyboard is this thread's own
     lock.unlock();
-    return Console::keyPending() && Console::readKey() == kKeyEsc;
+    return Console::escAmongWaitingKeys();
   }
   bool esc = esc_ || closed_;  // the master ends: what it does stops
   esc_ = false;

@@ -25,8 +25,10 @@ constexpr uint32_t kTakenWaitMs = 2000;
 // How often a waiting task looks whether its master is still running.
 constexpr uint32_t kMasterLookMs = 1000;
 
-// A task waiting for its master can give up with Esc (the master may be gone).
-bool operatorGaveUp() { return Console::keyPending() && Console::readKey() == kKeyEsc; }
+// A task waiting for its master can give up with Esc (the master may be
+// gone); other keys typed meanwhile are dropped at once, so that Esc is
+// seen at the next look however much was typed before it.
+bool operatorGaveUp() { return Console::escAmongWaitingKeys(); }
 
 }  // namespace
 

@@ -53,7 +53,9 @@ int phasesForStep(int step) {
 
 bool ZuController::escPressed() {
   if (keys != nullptr) return keys->escPressed();
-  return Console::keyPending() && Console::readKey() == kKeyEsc;
+  // Keys other than Esc typed while the installation is waited for are
+  // dropped at once (one a look would keep Esc waiting behind them).
+  return Console::escAmongWaitingKeys();
 }
 
 int ZuController::operatorKey() { return keys != nullptr ? keys->waitKey() : Console::readKey(); }

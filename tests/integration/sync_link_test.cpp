@@ -226,6 +226,37 @@ TEST_F(Mailbox, AWaitingBenchSaysWhatTheStandWaitsFor) {
   Console::init(nullptr);
 }
 
+// A bench waiting for the stand takes no key but Esc: the 300 keys typed
+// before it are dropped at the one look that finds it, and the wait ends
+// at once (one key a look, it took 30 s); the master is told that the task
+// no longer waits, and a key typed after Esc is left for what comes next.
+TEST_F(Mailbox, AWaitingBenchDropsTypedKeysAndEscEndsTheWaitAtOnce) {
+  VirtualConsole vc;
+  Console::init(&vc);
+  link->attached = 1;
+  link->ownIndex = 0;
+  link->remakeOwnEvent(0);
+  std::atomic_ref<uint32_t> stand(*reinterpret_cast<uint32_t*>(block->data() + kStandStateOffset));
+  stand.store(kStandPublished);  // stopped: the bench waits for key a
+  std::chrono::steady_clock::time_point typed{};
+  vc.onPoll = [&] {
+    if (vc.rowText(37).empty()) return;  // not waiting for the stand yet
+    vc.onPoll = nullptr;
+    for (int i = 0; i < 300; ++i) vc.pressKey(std::string(1, static_cast<char>('0' + i % 10)));
+    vc.pressKey(keys::kEsc);
+    vc.pressKey("8");
+    typed = std::chrono::steady_clock::now();
+  };
+  serve([](uint8_t* box) { accept(box, 1); });  // accepted, and never let go
+  EXPECT_EQ(link->postStep(1, 1, 0, 3), kKeyEsc);
+  ASSERT_NE(typed, std::chrono::steady_clock::time_point{});
+  EXPECT_LT(std::chrono::steady_clock::now() - typed, std::chrono::seconds(1));
+  EXPECT_EQ(vc.keysLeft(), 1u);
+  EXPECT_EQ(block->data()[kCancelOffset + 0], 1);
+  EXPECT_EQ(vc.rowText(37), "");
+  Console::init(nullptr);
+}
+
 TEST(SyncMessages, LoadRequestLayout) {
   std::vector<uint8_t> bytes = encodeMessage(4, loadMessage(0x01020304, 1, 2, "Ver"));
   EXPECT_EQ(bytes, (std::vector<uint8_t>{4, 10, 4, 3, 2, 1, 1, 2, 'V', 'e', 'r', 0}));

@@ -129,6 +129,82 @@ TEST_F(LineEditor, StringOverloadLeavesStringUntouchedOnEmptyEntry) {
   EXPECT_EQ(s, "new");
 }
 
+// What is typed shows in the prompt's field and never beyond it: on the
+// rows of the installation's panel the field ends before column 80, on the
+// others at the last column (on the last row one before it, where the
+// console would scroll); a longer text scrolls within it, the cursor's cell
+// always shown, and is taken whole.
+TEST_F(LineEditor, AnEntryKeepsToItsField) {
+  auto panelKept = [&](const char* when) {
+    for (int r = 19; r < 38; ++r)
+      for (int c = 80; c < 100; ++c) ASSERT_EQ(vc.cell(c, r).ch, U'P') << when << " " << c << "," << r;
+  };
+  vc.fill(U'P');
+  Console::clearBeside(19, 19);
+  Console::gotoXY(0, 20);
+  double v = 0;
+  const std::string digits = "1" + std::string(119, '0');  // 10^119
+  vc.type(digits);
+  vc.pushKey(keys::kEnter);
+  EXPECT_EQ(Console::readNumber("Температура, °C: ", &v), 0);
+  EXPECT_DOUBLE_EQ(v, 1e119);
+  panelKept("a long number");
+  EXPECT_EQ(vc.text(0, 21, 80), std::string(80, ' '));
+  EXPECT_EQ(vc.text(0, 20, 80), "Температура, °C: " + std::string(62, '0') + " ");  // its tail, the cursor after it
+  EXPECT_EQ(vc.cursorColumn(), 79);
+  EXPECT_EQ(vc.cursorRow(), 20);
+
+  // Home shows the start again; what is typed there goes in at the start.
+  Console::gotoXY(0, 22);
+  char dest[256] = "";
+  vc.type(std::string(100, 'a') + "z");
+  vc.pushKey(keys::kHome);
+  vc.type("<");
+  int looked = 0;
+  vc.onIdle = [&] {
+    ++looked;
+    EXPECT_EQ(vc.text(0, 22, 80), "Файл: <" + std::string(73, 'a'));
+    EXPECT_EQ(vc.cursorColumn(), 7);
+    vc.onIdle = nullptr;
+    vc.pushKey(keys::kEnter);
+  };
+  EXPECT_EQ(Console::readLine("Файл: ", kEditMax, dest), 0);
+  EXPECT_EQ(looked, 1);
+  EXPECT_EQ(std::string(dest), "<" + std::string(100, 'a') + "z");
+  EXPECT_EQ(vc.text(0, 22, 80), "Файл: " + std::string(72, 'a') + "z ");  // Enter: the cursor after the text
+  EXPECT_EQ(vc.cursorColumn(), 79);
+  panelKept("Home in a long name");
+
+  // Above the panel the field reaches the last column, and stays on its row.
+  Console::gotoXY(0, 2);
+  vc.type(std::string(255, 'b'));
+  vc.pushKey(keys::kEnter);
+  EXPECT_EQ(Console::readLine("Введите имя файла:", kEditMax, dest), 0);
+  EXPECT_EQ(std::strlen(dest), 255u);
+  EXPECT_EQ(vc.text(18, 2, 82), std::string(81, 'b') + "P");  // (the cursor's cell after it)
+  EXPECT_EQ(vc.rowText(3), std::string(100, 'P'));
+  // On the last row, past the panel's start, it never reaches the last cell.
+  Console::gotoXY(90, 37);
+  std::string top = vc.rowText(0);
+  vc.type("0123456789ab");
+  vc.pushKey(keys::kEnter);
+  EXPECT_EQ(Console::readLine("", 20, dest), 0);
+  EXPECT_STREQ(dest, "0123456789ab");
+  EXPECT_EQ(vc.rowText(0), top);  // nothing scrolled
+  EXPECT_EQ(vc.text(90, 37, 10), "456789abPP");
+  EXPECT_EQ(vc.cursorColumn(), 98);
+  // A prompt that ends in the very last cell: its field is the cell before.
+  Console::gotoXY(99, 37);
+  vc.type("xyz");
+  vc.pushKeys({keys::kLeft, keys::kEnter});
+  EXPECT_EQ(Console::readLine("", 20, dest), 0);
+  EXPECT_STREQ(dest, "xyz");
+  EXPECT_EQ(vc.rowText(0), top);
+  EXPECT_EQ(vc.cell(98, 37).ch, U' ');  // (the cursor after the text)
+  EXPECT_EQ(vc.cell(99, 37).ch, U'P');
+  EXPECT_EQ(vc.cursorColumn(), 98);
+}
+
 class NumberEditors : public ScreenTest {};
 
 TEST_F(NumberEditors, DigitsEditorTakesDigitsAndPointsOnly) {

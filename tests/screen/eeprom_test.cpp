@@ -285,6 +285,76 @@ TEST_F(EepromScreen, ProgrammingOnTheWayOutIsSeenAndAFailureKeepsTheEdits) {
   EXPECT_EQ(device(0x21).eeprom[1], 0x34);
 }
 
+// With no device answering, a row that could not be read shows as not read
+// and is not asked for again at every drawing (only at r, or when saved);
+// a key typed while a row is read stops the read and is the screen's (none
+// is lost), so that Esc leaves within a second; a read stopped by a key is
+// tried again, never shown as failed.
+TEST_F(EepromScreen, AScreenWithNoDeviceAnsweringAnswersAtOnce) {
+  line.silent = true;
+  size_t firstDrawing = 0;
+  vc.onIdle = [&] {  // the first page drawn: each block asked for once, in vain
+    vc.onIdle = nullptr;
+    firstDrawing = requests(0x6F).size();
+    EXPECT_EQ(vc.rowText(4).substr(0, 32), "0x0000: -- -- -- -- -- -- -- -- ");
+    EXPECT_EQ(vc.text(58, 35, 16), std::string(16, '-'));
+    EXPECT_TRUE(editor->unreadable(31));
+    vc.pushKeys({keys::kRight, keys::kDown, "7", keys::kEnter, "r", "n", keys::kEsc});
+  };
+  editor->run();  // (the end of the script at the programming question: not programmed)
+  EXPECT_EQ(firstDrawing, 4u * 3);  // four blocks, three attempts each
+  EXPECT_EQ(requests(0x6F).size(), firstDrawing);  // drawn five more times: nothing asked again
+  EXPECT_EQ(editor->image[17], 0x07);  // a byte typed over one not read is known
+  EXPECT_EQ(vc.text(8, 5, 6), "-- 07 ");
+  // r asks for every row again (here: once more in vain).
+  vc.pushKeys({"r", "y", keys::kEsc});
+  editor->run();
+  EXPECT_EQ(requests(0x6F).size(), 2 * firstDrawing);
+  editor = std::make_unique<EepromEditor>(*link);
+
+  // Keys typed while a block is read, Esc among them: the read stops at
+  // once, every key is the screen's, and the screen is left within a second.
+  size_t before = requests(0x6F).size();
+  uint32_t typedAt = 0;
+  vc.onPoll = [&] {
+    if (requests(0x6F).size() == before) return;  // not reading yet
+    vc.onPoll = nullptr;
+    typedAt = clock.now();
+    for (const std::string& k : {std::string("1"), std::string("2"), keys::kEnter, keys::kEsc, std::string("n")})
+      vc.pressKey(k);
+  };
+  editor->run();
+  ASSERT_GT(typedAt, 0u);
+  EXPECT_LT(clock.now() - typedAt, 1000u);
+  EXPECT_EQ(requests(0x6F).size(), before + 1);  // the one attempt the keys stopped
+  EXPECT_EQ(editor->image[0], 0x12);
+  EXPECT_EQ(editor->flags[0], kFlagRead | kFlagModified);
+  EXPECT_FALSE(editor->unreadable(1));  // stopped, not failed
+  EXPECT_EQ(vc.keysLeft(), 0u);
+  EXPECT_EQ(vc.starvedReads(), 1);  // (the first journey's end)
+  EXPECT_NE(vc.transcript().find("Программировать Eeprom? (y/n): "), std::string::npos);
+
+  // A device that answers: a read stopped by a key is made at the next
+  // drawing, and nothing shows as not read.
+  line.silent = false;
+  line.dropAnswers = {line.answersMade};  // the first attempt goes unanswered
+  editor = std::make_unique<EepromEditor>(*link);
+  before = requests(0x6F).size();
+  vc.onPoll = [&] {
+    if (requests(0x6F).size() == before) return;
+    vc.onPoll = nullptr;
+    vc.pressKey(keys::kDown);
+  };
+  vc.onIdle = [&] {
+    vc.onIdle = nullptr;
+    EXPECT_EQ(editor->row, 1);
+    EXPECT_EQ(vc.screenText().find("--"), std::string::npos) << vc.screenText();
+    vc.pushKey(keys::kEsc);
+  };
+  editor->run();
+  EXPECT_EQ(vc.starvedReads(), 1);
+}
+
 TEST(IntelHex, RecordChecksumAndFields) {
   const uint8_t data[2] = {0x00, 0xFF};
   EXPECT_EQ(hexRecordChecksum(4, 0, 2, data), 0xFB);

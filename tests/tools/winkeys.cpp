@@ -9,6 +9,14 @@
 // exit status once it has ended. Terminals in front of a console (Wine's in
 // tmux among them) cannot pass every key; key events written here reach the
 // program exactly as a keyboard's would.
+//
+// Two lines stand for what an operator does to the console itself:
+//   Ctrl-C  Ctrl+C in the console (GenerateConsoleCtrlEvent; this program
+//           lets it pass);
+//   Close   the console window closed: PROGRAM gets CTRL_CLOSE_EVENT the way
+//           Windows sends it (a thread of its own at CtrlRoutine), and, as
+//           Windows does, is ended if it is still running 5 s later; this
+//           program then says so and ends with status 3.
 #include <windows.h>
 
 #include <cstdio>
@@ -62,7 +70,42 @@ void typeText(HANDLE in, const std::string& utf8) {
   }
 }
 
-bool keyLine(HANDLE in, const std::string& line) {
+// What a closed console window does to the program: its control handlers
+// run on a thread of their own with CTRL_CLOSE_EVENT; the program has 5 s.
+constexpr DWORD kClosingMs = 5000;
+
+struct Program {
+  HANDLE process = nullptr;
+  DWORD closedAt = 0;
+  bool closed = false;
+};
+
+bool closeConsole(Program& program) {
+  auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CtrlRoutine")));
+  if (routine == nullptr) {
+    std::fprintf(stderr, "qs-winkeys: no CtrlRoutine in kernel32\n");
+    return false;
+  }
+  // (kernel32 stands at the same address in every process of a session)
+  HANDLE thread = CreateRemoteThread(program.process, nullptr, 0, routine,
+                                     reinterpret_cast<LPVOID>(static_cast<DWORD_PTR>(CTRL_CLOSE_EVENT)), 0, nullptr);
+  if (thread == nullptr) {
+    std::fprintf(stderr, "qs-winkeys: cannot close the console (%lu)\n", GetLastError());
+    return false;
+  }
+  CloseHandle(thread);
+  program.closed = true;
+  program.closedAt = GetTickCount();
+  return true;
+}
+
+// Ctrl+C goes to every program of the console, this one too: let pass.
+BOOL WINAPI passCtrlC(DWORD type) { return type == CTRL_C_EVENT ? TRUE : FALSE; }
+
+bool keyLine(HANDLE in, Program& program, const std::string& line) {
+  if (line == "Ctrl-C") return GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != 0;
+  if (line == "Close") return closeConsole(program);
   if (line.rfind("t:", 0) == 0) {
     typeText(in, line.substr(2));
     return true;
@@ -109,12 +152,23 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   CloseHandle(pi.hThread);
+  SetConsoleCtrlHandler(passCtrlC, TRUE);
+  Program program;
+  program.process = pi.hProcess;
 
   // The key file is read from where the last complete line ended; a line
   // still being written is taken at the next look.
   long consumed = 0;
   std::string pending;
   while (WaitForSingleObject(pi.hProcess, 20) == WAIT_TIMEOUT) {
+    if (program.closed && GetTickCount() - program.closedAt >= kClosingMs) {
+      std::fprintf(stderr, "qs-winkeys: the program was still running %lu ms after its console closed: ended\n",
+                   kClosingMs);
+      TerminateProcess(pi.hProcess, 3);
+      WaitForSingleObject(pi.hProcess, INFINITE);
+      CloseHandle(pi.hProcess);
+      return 3;
+    }
     FILE* f = _wfopen(argv[1], L"rb");
     if (!f) continue;
     if (std::fseek(f, consumed, SEEK_SET) == 0) {
@@ -131,7 +185,7 @@ int wmain(int argc, wchar_t** argv) {
       std::string line = pending.substr(0, end);
       pending.erase(0, end + 1);
       if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (!line.empty()) keyLine(in, line);
+      if (!line.empty()) keyLine(in, program, line);
     }
   }
   DWORD status = 1;

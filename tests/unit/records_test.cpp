@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -899,6 +900,66 @@ TEST(Records, RecordsThatCannotBeWrittenWaitAndAreNeverLost) {
   EXPECT_NE(spoiled(dir.file("damaged.db")).find("not a database"), std::string::npos);
   EXPECT_EQ(run({"--db", dir.file("damaged.db")}), 1);
   EXPECT_FALSE(spoiled(dir.file("")).empty());
+  discardWaitingRecords();
+}
+
+// A run going on when the program is ended from outside (its window closed,
+// Ctrl-C) ends as interrupted with the points it showed and why; what the
+// bench does after that (another point, its own finish) changes nothing.
+// A database that another writer holds past the time given leaves the run
+// as it was, to be found lost, never half written, and the time is kept.
+TEST(Records, ARunEndedFromOutsideKeepsItsPointsAndWhy) {
+  discardWaitingRecords();
+  test::TempDir dir;
+  std::string path = dir.file("results.db");
+  auto runsNow = [&] {
+    std::string error;
+    std::vector<RunRow> runs;
+    auto db = ResultsDb::open(path, ResultsDb::Access::Read, &error);
+    EXPECT_TRUE(db && db->runs("", "", 0, &runs, &error)) << error;
+    return runs;
+  };
+  {
+    RunRecorder rec(path, knownRun(1, "00A001", "2026-03-01 10:00:00"));
+    PointRecord p1 = knownPoint(1, 0.25, "0,5"), p2 = knownPoint(2, 0.25, "0,5"), p3 = knownPoint(3, 0.25, "0,5");
+    rec.point(p1);
+    rec.point(p2);
+    EXPECT_TRUE(endOpenRuns("окно закрыто", 3000));
+    EXPECT_EQ(rec.endReason(), "окно закрыто");
+    rec.point(p3);
+    EXPECT_EQ(rec.finish(true), "not measured");
+  }
+  writeWaitingRecords();
+  std::vector<RunRow> runs = runsNow();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].end, RunEnd::Interrupted);
+  EXPECT_EQ(runs[0].verdict, "not measured");
+  EXPECT_TRUE(runs[0].ended.known());
+  EXPECT_EQ(runs[0].shown, 2);
+  EXPECT_EQ(runs[0].recorded, 2);
+
+  discardWaitingRecords();
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+  {
+    RunRecorder rec(path, knownRun(1, "00A002", "2026-03-01 11:00:00"));
+    PointRecord p1 = knownPoint(1, 0.25, "0,5"), p2 = knownPoint(2, 0.25, "0,5");
+    rec.point(p1);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    rec.point(p2);  // waits
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(endOpenRuns("Ctrl-C", 600));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  }
+  writeWaitingRecords();  // (the program ends: nothing more is written)
+  sqlite3_close(other);
+  runs = runsNow();
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0].info.serial, "00A002");
+  EXPECT_EQ(runs[0].end, RunEnd::Open);
+  EXPECT_EQ(runs[0].shown, 1);
+  EXPECT_EQ(runs[0].recorded, 1);
   discardWaitingRecords();
 }
 

@@ -35,6 +35,8 @@ void watch() {
   }
 }
 
+std::atomic<bool> gStarted{false};
+
 [[noreturn]] void onTerminate() {
   runExitCleanups();
   std::abort();
@@ -45,14 +47,21 @@ void atExit() { runExitCleanups(); }
 }  // namespace
 
 void startConsoleControl() {
-  static std::atomic<bool> started{false};
-  if (started.exchange(true)) return;
+  if (gStarted.exchange(true)) return;
   sigset_t set = controlSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   signal(SIGPIPE, SIG_IGN);  // a relay that went away must not end the program
   std::set_terminate(onTerminate);
   std::atexit(atExit);
   std::thread(watch).detach();
+}
+
+void terminalGone() {
+  if (!gStarted) return;  // nobody watches for the signal: the reader takes it as Esc
+  // The watcher takes it as the signal of a closed window (a SIGHUP that
+  // the hang-up sent as well is the same one, still pending).
+  kill(getpid(), SIGHUP);
+  for (int i = 0; i < 100; ++i) usleep(100 * 1000);
 }
 
 }  // namespace qs::platform

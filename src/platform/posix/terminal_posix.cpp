@@ -150,6 +150,12 @@ class PosixTerminal final : public Terminal {
     ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
     if (n > 0) decoder_.feed(buf, static_cast<size_t>(n));
     else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+      // A terminal (read whole keys, never an end of input) that gives
+      // none has hung up: its window was closed, which ends the program.
+      if (haveSaved_ && !goneSaid_) {
+        goneSaid_ = true;
+        terminalGone();
+      }
       decoder_.expire();
       eof_ = true;
     }
@@ -159,6 +165,7 @@ class PosixTerminal final : public Terminal {
   bool haveSaved_ = false;
   bool active_ = false;
   bool eof_ = false;
+  bool goneSaid_ = false;
   int rows_ = 38;
   std::string out_;
   KeyDecoder decoder_;

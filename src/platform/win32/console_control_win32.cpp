@@ -32,4 +32,7 @@ void startConsoleControl() {
   std::atexit(atExit);
 }
 
+// A closed console sends its own event to every program attached to it.
+void terminalGone() {}
+
 }  // namespace qs::platform
