@@ -140,6 +140,7 @@ class RunTopLine {
   RunTopLine(std::string typeLine, bool besidePanel) : typeLine_(std::move(typeLine)), besidePanel_(besidePanel) {}
   void show(const records::RunRecorder& recorder) {
     std::string line = recordsLine(recorder);
+    if (line.empty()) line = recorder.note();
     if (line.empty()) line = typeLine_;
     if (line == shown_) return;
     shown_ = line;
@@ -268,9 +269,7 @@ records::PointRecord recordOfPoint(const TestPoint& tp, const std::string& file,
   else if (!v.averageFresh) r.reason = "нет нового среднего";
   else if (!channelErrors.empty()) r.reason = channelErrors;
   else if (anyMissed) r.reason = "нет новых значений каналов";
-  else if (records::tooFewPulses(r)) r.reason = records::pulsesReason(r);
-  r.state = records::judgePoint(r);
-  if (r.state == records::PointState::NotJudged) r.reason = r.limitSource;
+  // (Judged once, as the run records it.)
   return r;
 }
 

@@ -75,6 +75,12 @@ metrology::PointEvidence evidenceOf(const PointRecord& p) {
 
 PointState judgePoint(const PointRecord& p) { return metrology::judgePoint(evidenceOf(p)); }
 
+void judge(PointRecord& p) {
+  p.state = judgePoint(p);
+  if (p.state == PointState::NotMeasured && p.reason.empty() && tooFewPulses(p)) p.reason = pulsesReason(p);
+  if (p.state == PointState::NotJudged) p.reason = p.limitSource;
+}
+
 bool limitSought(const PointRecord& p) { return !p.limit.empty() || !p.limitSource.empty(); }
 
 bool tooFewPulses(const PointRecord& p) { return metrology::tooFewPulses(p.pulses, p.minPulses); }
@@ -101,7 +107,13 @@ std::unique_ptr<ResultsDb> ResultsDb::open(const std::string& path, Access acces
   out->fileVersion_ = layout == kEmpty ? kSchemaVersion : layout;
   if (write) {
     // A reader never holds up a writer, and a writer never a reader.
-    execOn(db, "PRAGMA journal_mode = WAL", nullptr);
+    // Where the file system cannot share the journal's index (a network
+    // share), SQLite keeps its rollback journal: readers then hold up
+    // writers, which the bench says.
+    {
+      Statement wal(db, "PRAGMA journal_mode = WAL");
+      out->walUnavailable_ = !(wal.ok() && wal.step() == SQLITE_ROW && sameKey(wal.columnText(0), "wal"));
+    }
     if (layout < kSchemaVersion) {
       // Another process may be doing the same: the layout is looked at
       // again under the write lock.

@@ -34,6 +34,7 @@ constexpr int32_t kApplicationId = 0x51535244;  // "QSRD"
 // laboratory, reference, conditions, operator and program of each run.
 constexpr int kSchemaVersion = 3;
 constexpr const char* kNewerFileText = "results.db записан более новой версией qs";
+constexpr const char* kNoWalText = "results.db: журнал WAL недоступен — держите базу на своём диске";
 
 // How a point came out: the decision rule's states (metrology/decision.h).
 using metrology::PointState;
@@ -138,6 +139,10 @@ metrology::PointEvidence evidenceOf(const PointRecord& p);
 // a limit and found none is not judged; one short of its pulses is not
 // measured.
 PointState judgePoint(const PointRecord& p);
+// Sets the point's state by the rule, and why where the rule says so: the
+// class's reason for a point not judged, the pulses of a point short of
+// them (when nothing else was wrong).
+void judge(PointRecord& p);
 // Whether a limit was given or sought for the point.
 bool limitSought(const PointRecord& p);
 // A point whose meter gave fewer pulses than its run's measuring asks:
@@ -180,6 +185,9 @@ class ResultsDb {
 
   // The layout the file had when it was opened.
   int fileVersion() const { return fileVersion_; }
+  // Opened for writing, the file could not be kept in WAL mode (a network
+  // share): a reader holds up the benches' writes.
+  bool walUnavailable() const { return walUnavailable_; }
 
   // Runs of this computer (its identity; runs of the first layout, which
   // have none, by its name) that have no end and whose process is gone are
@@ -219,6 +227,7 @@ class ResultsDb {
   bool exec(const char* sql, std::string* error);
   sqlite3* db_;
   int fileVersion_ = kSchemaVersion;
+  bool walUnavailable_ = false;
 };
 
 // Whether the writer of a run that has no end is gone, seen from this

@@ -24,6 +24,7 @@ struct PendingRun {
   bool endSet = false;
   RunEndRecord end;
   std::string problem;
+  bool walUnavailable = false;  // the database could not be kept in WAL mode
   bool lostLookedFor = false;
   std::shared_ptr<PendingRun> repeats;  // the run this one repeats points of
   // Going on: no end yet, at the bench or from outside.
@@ -67,6 +68,7 @@ void writeRun(PendingRun& r, bool last = false) {
       r.problem = error.empty() ? "ошибка базы" : error;
       return;
     }
+    r.walUnavailable = r.db->walUnavailable();
   }
   if (!r.lostLookedFor && !last) {
     // Runs of this computer left without an end by a process that is gone
@@ -200,6 +202,11 @@ RunRecorder::~RunRecorder() {
   writeAll();
 }
 
+std::string RunRecorder::note() const {
+  Lock lock(pending().lock);
+  return run_->walUnavailable ? kNoWalText : "";
+}
+
 std::string RunRecorder::problem() const {
   Lock lock(pending().lock);
   for (auto& r : pending().runs)
@@ -222,7 +229,7 @@ bool RunRecorder::endWaiting() const {
 }
 
 void RunRecorder::point(PointRecord& p) {
-  p.state = judgePoint(p);
+  judge(p);  // the one place a point of a run is judged
   Lock lock(pending().lock);
   p.seq = static_cast<int>(run_->states.size()) + 1;
   if (limitSought(p)) run_->anyLimit = true;

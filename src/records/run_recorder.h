@@ -32,6 +32,9 @@ class RunRecorder {
 
   // Why the last write failed ("" once everything is written).
   std::string problem() const;
+  // What the operator should know of the database though every record is
+  // written ("results.db: журнал WAL недоступен — …"), "" when nothing.
+  std::string note() const;
   // Points of this process's runs (this one and any before it) not yet in
   // the database, and whether a run's end is waiting too.
   int waiting() const;
