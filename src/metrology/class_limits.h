@@ -72,8 +72,7 @@ const ClassRow* pickRow(const std::string& meterClass, const PointCondition& poi
 
 // Where a reader of a protocol finds the row: "класс 1, ГОСТ 31819.21-2012,
 // табл. 6, 0,1Iб ≤ I ≤ Imax, cos φ = 1"; a laboratory's row as it cited it,
-// and its line: "ГОСТ 31819.22-2012, табл. 4, 0,05Iном ≤ I ≤ Imax, cos φ = 1
-// (classes.sch:7)".
+// and its line: "<its source>, aIном ≤ I ≤ Imax, cos φ = 1 (classes.sch:7)".
 std::string rowSource(const ClassRow& row, bool transformer);
 
 // The current range of a row as a table writes it: "0,05Iном ≤ I ≤ Imax".

@@ -146,6 +146,9 @@ TEST(LabClassRows, RefusedWithTheirLinesOrJudgingEveryBoundaryWithTheirSource) {
   ASSERT_EQ(file.rows.size(), 8u);
   EXPECT_EQ(classRowsRefusal(file), "");
   EXPECT_TRUE(readClassRows(dir.file("none.sch")).errors.empty());  // no file: no rows, nothing refused
+  // The sample explains the format and carries no figure.
+  LabClassRows sample = readClassRows(QS_SOURCE_DIR "/samples/QS_ADD/classes.sch");
+  EXPECT_TRUE(sample.opened && sample.rows.empty() && sample.errors.empty());
 
   struct Point {
     const char* cls;
