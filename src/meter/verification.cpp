@@ -429,7 +429,8 @@ int MeterMenu::verification() {
   LabClassRows labRows = readClassRows(settingsPath("classes.sch"));
   if (!labRows.errors.empty()) {
     Console::print("\n");
-    for (const std::string& line : messageLines(classRowsRefusal(labRows), workCells(*zu_))) Console::print("%s\n", line.c_str());
+    for (const std::string& line : messageLines(classRowsRefusal(labRows), workCells(*zu_)))
+      Console::print("%s\n", line.c_str());
     return -1;
   }
   std::vector<Programme> list = programmes(settingsPath("common.sch"));
