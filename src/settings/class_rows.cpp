@@ -28,7 +28,7 @@ struct ReadRow {
 bool transformerRow(const ClassRow& r) { return r.connection == Connection::Transformer; }
 
 // The current range "a ≤ I < b" (or with "<=", "<"; the upper bound may be
-// Imax): its bounds into `row`. A share may carry its base, which must be
+// Imax, or Iмакс as Russian tables write it): its bounds into `row`. A share may carry its base, which must be
 // the row's connection's: Iб (Ib) for direct meters, Iном (In) through
 // transformers. "" when it reads, else what is wrong.
 std::string readRange(std::string text, ClassRow* row) {
@@ -71,7 +71,7 @@ std::string readRange(std::string text, ClassRow* row) {
   std::optional<double> from = share(low, &why);
   if (!from) return why;
   double to = 0;  // Imax
-  if (!sameKey(high, "Imax")) {
+  if (!sameKey(high, "Imax") && high != "Iмакс") {
     std::optional<double> v = share(high, &why);
     if (!v) return why;
     if (!(*v > *from || (*v == *from && *v > 0 && lowIncluded && highIncluded))) return "нижняя граница не ниже верхней";

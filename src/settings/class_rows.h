@@ -13,7 +13,8 @@
 //   connection    "прямое" (currents in shares of Ib) or "тт" (of In)
 //   current       "a ≤ I < b": each bound a share, "≤" (or "<=") where it
 //                 belongs to the row, "<" where not; the upper one may be
-//                 Imax; a share may carry its base ("0,05Iном", "0,1Iб")
+//                 Imax (Iмакс); a share may carry its base ("0,05Iном",
+//                 "0,1Iб")
 //   power factor  cos φ (sin φ for reactive energy) and its load letter:
 //                 "1", "0,5 L", "0,8 C"
 //   loading       "все фазы" (balanced) or "одна фаза" (one current circuit)
