@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "devlink/device_state.h"
+#include "metrology/class_limits.h"
 #include "records/results_db.h"
 #include "settings/laboratory.h"
 #include "settings/meter_types.h"
@@ -48,12 +49,14 @@ class MeterMenu {
   };
   // What a run knows of the meter it verifies: its catalogue type (none:
   // limits only from the programme), whether the installation measures
-  // reactive energy, and how each point is measured.
+  // reactive energy, how each point is measured, and the laboratory's own
+  // class rows (classes.sch) beside the built-in ones.
   struct RunMeter {
     bool typed = false;
     MeterType type;
     bool reactive = false;
     MeasureSettings measure;
+    std::vector<metrology::ClassRow> labRows;
   };
 
   explicit MeterMenu(DevLink& link, ZuController* zu = nullptr) : link_(link), zu_(zu) {}

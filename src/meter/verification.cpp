@@ -23,6 +23,7 @@
 #include "records/run_recorder.h"
 #include "build/build_info.h"
 #include "console/whole_file.h"
+#include "settings/class_rows.h"
 #include "settings/key_lines.h"
 #include "settings/laboratory.h"
 #include "settings/meter_types.h"
@@ -192,7 +193,7 @@ void classLimit(const TestPoint& tp, const MeterMenu::RunMeter& meter, double cu
   const metrology::ClassRow* row = nullptr;
   if (tp.phases == kPhaseABC || loadedPhases(tp.phases) == 1) {
     c.loading = tp.phases == kPhaseABC ? metrology::Loading::Balanced : metrology::Loading::OnePhase;
-    row = metrology::pickRow(classKey(meterClass), c, &why);
+    row = metrology::pickRow(classKey(meterClass), c, meter.labRows, &why);
   } else {
     why = "нагрузка двух фаз не в таблицах";
   }
@@ -495,6 +496,14 @@ int MeterMenu::verification() {
     sayWhole(*zu_, "Ошибка в настройках: " + problem);
     return -1;
   }
+  // Nor with a laboratory's class rows that do not hold together.
+  LabClassRows labRows = readClassRows(settingsPath("classes.sch"));
+  if (!labRows.errors.empty()) {
+    Console::print("\n");
+    for (const std::string& line : messageLines(classRowsRefusal(labRows), workCells(*zu_)))
+      Console::print("%s\n", line.c_str());
+    return -1;
+  }
   std::vector<Programme> list = programmes(settingsPath("common.sch"));
   if (list.empty()) {
     Console::print("\nНет программ поверки (Ver, Ver_Vrf) в настройках.\n");
@@ -511,6 +520,7 @@ int MeterMenu::verification() {
   const Programme& p = list[static_cast<size_t>(key - '1')];
   clearWork(*zu_, 19, 18);
   RunMeter meter;
+  meter.labRows = labRows.rows;
   // The energy the installation measures (on a stand, as the master set it)
   // picks the class: active unless it was switched to reactive.
   meter.reactive = zu_->getMode() == 1;

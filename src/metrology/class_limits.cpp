@@ -45,6 +45,13 @@ const std::vector<ClassRow> kRows = {
 constexpr double kSlack = 1e-9;
 
 std::string number(double v) { return decimalComma(v); }
+// A class as a reader writes it: "0,5S".
+std::string number(const std::string& meterClass) {
+  std::string out = meterClass;
+  for (char& c : out)
+    if (c == '.') c = ',';
+  return out;
+}
 
 std::string pfText(double pf, char character) {
   std::string out = number(pf);
@@ -61,7 +68,20 @@ bool samePf(const ClassRow& r, const PointCondition& p) {
 
 const std::vector<ClassRow>& classRows() { return kRows; }
 
+bool sameCondition(const ClassRow& a, const ClassRow& b) {
+  if (a.meterClass != b.meterClass || a.active != b.active || a.loading != b.loading) return false;
+  if (std::fabs(a.pf - b.pf) > 0.005) return false;
+  if (a.character != b.character && a.character != 'N' && b.character != 'N') return false;
+  return a.connection == Connection::Both || b.connection == Connection::Both || a.connection == b.connection;
+}
+
 const ClassRow* pickRow(const std::string& meterClass, const PointCondition& p, std::string* why) {
+  static const std::vector<ClassRow> none;
+  return pickRow(meterClass, p, none, why);
+}
+
+const ClassRow* pickRow(const std::string& meterClass, const PointCondition& p, const std::vector<ClassRow>& labRows,
+                        std::string* why) {
   const char* base = p.transformer ? "Iном" : "Iб";
   if (!(p.base > 0) || !(p.imax > 0)) {
     if (why != nullptr) *why = std::string("не задан ") + base + " или Imax";
@@ -73,40 +93,70 @@ const ClassRow* pickRow(const std::string& meterClass, const PointCondition& p, 
   }
   double share = p.current / p.base;
   bool classKnown = false, pfKnown = false;
-  double lowest = -1;
-  for (const ClassRow& r : kRows) {
-    if (meterClass != r.meterClass || r.active != p.active) continue;
-    classKnown = true;
-    if (r.loading != p.loading || !samePf(r, p)) continue;
-    pfKnown = true;
-    double low = p.transformer ? r.lowTransformer : r.lowDirect;
-    double high = p.transformer ? r.highTransformer : r.highDirect;
-    if (lowest < 0 || low < lowest) lowest = low;
-    bool aboveLow = r.lowIncluded ? share >= low * (1 - kSlack) : share > low * (1 + kSlack);
-    bool belowHigh = high == kImax || (r.highIncluded ? share <= high * (1 + kSlack) : share < high * (1 - kSlack));
-    if (aboveLow && belowHigh) return &r;
+  // The lowest and the highest bound of the rows of the point's condition
+  // (a laboratory's rows need not reach Imax).
+  const ClassRow* lowest = nullptr;
+  const ClassRow* highest = nullptr;
+  auto lowOf = [&](const ClassRow& r) { return p.transformer ? r.lowTransformer : r.lowDirect; };
+  auto highOf = [&](const ClassRow& r) { return p.transformer ? r.highTransformer : r.highDirect; };
+  for (const std::vector<ClassRow>* table : {&kRows, &labRows}) {
+    for (const ClassRow& r : *table) {
+      if (meterClass != r.meterClass || r.active != p.active) continue;
+      if (r.connection != Connection::Both && (r.connection == Connection::Transformer) != p.transformer) continue;
+      classKnown = true;
+      if (r.loading != p.loading || !samePf(r, p)) continue;
+      pfKnown = true;
+      double low = lowOf(r), high = highOf(r);
+      if (lowest == nullptr || low < lowOf(*lowest)) lowest = &r;
+      if (highest == nullptr || (highOf(*highest) != kImax && (high == kImax || high > highOf(*highest))))
+        highest = &r;
+      bool aboveLow = r.lowIncluded ? share >= low * (1 - kSlack) : share > low * (1 + kSlack);
+      bool belowHigh = high == kImax ? r.highIncluded || p.current < p.imax * (1 - kSlack)
+                                     : r.highIncluded ? share <= high * (1 + kSlack) : share < high * (1 - kSlack);
+      if (aboveLow && belowHigh) return &r;
+    }
   }
   if (why != nullptr) {
     if (!classKnown) *why = std::string("нет в таблицах ") + (p.active ? "активной" : "реактивной") + " энергии";
     else if (!pfKnown)
       *why = (p.active ? "cos φ = " : "sin φ = ") + pfText(std::fabs(p.pf), p.character) + " не задан для класса " +
-             meterClass + (p.loading == Loading::OnePhase ? " при нагрузке одной фазы" : "");
-    else *why = "ток ниже " + number(lowest) + base;
+             number(meterClass) + (p.loading == Loading::OnePhase ? " при нагрузке одной фазы" : "");
+    else if (highOf(*highest) == kImax ? !highest->highIncluded && p.current >= p.imax * (1 - kSlack)
+                                       : share >= highOf(*highest) * (1 - kSlack))
+      *why = std::string(highest->highIncluded ? "ток выше " : "ток не ниже ") +
+             (highOf(*highest) == kImax ? std::string("Imax") : number(highOf(*highest)) + base);
+    else if (share <= lowOf(*lowest) * (1 + kSlack))
+      *why = std::string(lowest->lowIncluded ? "ток ниже " : "ток не выше ") + number(lowOf(*lowest)) + base;
+    else
+      *why = "ток между строками таблицы";
   }
   return nullptr;
 }
 
-std::string rowSource(const ClassRow& r, bool transformer) {
+std::string rangeText(const ClassRow& r, bool transformer) {
   const char* base = transformer ? "Iном" : "Iб";
   double low = transformer ? r.lowTransformer : r.lowDirect;
   double high = transformer ? r.highTransformer : r.highDirect;
-  std::string out = std::string("класс ") + r.meterClass + ", " + r.standard + ", " + number(low) + base +
-                    (r.lowIncluded ? " ≤ I " : " < I ");
+  std::string out = number(low) + base + (r.lowIncluded ? " ≤ I " : " < I ");
   out += high == kImax ? std::string(r.highIncluded ? "≤ Imax" : "< Imax")
                        : std::string(r.highIncluded ? "≤ " : "< ") + number(high) + base;
-  out += std::string(r.active ? ", cos φ = " : ", sin φ = ") + pfText(r.pf, r.character);
-  if (r.loading == Loading::OnePhase) out += ", нагрузка одной фазы";
   return out;
+}
+
+std::string powerFactorText(const ClassRow& r) {
+  return std::string(r.active ? "cos φ = " : "sin φ = ") + pfText(r.pf, r.character);
+}
+
+std::string rowSource(const ClassRow& r, bool transformer) {
+  std::string loading = r.loading == Loading::OnePhase ? ", нагрузка одной фазы" : "";
+  if (!r.origin.empty()) {
+    // A laboratory's row: its source as written, its range in its own
+    // connection's terms, and its line.
+    bool own = r.connection == Connection::Both ? transformer : r.connection == Connection::Transformer;
+    return r.standard + ", " + rangeText(r, own) + ", " + powerFactorText(r) + loading + " (" + r.origin + ")";
+  }
+  return "класс " + number(r.meterClass) + ", " + r.standard + ", " + rangeText(r, transformer) + ", " + powerFactorText(r) +
+         loading;
 }
 
 }  // namespace qs::metrology

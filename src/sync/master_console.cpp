@@ -7,6 +7,7 @@
 
 #include "console/console.h"
 #include "metrology/validity.h"
+#include "settings/class_rows.h"
 #include "settings/laboratory.h"
 #include "settings/settings.h"
 #include "platform/time.h"
@@ -247,16 +248,26 @@ int SyncLink::console() {
     switch (key) {
       case 'a': {
         // No run starts on a reference installation past its calibration,
-        // nor in conditions outside the method's bounds.
+        // nor in conditions outside the method's bounds, nor with a
+        // laboratory's class rows that do not hold together.
         std::string refusal = metrology::referenceRefusal(settingsPath("common.sch"), todayText());
         if (refusal.empty())
           refusal = metrology::dayConditionsRefusal(settingsPath("common.sch"), kConditionsFileName, todayText());
-        if (refusal.empty()) {
+        std::string rowsRefusal = classRowsRefusal(readClassRows(settingsPath("classes.sch")));
+        if (refusal.empty() && rowsRefusal.empty()) {
           post(byteMessage(kMsgRunControl, 1));
-        } else {
+        } else if (!refusal.empty()) {
           master::ScreenLock lock(screenMutex, master::kStepLockMs);
           Console::clearLines(18, 2);
           Console::print("%s", refusal.c_str());
+        } else {
+          master::ScreenLock lock(screenMutex, master::kStepLockMs);
+          Console::clearLines(18, 2);
+          std::vector<std::string> lines = messageLines(rowsRefusal, 77);
+          for (size_t i = 0; i < lines.size() && i < 2; ++i) {
+            Console::gotoXY(0, 18 + static_cast<int>(i));
+            Console::print("%s", lines[i].c_str());
+          }
         }
         break;
       }

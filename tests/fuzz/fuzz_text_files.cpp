@@ -1,5 +1,5 @@
 // Arbitrary bytes as the files the workshop prepares by hand: the register
-// descriptions and the settings file.
+// descriptions, the settings file and the laboratory's class rows.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "settings/class_rows.h"
 #include "settings/settings.h"
 #include "devlink/dev_link.h"
 
@@ -26,5 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<qs::MenuItem> items;
   int count = 0;
   qs::loadMenuItems(path, &items, &count);
+  qs::messageLines(qs::classRowsRefusal(qs::readClassRows(path)), 77);
   return 0;
 }
