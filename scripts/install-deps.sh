@@ -15,6 +15,7 @@ packages=(
   clang                 # fuzz targets (libFuzzer) and sanitizer builds
   chromium              # prints the sample protocol to PDF in a test
   poppler-utils         # pdftotext -bbox and pdfinfo read that PDF back
+  libxml2-utils         # xmllint checks the registry files the tests make against a schema
 )
 
 missing=()

@@ -23,6 +23,7 @@
 #include "app/version.h"
 #include "build/build_info.h"
 #include "console/console.h"
+#include "console/text_file.h"
 
 namespace qs {
 namespace {
@@ -109,20 +110,24 @@ bool handleInfoArguments(int argc, const char* const* argv) {
     return true;
   }
   if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "/?") == 0) {
-    std::printf(
-        "qs %s - service and verification of three-phase meters with telemechanics\n"
+    // (Russian text, whatever the console's code page.)
+    platform::useUtf8Output();
+    std::string help;
+    appendf(help, 
+        "qs %s - обслуживание и поверка трёхфазных счётчиков с функциями телемеханики\n"
         "\n"
-        "Usage:\n"
-        "  qs          one bench: the device named by Task_1 in QS_ADD/common.sch\n"
-        "  qs m        master of a verification stand (drives the reference installation)\n"
-        "  qs sN       slave bench N under a running master\n"
-        "  qs report   the verification records of results.db (qs report --help)\n"
-        "  qs --help   this text;  qs --version  the version\n"
+        "Вызов:\n"
+        "  qs          один стенд: прибор строки Task_1 файла QS_ADD/common.sch\n"
+        "  qs m        ведущая задача стенда поверки (управляет установкой)\n"
+        "  qs sN       место N стенда под запущенной ведущей задачей\n"
+        "  qs report   записи поверок из results.db (qs report --help)\n"
+        "  qs --help   эта справка;  qs --version  версия\n"
         "\n"
-        "Settings are read from QS_ADD/ in the working folder (common.sch, common1.sch,\n"
-        "reg_7758_1.txt). A Task line with port 0 makes qs ask for a COM port or an\n"
-        "IP:PORT address of a TCP relay.\n",
+        "Настройки читаются из папки QS_ADD рабочей папки (common.sch, common1.sch,\n"
+        "reg_7758_1.txt, meters.sch, classes.sch). Строка Task с портом 0 - qs спросит\n"
+        "COM-порт или адрес IP:PORT ретранслятора.\n",
         QS_VERSION);
+    platform::writeText(stdout, help);
     return true;
   }
   return false;

@@ -119,6 +119,9 @@ class MeterMenu {
   // verified in); *day gets the conditions the run keeps. 27 when the
   // operator leaves with Esc at the name, or at the form shown again.
   int askOperatorAndConditions(Conditions* day, const std::string& refusal);
+  // The meter's owner, the last one offered (kept in the working folder);
+  // 27 on Esc.
+  int askOwner(std::string* owner);
   // The points of one run, each recorded before its row is shown; 0, or
   // what ended the run. *failed gets the points to repeat (failed, not
   // measured, or not reached).

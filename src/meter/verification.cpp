@@ -325,6 +325,7 @@ namespace {
 
 constexpr const char* kConditionsFile = kConditionsFileName;
 constexpr const char* kOperatorFile = "operator.txt";
+constexpr const char* kOwnerFile = "owner.txt";
 
 // The operator of this session: asked at its first run, the last one's name
 // offered (kept in the working folder between starts).
@@ -453,6 +454,7 @@ void laboratoryInto(records::RunInfo* info, const Conditions& day) {
     info->referenceModel = ref.model;
     info->referenceSerial = ref.serial;
     info->referenceDue = ref.due;
+    info->referenceFund = ref.fundNumber;
   }
   if (day.known) {
     info->conditionsKnown = true;
@@ -492,16 +494,18 @@ int MeterMenu::verification() {
   }
   Laboratory lab;
   std::string problem;
-  if (!readLaboratory(settingsPath("common.sch"), &lab, &problem)) {
+  Registry registry;
+  Stand stand;
+  if (!readLaboratory(settingsPath("common.sch"), &lab, &problem) ||
+      !readRegistry(settingsPath("common.sch"), &registry, &problem) ||
+      !readStand(settingsPath("common.sch"), &stand, &problem)) {
     sayWhole(*zu_, "Ошибка в настройках: " + problem);
     return -1;
   }
   // Nor with a laboratory's class rows that do not hold together.
   LabClassRows labRows = readClassRows(settingsPath("classes.sch"));
   if (!labRows.errors.empty()) {
-    Console::print("\n");
-    for (const std::string& line : messageLines(classRowsRefusal(labRows), workCells(*zu_)))
-      Console::print("%s\n", line.c_str());
+    sayWhole(*zu_, classRowsRefusal(labRows));
     return -1;
   }
   std::vector<Programme> list = programmes(settingsPath("common.sch"));
@@ -529,6 +533,14 @@ int MeterMenu::verification() {
     sayWhole(*zu_, error);
     return -1;
   }
+  int kind = verificationKind(p.fields);
+  if (kind == 0) {
+    bool found = false;
+    sayWhole(*zu_, "Ошибка в программе " + p.key + " " + p.title + ": " +
+                       fieldShown("поверка=", programmeOption(p.fields, "поверка", &found)) +
+                       " (первичная или периодическая)");
+    return -1;
+  }
   // A run starts only in conditions inside the method's bounds: the form
   // comes again until they are, or the operator leaves.
   Conditions day;
@@ -541,6 +553,12 @@ int MeterMenu::verification() {
     refusal = day.known ? metrology::conditionsRefusal(lab, day) : "";
     if (refusal.empty()) break;
     clearWork(*zu_, 19, 18);
+  }
+  // The meter's owner, for the registry's record.
+  std::string owner;
+  if (registry.given && askOwner(&owner) == kKeyEsc) {
+    clearWork(*zu_, 19, 18);
+    return kKeyEsc;
   }
   bool byGroup = sameKey(p.key, "Ver_Vrf");
   int r = zu_->loadProgramme(settingsPath("common.sch"), p.key, p.identity, byGroup ? 1 : 0, 1);
@@ -565,6 +583,18 @@ int MeterMenu::verification() {
     info.meterTransformer = meter.type.transformer;
   }
   laboratoryInto(&info, day);
+  info.verificationKind = kind;
+  info.owner = owner;
+  if (meter.typed) {
+    info.registerNumber = meter.type.registerNumber;
+    info.modification = meter.type.modification;
+  }
+  if (registry.given) {
+    info.signCipher = registry.cipher;
+    info.signPass = registry.signPass;
+    info.signMi = registry.signMi;
+  }
+  info.standCode = stand.code;
   // What the form took, in its own words, stays on the last row while the
   // points run, so that a slip is seen before the first of them.
   std::string conditionsLine = !lab.given ? "" : day.known ? conditionsEcho(day) : "Условия не введены";
@@ -614,6 +644,22 @@ int MeterMenu::verification() {
   }
   clearWork(*zu_, 19, 18);
   return result;
+}
+
+int MeterMenu::askOwner(std::string* owner) {
+  clearWork(*zu_, 19, 18);
+  Console::gotoXY(0, 20);
+  std::string last;
+  if (readWholeFile(kOwnerFile, 1024, &last) == ReadResult::kRead) {
+    while (!last.empty() && (last.back() == '\n' || last.back() == '\r')) last.pop_back();
+  }
+  std::string name = last;
+  std::string prompt = last.empty() ? "Владелец: " : "Владелец (Enter - " + fittedText(last, 30) + "): ";
+  if (Console::readLine(prompt.c_str(), name, 200) == kKeyEsc) return kKeyEsc;
+  name = trimmed(name);
+  if (name != last && !name.empty()) writeWholeFile(kOwnerFile, name + "\n");
+  *owner = name;
+  return 0;
 }
 
 int MeterMenu::askOperatorAndConditions(Conditions* day, const std::string& refusal) {

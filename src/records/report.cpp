@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <system_error>
 
@@ -19,6 +20,7 @@
 #include "platform/station_identity.h"
 #include "metrology/validity.h"
 #include "records/chart.h"
+#include "records/registry.h"
 #include "settings/calendar.h"
 #include "settings/laboratory.h"
 
@@ -35,6 +37,23 @@ const char* endText(RunEnd end) {
     default: return "идёт";
   }
 }
+
+}  // namespace
+
+std::string endTextOf(const RunRow& r) {
+  std::string t = endText(r.end);
+  return r.endReason.empty() ? t : t + " (" + r.endReason + ")";
+}
+
+std::string protocolNumber(const RunRow& r) {
+  if (r.info.standCode.empty() && r.numberMark.empty()) return std::to_string(r.id);
+  std::string out = r.info.standCode;
+  if (!r.numberMark.empty()) out += (out.empty() ? "" : "-") + r.numberMark;
+  appendf(out, "-%06lld", static_cast<long long>(r.id));
+  return out;
+}
+
+namespace {
 
 // The run's verdict as words: none where the record is short of what the
 // bench showed.
@@ -92,22 +111,33 @@ std::string measureShown(const std::string& measure) {
          pulses + " импульсов";
 }
 const char* kUsage =
-    "qs report - the verification records of results.db in the working folder\n"
+    "qs report - записи поверок из results.db рабочей папки\n"
     "\n"
-    "Usage: qs report [--serial N] [--since YYYY-MM-DD] [--last N] [--csv FILE] [--html FILE] [--html-dir DIR]\n"
-    "                 [--svg DIR] [--copy FILE] [--db FILE]\n"
-    "  (no option)        the latest 50 runs, one line each, newest first\n"
-    "  --serial N         the runs of the meter with serial number N (as the header shows it, e.g. 00A001)\n"
-    "  --since DATE       the runs started on or after DATE (the bench's local date)\n"
-    "  --last N           at most N runs (0: all; the default is 50, or all with --csv or --html)\n"
-    "  --csv FILE         writes the points of the selected runs to FILE: UTF-8 with a BOM, ';' between\n"
-    "                     fields and a decimal comma, as a spreadsheet in a Russian locale reads it\n"
-    "  --html FILE        writes a printable protocol of the selected runs to FILE, one A4 page per run\n"
-    "  --html-dir DIR     writes each run's protocol to a file of its own in DIR (protocol-N-SERIAL.html)\n"
-    "  --svg DIR          writes each run's error curve to DIR (chart-N-SERIAL.svg) for other documents\n"
-    "  --copy FILE        writes a consistent copy of the whole database to FILE (a new file), for the office\n"
-    "  --db FILE          another results database (opened for reading only)\n"
-    "Exit status 0, or 1 with a message (no database, a damaged one, a file not written).\n";
+    "Вызов: qs report [--serial N] [--since ГГГГ-ММ-ДД] [--last N] [--csv ФАЙЛ] [--html ФАЙЛ]\n"
+    "                 [--html-dir ПАПКА] [--svg ПАПКА] [--registry ФАЙЛ.xml] [--copy ФАЙЛ] [--db ПУТЬ]...\n"
+    "  (без параметров)   последние 50 прогонов, по строке на прогон, новые первыми\n"
+    "  --serial N         прогоны счётчика с серийным номером N (как в заголовке, например 00A001)\n"
+    "  --since ДАТА       прогоны, начатые в этот день или позже (по часам стенда)\n"
+    "  --last N           не больше N прогонов (0 - все; по умолчанию 50, с файлами - все)\n"
+    "  --csv ФАЙЛ         точки выбранных прогонов для электронной таблицы: UTF-8 с BOM, поля через ';',\n"
+    "                     десятичная запятая\n"
+    "  --html ФАЙЛ        протоколы выбранных прогонов для печати на A4, по возрастанию номеров\n"
+    "  --html-dir ПАПКА   протокол каждого прогона отдельным файлом (protocol-N-НОМЕР.html)\n"
+    "  --svg ПАПКА        график погрешностей каждого прогона (chart-N-НОМЕР.svg)\n"
+    "  --registry ФАЙЛ    файл выгрузки во ФГИС «Аршин»: запись на каждый поверенный счётчик\n"
+    "                     (не больше 5000 записей в файле; дальше ФАЙЛ-2.xml, ФАЙЛ-3.xml, ...)\n"
+    "  --copy ФАЙЛ        согласованная копия всей базы в новый файл, для отчёта в офисе\n"
+    "  --db ПУТЬ          другая база (открывается только для чтения); можно несколько раз,\n"
+    "                     папка - все базы в ней: отчёт по нескольким стендам лаборатории\n"
+    "Код возврата 0, или 1 с сообщением (нет базы, база повреждена, файл не записан, параметр неверен).\n";
+
+// "1 прогон", "2 прогона", "5 прогонов", "21 прогон": a count with its
+// noun as Russian says it.
+std::string countText(long long n, const char* one, const char* few, const char* many) {
+  long long tens = n % 100, units = n % 10;
+  const char* noun = tens >= 11 && tens <= 14 ? many : units == 1 ? one : units >= 2 && units <= 4 ? few : many;
+  return std::to_string(n) + " " + noun;
+}
 
 // Text padded with spaces to `width` characters (not bytes).
 std::string padded(const std::string& s, size_t width) {
@@ -262,7 +292,8 @@ std::string pointsCsv(const std::vector<ReportRun>& runs) {
       "Окончание;Итог прогона;Место;Точка;U, В;I, А;PF;Нагрузка;Фазы;Среднее;Канал 1;Канал 2;Канал 3;"
       "Время измерения;Длительность, с;Допуск, %;Источник допуска;Итог точки;Причина;Размах 1;Размах 2;Размах 3;"
       "Отсчётов;Выдержка, с;Импульсов;Предупреждение;Тип счётчика;Класс;Повтор прогона;Измерение;"
-      "Название программы\r\n";
+      "Название программы;Поверитель;Температура, °C;Влажность, %;Давление, кПа;Владелец;Вид поверки;"
+      "Номер в госреестре;Модификация;Протокол\r\n";
   for (const ReportRun& rr : runs) {
     const RunRow& r = rr.run;
     std::string head;
@@ -274,6 +305,14 @@ std::string pointsCsv(const std::vector<ReportRun>& runs) {
     appendf(head, "%d;", r.info.bench);
     head += csvIdentifier(address) + ";" + csvIdentifier(r.info.serial) + ";" + csvText(r.info.deviceType) + ";" +
             csvIdentifier(r.info.version) + ";" + csvText(r.info.programmeKey) + ";";
+    // The columns after the programme's title: who verified, in what
+    // conditions, for whom, and the protocol's number.
+    std::string tail = csvText(r.info.operatorName) + ";";
+    for (double v : {r.info.temperature, r.info.humidity, r.info.pressure})
+      tail += (r.info.conditionsKnown ? conditionShown(v) : std::string()) + ";";
+    tail += csvText(r.info.owner) + ";" + (r.info.verificationKind == 1 ? "первичная" : "периодическая") + ";" +
+            csvIdentifier(r.info.registerNumber) + ";" + csvText(r.info.modification) + ";" +
+            csvIdentifier(protocolNumber(r)) + "\r\n";
     appendf(head, "%d;", r.info.programmeId);
     head += csvText(r.info.programmeFile) + ";" + endText(r.end) + ";" +
             (r.incomplete() ? kIncompleteText : r.verdict.empty() ? "" : verdictText(r)) + ";";
@@ -292,7 +331,7 @@ std::string pointsCsv(const std::vector<ReportRun>& runs) {
       out += decimal(p.settlingMs / 1000.0, 1) + ";" + (p.pulses >= 0 ? decimal(std::floor(p.pulses), 0) : "") + ";" +
              csvText(p.warning) + ";" + csvText(r.info.meterType) + ";" + csvText(r.info.meterClass) + ";" +
              (r.info.retestOf > 0 ? std::to_string(r.info.retestOf) : "") + ";" + csvText(r.info.measure) + ";" +
-             csvText(r.info.programmeTitle) + "\r\n";
+             csvText(r.info.programmeTitle) + ";" + tail;
     }
   }
   return out;
@@ -314,6 +353,16 @@ std::string conditionText(const char* name, double v, const char* unit, const st
   return std::string(name) + " <span class=\"failed\">" + html(value) + "</span> — вне границ методики " + html(bounds);
 }
 
+
+// The day a verification is valid until: the verification date plus the
+// type's interval, less one day.
+std::string validUntil(const Stamp& started, int years) {
+  return lastDayAfterYears(localText(started).substr(0, 10), years);
+}
+
+
+}  // namespace
+
 metrology::RecordedConditions conditionsOf(const RunInfo& i) {
   metrology::RecordedConditions c;
   c.known = i.conditionsKnown;
@@ -326,14 +375,25 @@ metrology::RecordedConditions conditionsOf(const RunInfo& i) {
   return c;
 }
 
-// The day a verification is valid until: the verification date plus the
-// type's interval, less one day.
-std::string validUntil(const Stamp& started, int years) {
-  return lastDayAfterYears(localText(started).substr(0, 10), years);
+std::string verificationFaultOf(const ReportRun& rr) {
+  const RunInfo& i = rr.run.info;
+  std::string fault = metrology::verificationFault(localText(i.started).substr(0, 10), i.referenceDue, conditionsOf(i));
+  // A re-test stands on the runs it completes as well.
+  for (const ReportRun::Earlier& e : rr.earlier) {
+    if (!fault.empty()) break;
+    std::string date = localText(e.run.info.started).substr(0, 10);
+    fault = metrology::verificationFault(date, e.run.info.referenceDue, conditionsOf(e.run.info));
+    if (!fault.empty()) fault = "протокол № " + protocolNumber(e.run) + ": " + fault;
+  }
+  return fault;
 }
 
-
-}  // namespace
+int withoutLimitOf(const ReportRun& rr) {
+  int n = rr.run.withoutLimit;
+  for (const ReportRun::Earlier& e : rr.earlier)
+    for (const PointRecord& p : e.points) n += limitSought(p) ? 0 : 1;
+  return n;
+}
 
 std::string meterVerdict(const ReportRun& rr, bool* incomplete) {
   *incomplete = rr.run.incomplete();
@@ -377,11 +437,12 @@ bool loadAttempts(ResultsDb& db, ReportRun* rr, std::string* error) {
   return true;
 }
 
-std::string protocolHtml(const std::vector<ReportRun>& runs) {
+std::string protocolHtml(const std::vector<ReportRun>& runs, const std::string& issued) {
   std::string out =
       "<!DOCTYPE html>\n<html lang=\"ru\">\n<head>\n<meta charset=\"utf-8\">\n<title>Протоколы поверки</title>\n"
       "<style>\n"
-      "@page { size: A4 portrait; margin: 1.5cm; }\n"
+      "@page { size: A4 portrait; margin: 1.5cm;\n"
+      "  @bottom-right { content: \"Лист \" counter(page) \" из \" counter(pages); font: 8pt sans-serif; } }\n"
       "body { font-family: sans-serif; font-size: 9.5pt; margin: 0; }\n"
       "@media screen { body { max-width: 18cm; margin: 1cm auto; } }\n"
       "section { page-break-after: always; break-after: page; }\n"
@@ -393,14 +454,20 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
       "table.meter th, table.meter td { text-align: left; }\n"
       "table.meter th { width: 17%; font-weight: normal; }\n"
       "table.points { font-size: 8pt; }\n"
+      "table.points td, table.points th { white-space: nowrap; }\n"
+      "table.points td.state { white-space: normal; text-align: left; }\n"
       "table.points thead tr.head th { background: none; border: none; text-align: left; font-weight: normal; }\n"
+      ".nw { white-space: nowrap; }\n"
       "tr { break-inside: avoid; }\n"
       "svg.chart { width: 100%; height: auto; break-inside: avoid; }\n"
       "p { margin: 3pt 0; }\n"
       ".sources { font-size: 8pt; }\n"
+      ".signature { margin-top: 10pt; break-inside: avoid; }\n"
       ".passed { color: #060; } .failed { color: #a00; font-weight: bold; } .notmeasured { color: #a60; }\n"
       "</style>\n</head>\n<body>\n";
   if (runs.empty()) out += "<p>Нет записей.</p>\n";
+  // One value that must not break across lines (a date, a time, a verdict).
+  auto whole = [](const std::string& text) { return "<span class=\"nw\">" + html(text) + "</span>"; };
   for (const ReportRun& rr : runs) {
     const RunRow& r = rr.run;
     const RunInfo& i = r.info;
@@ -408,82 +475,105 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
       return s == PointState::Passed ? "passed" : s == PointState::Failed ? "failed" : "notmeasured";
     };
     std::string serial = i.serial.empty() ? "не считан" : i.serial;
-    appendf(out, "<section>\n<h1>Протокол поверки № %lld", static_cast<long long>(r.id));
+    out += "<section>\n<h1>Протокол поверки № " + html(protocolNumber(r));
     if (i.retestOf > 0) appendf(out, " (повторно, к протоколу № %lld)", static_cast<long long>(i.retestOf));
     for (size_t k = 0; k < rr.repeatedBy.size(); ++k)
       appendf(out, "%s%lld%s", k == 0 ? " (повторено: протокол № " : ", ", static_cast<long long>(rr.repeatedBy[k]),
               k + 1 == rr.repeatedBy.size() ? ")" : "");
     out += "</h1>\n<table class=\"meter\">\n";
-    // Two fields to a row; a long one takes a row of its own.
-    int inRow = 0;
-    // (`isHtml`: the value is made already, with its marks.)
-    auto row = [&](const char* name, const std::string& v, const char* cls = nullptr, bool isHtml = false) {
-      bool wide = characterCount(v) > 42;
-      if (inRow == 1 && wide) {
-        out += "<td colspan=\"2\"></td></tr>\n";
-        inRow = 0;
-      }
-      out += std::string(inRow == 0 ? "<tr>" : "") + "<th>" + name + "</th><td" +
-             (cls != nullptr ? std::string(" class=\"") + cls + "\"" : "") + (wide ? " colspan=\"3\"" : "") + ">" +
-             (isHtml ? v : html(v)) + "</td>";
-      inRow = wide ? 2 : inRow + 1;
-      if (inRow == 2) {
-        out += "</tr>\n";
-        inRow = 0;
-      }
+    // The fields of the head, as HTML; laid out two to a row where both are
+    // short, a long one (or one without a short partner) across the row, so
+    // that no cell stands empty.
+    struct Field {
+      std::string name, value;
+      const char* cls = nullptr;
     };
-    row("Лаборатория", given(i.labName) + (i.labAddress.empty() ? "" : ", " + i.labAddress));
-    row("Аттестат аккредитации", given(i.labAccreditation));
-    row("Методика поверки", given(i.labMethod));
-    row("Серийный номер", serial);
-    if (!i.meterType.empty())
-      row("Тип счётчика", i.meterType + ", класс " + i.meterClass + (i.typeNote.empty() ? "" : " (" + i.typeNote + ")"));
-    else
-      row("Тип счётчика", given(i.typeNote));
+    std::vector<Field> fields;
+    auto field = [&](const char* name, const std::string& valueHtml, const char* cls = nullptr) {
+      fields.push_back(Field{name, valueHtml, cls});
+    };
+    auto text = [&](const char* name, const std::string& v, const char* cls = nullptr) { field(name, html(v), cls); };
+    auto moment = [&](const Stamp& s) {
+      return s.known() ? whole(whenText(s)) + " " + whole("(" + offsetText(s) + ")") : std::string("-");
+    };
+    text("Лаборатория", given(i.labName) + (i.labAddress.empty() ? "" : ", " + i.labAddress));
+    text("Аттестат аккредитации", given(i.labAccreditation));
+    text("Методика поверки", given(i.labMethod));
+    text("Вид поверки", i.verificationKind == 1 ? "первичная" : "периодическая");
+    if (!i.owner.empty()) text("Владелец", i.owner);
+    text("Серийный номер", serial);
+    if (!i.meterType.empty()) {
+      text("Тип счётчика", i.meterType);
+      if (!i.registerNumber.empty()) text("Номер в госреестре", i.registerNumber);
+      if (!i.registerNumber.empty()) text("Модификация", i.modification.empty() ? "Нет модификации" : i.modification);
+      text("Класс точности", i.meterClass);
+      if (!i.typeNote.empty()) text("Каталог типов", i.typeNote);
+    } else {
+      // What the record says of why no type, as one sentence.
+      std::string why = i.typeNote;
+      const std::string prefix = "Тип счётчика ";
+      if (why.rfind(prefix, 0) == 0) why = why.substr(prefix.size());
+      text("Тип счётчика", why.empty() ? std::string("не определён") : "не определён: " + why);
+    }
     char address[16];
     std::snprintf(address, sizeof address, "%02Xh", i.address & 0xFF);
-    row("Прибор", i.deviceType + ", версия " + i.version + ", модемный номер " + address);
-    row("Программа", programmeText(i) + (i.programmeFile.empty() ? "" : " (" + i.programmeFile + ")"));
-    row("Измерение точки", measureShown(i.measure));
+    text("Прибор", i.deviceType + ", версия " + i.version + ", модемный номер " + address);
+    text("Программа", programmeText(i) + (i.programmeFile.empty() ? "" : " (" + i.programmeFile + ")"));
+    text("Измерение точки", measureShown(i.measure));
     // The reference as the run was made with it, judged on the run's date.
     std::string started = localText(i.started).substr(0, 10);
     bool expired = metrology::referenceExpired(i.referenceDue, started);
-    std::string fault = metrology::verificationFault(started, i.referenceDue, conditionsOf(i));
-    // A re-test stands on the runs it completes as well.
-    for (const ReportRun::Earlier& e : rr.earlier) {
-      if (!fault.empty()) break;
-      std::string date = localText(e.run.info.started).substr(0, 10);
-      fault = metrology::verificationFault(date, e.run.info.referenceDue, conditionsOf(e.run.info));
-      if (!fault.empty()) fault = "протокол № " + std::to_string(e.run.id) + ": " + fault;
-    }
+    std::string fault = verificationFaultOf(rr);
     bool incomplete = false;
     std::string verdict = meterVerdict(rr, &incomplete);
-    int withoutLimit = r.withoutLimit;
-    for (const ReportRun::Earlier& e : rr.earlier)
-      for (const PointRecord& p : e.points) withoutLimit += limitSought(p) ? 0 : 1;
-    if (i.referenceModel.empty()) row("Эталон", "не указан");
-    else
-      row("Эталон",
-          i.referenceModel + (i.referenceSerial.empty() ? "" : " № " + i.referenceSerial) + ", поверен до " +
-              i.referenceDue + (expired ? " — срок поверки истёк до поверки" : ""),
-          expired ? "failed" : nullptr);
-    if (!i.conditionsKnown) row("Условия", "не введены");
-    else {
-      std::string c = conditionText("температура", i.temperature, "°C", i.temperatureBounds) + "; " +
-                      conditionText("влажность", i.humidity, "%", i.humidityBounds) + "; " +
-                      conditionText("давление", i.pressure, "кПа", i.pressureBounds);
-      row("Условия", c, nullptr, true);
+    int withoutLimit = withoutLimitOf(rr);
+    if (i.referenceModel.empty()) {
+      text("Эталон", "не указан");
+    } else {
+      field("Эталон",
+            html(i.referenceModel + (i.referenceSerial.empty() ? "" : " № " + i.referenceSerial)) + ", поверен до " +
+                whole(i.referenceDue) + (expired ? " — срок поверки истёк до поверки" : "") +
+                (i.referenceFund.empty() ? "" : ", " + whole("ФИФ " + i.referenceFund)),
+            expired ? "failed" : nullptr);
     }
-    row("Рабочее место", i.workstation + (i.bench > 0 ? ", стенд " + std::to_string(i.bench) : ""));
-    row("Начало", i.started.known() ? whenText(i.started) + " (" + offsetText(i.started) + ")" : "-");
-    row("Конец", r.ended.known() ? whenText(r.ended) + " (" + offsetText(r.ended) + ")" : "-");
-    row("Окончание", endText(r.end));
-    row("Программное обеспечение", given(i.software, "не записано"));
+    if (!i.conditionsKnown) text("Условия", "не введены");
+    else
+      field("Условия", conditionText("температура", i.temperature, "°C", i.temperatureBounds) + "; " +
+                           conditionText("влажность", i.humidity, "%", i.humidityBounds) + "; " +
+                           conditionText("давление", i.pressure, "кПа", i.pressureBounds));
+    text("Рабочее место", i.workstation + (i.bench > 0 ? ", стенд " + std::to_string(i.bench) : ""));
+    field("Начало", moment(i.started));
+    field("Конец", moment(r.ended));
+    text("Окончание", endTextOf(r));
+    text("Программное обеспечение", given(i.software, "не записано"));
+    field("Дата выдачи", issued.empty() ? std::string("-") : whole(issued));
     std::string until = verdict == stateWord(PointState::Passed) && !incomplete && fault.empty()
                             ? metrology::validUntil(started, i.meterInterval)
                             : "";
-    if (!until.empty()) row("Действительно до", until);
-    if (inRow == 1) out += "<td colspan=\"2\"></td></tr>\n";
+    if (!until.empty()) field("Действительно до", whole(until));
+    auto shown = [](const std::string& h) {  // the characters a field shows
+      std::string plain;
+      bool tag = false;
+      for (char c : h) {
+        if (c == '<') tag = true;
+        else if (c == '>') tag = false;
+        else if (!tag) plain += c;
+      }
+      return characterCount(plain);
+    };
+    auto cell = [](const Field& f, bool across) {
+      return "<th>" + f.name + "</th><td" + (f.cls != nullptr ? std::string(" class=\"") + f.cls + "\"" : "") +
+             (across ? " colspan=\"3\"" : "") + ">" + f.value + "</td>";
+    };
+    for (size_t k = 0; k < fields.size(); ++k) {
+      bool pair = k + 1 < fields.size() && shown(fields[k].value) <= 42 && shown(fields[k + 1].value) <= 42;
+      if (pair) {
+        out += "<tr>" + cell(fields[k], false) + cell(fields[k + 1], false) + "</tr>\n";
+        ++k;
+      } else {
+        out += "<tr>" + cell(fields[k], true) + "</tr>\n";
+      }
+    }
     out += "</table>\n";
 
     // The points; the head of the table comes again on every page it takes.
@@ -497,10 +587,9 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
     bool anyPoint = !rr.points.empty();
     for (const ReportRun::Earlier& e : rr.earlier) anyPoint = anyPoint || !e.points.empty();
     if (anyPoint) {
-      appendf(out, "<table class=\"points\">\n<thead><tr class=\"head\"><th colspan=\"16\">Протокол № %lld, счётчик № ",
-              static_cast<long long>(r.id));
-      out += html(serial) +
-             "</th></tr>\n<tr><th>N</th><th>U, В</th><th>I, А</th><th>PF</th><th>Нагр.</th><th>Фазы</th><th>Среднее</th>"
+      out += "<table class=\"points\">\n<thead><tr class=\"head\"><th colspan=\"16\">Протокол № " +
+             html(protocolNumber(r)) + ", счётчик № " + html(serial) +
+             "</th></tr>\n<tr><th>N</th><th>U, В</th><th>I, А</th><th>PF</th><th>Нагр.</th><th>Фазы</th><th>P, Вт</th>"
              "<th>Канал 1, %</th><th>Канал 2, %</th><th>Канал 3, %</th><th>Размах, %</th>"
              "<th>Допуск, %</th><th>Ист.</th><th>Имп.</th><th>Время</th><th>Итог</th></tr>\n</thead>\n<tbody>\n";
     }
@@ -530,13 +619,15 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
       out += "<td>" + (p.pulses >= 0 ? decimal(std::floor(p.pulses), 0) : "-") + "</td>";
       std::string measured = localText(p.measured);
       out += "<td>" + html(measured.size() > 11 ? measured.substr(11) : measured) + "</td>";
-      std::string state = stateText(p.state);
+      // The state whole, then why (which may wrap between its words).
+      std::string state = stateText(p.state), more;
       if ((p.state == PointState::NotMeasured || p.state == PointState::NotJudged) && !p.reason.empty())
-        state += " (" + p.reason + ")";
-      if (!p.warning.empty()) state += (state.empty() ? "" : "; ") + p.warning;
-      if (fromRun > 0) state += (state.empty() ? "" : " ") + std::string("(прот. № ") + std::to_string(fromRun) + ")";
-      if (state.empty()) out += "<td>-</td></tr>\n";
-      else out += std::string("<td class=\"") + stateClass(p.state) + "\">" + html(state) + "</td></tr>\n";
+        more = "(" + p.reason + ")";
+      if (!p.warning.empty()) more += (more.empty() ? "" : "; ") + p.warning;
+      if (fromRun > 0) more += (more.empty() ? "" : " ") + std::string("(прот. № ") + std::to_string(fromRun) + ")";
+      std::string cellHtml = (state.empty() ? std::string("-") : whole(state)) + (more.empty() ? "" : " " + html(more));
+      out += std::string("<td class=\"state") + (state.empty() ? "" : std::string(" ") + stateClass(p.state)) + "\">" +
+             cellHtml + "</td></tr>\n";
     }
     if (anyPoint) out += "</tbody>\n</table>\n";
     if (!sources.empty()) {
@@ -568,23 +659,81 @@ std::string protocolHtml(const std::vector<ReportRun>& runs) {
       out += "<p class=\"failed\">Заключение не выносится: " + html(fault) + ".</p>\n";
     } else {
       out += std::string("<p class=\"") + stateClass(stateOfWord(verdict)) + "\">Заключение: " +
-             metrology::verdictShown(verdict, withoutLimit) + ".</p>\n";
+             whole(metrology::verdictShown(verdict, withoutLimit)) + ".</p>\n";
     }
-    out += "<p>Поверитель: ____________________ " + html(given(i.operatorName, "")) + "</p>\n</section>\n";
+    out += "<div class=\"signature\">\n<p>Поверитель: ____________________ " + html(given(i.operatorName, "")) +
+           "</p>\n<p>Протокол утвердил: ____________________ (должность, подпись, Ф. И. О.)</p>\n</div>\n</section>\n";
   }
   out += "</body>\n</html>\n";
   return out;
 }
 
+namespace {
+
+// A database of a report and the runs it gave.
+struct Source {
+  std::string path;
+  std::unique_ptr<ResultsDb> db;
+  int64_t modified = 0;  // when the file was last written (its copy's age)
+};
+
+// The databases `--db` names: a file, or every results database in a
+// folder (the office's copies, one per stand).
+std::vector<std::string> databaseFiles(const std::vector<std::string>& named) {
+  std::vector<std::string> out;
+  for (const std::string& n : named) {
+    std::filesystem::path p;
+    std::error_code ec;
+    if (!pathOfName(n, &p) || !std::filesystem::is_directory(p, ec)) {
+      out.push_back(n);
+      continue;
+    }
+    std::vector<std::string> inFolder;
+    for (const auto& entry : std::filesystem::directory_iterator(p, ec)) {
+      if (!entry.is_regular_file(ec)) continue;
+      std::ifstream in(entry.path(), std::ios::binary);
+      char head[16] = {};
+      in.read(head, sizeof head);
+      if (in.gcount() != 16 || std::memcmp(head, "SQLite format 3", 16) != 0) continue;
+      std::u8string name = entry.path().u8string();
+      inFolder.emplace_back(name.begin(), name.end());
+    }
+    std::sort(inFolder.begin(), inFolder.end());
+    out.insert(out.end(), inFolder.begin(), inFolder.end());
+  }
+  return out;
+}
+
+int64_t modifiedOf(const std::string& name) {
+  std::filesystem::path p;
+  std::error_code ec;
+  if (!pathOfName(name, &p)) return 0;
+  auto t = std::filesystem::last_write_time(p, ec);
+  return ec ? 0 : static_cast<int64_t>(t.time_since_epoch().count());
+}
+
+// How far a run had got in a copy: a run that ended is further than one
+// that goes on; then the more points recorded.
+int advance(const RunRow& r) { return (r.end == RunEnd::Open ? 0 : 1) * 1000000 + r.recorded; }
+
+// A run's name across stands: its computer's identity (its name in the
+// first layout, which had none) and its id.
+std::pair<std::string, int64_t> runKey(const RunRow& r) {
+  return {r.info.station.empty() ? "name:" + r.info.workstation : r.info.station, r.id};
+}
+
+}  // namespace
+
 int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, const std::string& stationFile) {
-  std::string serial, since, csv, htmlFile, copy, htmlDir, svgDir, path = kDatabaseName;
+  std::string serial, since, csv, htmlFile, copy, htmlDir, svgDir, registry;
+  std::vector<std::string> dbNamed;
   bool serialGiven = false;
   int last = -1;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--help" || a == "-h") return platform::writeText(out, kUsage) ? 0 : 1;
     bool takesValue = a == "--serial" || a == "--since" || a == "--csv" || a == "--html" || a == "--db" ||
-                      a == "--last" || a == "--copy" || a == "--html-dir" || a == "--svg";
+                      a == "--last" || a == "--copy" || a == "--html-dir" || a == "--svg" || a == "--registry";
     if (!takesValue) {
       say(err, "qs report: неизвестный параметр %s (см. qs report --help)\n", a.c_str());
       return 1;
@@ -609,8 +758,10 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
       htmlDir = v;
     } else if (a == "--svg") {
       svgDir = v;
+    } else if (a == "--registry") {
+      registry = v;
     } else if (a == "--db") {
-      path = v;
+      dbNamed.push_back(v);
     } else if (!countOf(v, &last)) {
       say(err, "qs report: --last %s: нужно число прогонов (0: все)\n", v.c_str());
       return 1;
@@ -624,33 +775,62 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
     say(err, "qs report: дата %s не в виде ГГГГ-ММ-ДД\n", since.c_str());
     return 1;
   }
+  bool several = dbNamed.size() > 1;
+  if (dbNamed.empty()) dbNamed.push_back(kDatabaseName);
+  std::vector<std::string> paths = databaseFiles(dbNamed);
+  for (const std::string& n : dbNamed) {
+    std::filesystem::path p;
+    std::error_code ec;
+    several = several || (pathOfName(n, &p) && std::filesystem::is_directory(p, ec));
+  }
+  if (several && !copy.empty()) {
+    say(err, "qs report: --copy копирует одну базу; назовите её одним --db\n");
+    return 1;
+  }
+  if (several && paths.empty()) {
+    say(err, "qs report: в %s нет баз результатов\n", dbNamed.front().c_str());
+    return 1;
+  }
   // No output takes the place of a database, and no two outputs share a file.
-  for (const std::string* name : {&csv, &htmlFile}) {
-    if (!name->empty() && refusedOutput(*name, path)) {
-      say(err, "qs report: %s - это база данных; отчёт в неё не пишется\n", name->c_str());
+  for (const std::string& db : paths) {
+    for (const std::string* name : {&csv, &htmlFile}) {
+      if (!name->empty() && refusedOutput(*name, db)) {
+        say(err, "qs report: %s - это база данных; отчёт в неё не пишется\n", name->c_str());
+        return 1;
+      }
+    }
+    for (size_t n = 1; !registry.empty() && n <= 9; ++n) {
+      if (refusedOutput(registryFileName(registry, n), db)) {
+        say(err, "qs report: %s - это база данных; выгрузка в неё не пишется\n", registryFileName(registry, n).c_str());
+        return 1;
+      }
+    }
+    if (!copy.empty() && refusedOutput(copy, db)) {
+      say(err, "qs report: %s - база данных; копия пишется только в новый файл\n", copy.c_str());
       return 1;
     }
   }
-  if (!copy.empty() && refusedOutput(copy, path)) {
-    say(err, "qs report: %s - база данных; копия пишется только в новый файл\n", copy.c_str());
-    return 1;
-  }
-  if (!csv.empty() && (sameName(csv, htmlFile) || sameName(csv, copy))) {
-    say(err, "qs report: один файл %s назван для двух отчётов\n", csv.c_str());
-    return 1;
-  }
-  if (!htmlFile.empty() && sameName(htmlFile, copy)) {
-    say(err, "qs report: один файл %s назван для двух отчётов\n", htmlFile.c_str());
-    return 1;
-  }
-  bool files = !csv.empty() || !htmlFile.empty() || !htmlDir.empty() || !svgDir.empty();
+  std::vector<const std::string*> outputs;
+  for (const std::string* name : {&csv, &htmlFile, &copy, &registry})
+    if (!name->empty()) outputs.push_back(name);
+  for (size_t a = 0; a < outputs.size(); ++a)
+    for (size_t b = a + 1; b < outputs.size(); ++b)
+      if (sameName(*outputs[a], *outputs[b])) {
+        say(err, "qs report: один файл %s назван для двух отчётов\n", outputs[a]->c_str());
+        return 1;
+      }
+  bool files = !csv.empty() || !htmlFile.empty() || !htmlDir.empty() || !svgDir.empty() || !registry.empty();
   if (last < 0) last = files ? 0 : 50;
 
+  int status = 0;
   std::string error;
-  std::unique_ptr<ResultsDb> db = ResultsDb::open(path, ResultsDb::Access::Read, &error);
-  if (db == nullptr) {
-    // Where it looked, in full, and how to look elsewhere; SQLite's own
-    // words only as the detail.
+  std::vector<Source> sources;
+  for (const std::string& path : paths) {
+    Source src{path, ResultsDb::open(path, ResultsDb::Access::Read, &error), modifiedOf(path)};
+    if (src.db != nullptr) {
+      sources.push_back(std::move(src));
+      continue;
+    }
     std::string where = fullPathText(path);
     std::filesystem::path file;
     std::error_code ec;
@@ -664,11 +844,13 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
       say(err, "qs report: база результатов %s не читается (%s).\nУкажите другой файл: qs report --db ПУТЬ\n",
           where.c_str(), error.c_str());
     }
-    return 1;
+    // Of several, the others are still reported; the status says one was not.
+    if (!several) return 1;
+    status = 1;
   }
-  int status = 0;
+  if (sources.empty()) return 1;
   if (!copy.empty()) {
-    if (copyDatabase(*db, copy, &error)) {
+    if (copyDatabase(*sources.front().db, copy, &error)) {
       if (!say(out, "%s: копия базы результатов записана.\n", copy.c_str())) status = 1;
     } else {
       say(err, "qs report: копия %s не записана: %s\n", copy.c_str(), error.c_str());
@@ -676,28 +858,79 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
     }
     if (!files) return status;
   }
-  std::vector<RunRow> runs;
-  if (!db->runs(serial, since, last, &runs, &error)) {
-    say(err, "qs report: база результатов %s повреждена: %s\n", path.c_str(), error.c_str());
-    return 1;
+  // The runs of every database, a run found in two copies of one stand once
+  // (from the copy where it got furthest; the newer copy when equal), the
+  // latest `last` of them by start.
+  struct Found {
+    RunRow run;
+    size_t source;
+  };
+  std::map<std::pair<std::string, int64_t>, Found> byKey;
+  for (size_t k = 0; k < sources.size(); ++k) {
+    std::vector<RunRow> rows;
+    if (!sources[k].db->runs(serial, since, several ? 0 : last, &rows, &error)) {
+      say(err, "qs report: база результатов %s повреждена: %s\n", sources[k].path.c_str(), error.c_str());
+      if (!several) return 1;
+      status = 1;
+      continue;
+    }
+    for (RunRow& r : rows) {
+      auto key = runKey(r);
+      auto it = byKey.find(key);
+      if (it != byKey.end()) {
+        const Found& had = it->second;
+        bool further = advance(r) > advance(had.run) ||
+                       (advance(r) == advance(had.run) && sources[k].modified > sources[had.source].modified);
+        if (!further) continue;
+      }
+      byKey[key] = Found{std::move(r), k};
+    }
   }
+  std::vector<Found> found;
+  for (auto& [key, f] : byKey) found.push_back(std::move(f));
+  // Newest first: by start, then by number.
+  std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+    if (a.run.info.started.utc != b.run.info.started.utc) return a.run.info.started.utc > b.run.info.started.utc;
+    return a.run.id > b.run.id;
+  });
+  if (last > 0 && found.size() > static_cast<size_t>(last)) found.resize(static_cast<size_t>(last));
+  // Stands that share a code (or runs without one among runs with codes):
+  // said once, and their protocol numbers carry the computer's mark.
+  std::map<std::string, std::set<std::string>> stationsOfCode;
+  for (const Found& f : found) stationsOfCode[f.run.info.standCode].insert(runKey(f.run).first);
+  bool anyCode = stationsOfCode.size() > 1 || (stationsOfCode.size() == 1 && !stationsOfCode.begin()->first.empty());
+  std::set<std::string> clashing;
+  for (const auto& [code, stations] : stationsOfCode) {
+    if (stations.size() < 2 && !(code.empty() && anyCode)) continue;
+    clashing.insert(code);
+    std::string marks;
+    for (const std::string& st : stations) marks += (marks.empty() ? "" : ", ") + st.substr(0, 4);
+    if (code.empty()) say(out, "стенды без кода среди стендов с кодами: %s\n", marks.c_str());
+    else say(out, "стенды с одним кодом %s: %s\n", code.c_str(), marks.c_str());
+  }
+  for (Found& f : found)
+    if (clashing.count(f.run.info.standCode) > 0) f.run.numberMark = runKey(f.run).first.substr(0, 4);
+
   std::vector<ReportRun> full;
-  full.reserve(runs.size());
-  bool lostFound = false;
+  std::vector<RunRow> runs;
   std::string station = platform::stationIdentity(stationFile, false), workstation = platform::workstationName();
-  for (RunRow& r : runs) {
+  for (Found& f : found) {
+    Source& src = sources[f.source];
+    RunRow& r = f.run;
     bool gone = writerGone(r, station, workstation);
     ReportRun rr{r, {}};
-    if ((gone || files) && !db->pointsOf(r.id, &rr.points, &error)) {
-      say(err, "qs report: база результатов %s повреждена: %s\n", path.c_str(), error.c_str());
+    if ((gone || files) && !src.db->pointsOf(r.id, &rr.points, &error)) {
+      say(err, "qs report: база результатов %s повреждена: %s\n", src.path.c_str(), error.c_str());
       return 1;
     }
-    if (files && !loadAttempts(*db, &rr, &error)) {
-      say(err, "qs report: база результатов %s повреждена: %s\n", path.c_str(), error.c_str());
+    if (files && !loadAttempts(*src.db, &rr, &error)) {
+      say(err, "qs report: база результатов %s повреждена: %s\n", src.path.c_str(), error.c_str());
       return 1;
     }
     if (gone) {
-      // Its writer is gone: lost, with the verdict its recorded points give.
+      // Its writer is gone: shown lost, with the verdict its recorded points
+      // give (the bench that next starts on this computer marks it in the
+      // file; the report reads and never writes).
       std::vector<PointState> states;
       bool anyLimit = false;
       for (const PointRecord& p : rr.points) {
@@ -706,25 +939,55 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
       }
       r.end = rr.run.end = RunEnd::Lost;
       r.verdict = rr.run.verdict = lostVerdict(states, anyLimit);
-      lostFound = true;
     }
+    // The marks of the runs a re-test completes, as their own.
+    for (ReportRun::Earlier& e : rr.earlier)
+      if (clashing.count(e.run.info.standCode) > 0) e.run.numberMark = runKey(e.run).first.substr(0, 4);
+    runs.push_back(r);
     if (files) full.push_back(std::move(rr));
   }
-  // (Only shown so: the bench that next starts on this computer marks it
-  // in the file. The report reads and never writes.)
-  (void)lostFound;
   if (!files) return platform::writeText(out, runsListing(runs)) ? status : 1;
   auto write = [&](const std::string& name, const std::string& bytes) {
     if (name.empty()) return;
     if (writeWholeFile(name, bytes) == WriteResult::kWritten) {
-      if (!say(out, "%s: %zu прогон(ов) записано.\n", name.c_str(), full.size())) status = 1;
+      if (!say(out, "%s: %s записано.\n", name.c_str(),
+               countText(static_cast<long long>(full.size()), "прогон", "прогона", "прогонов").c_str()))
+        status = 1;
     } else {
       say(err, "qs report: файл %s не записан.\n", name.c_str());
       status = 1;
     }
   };
   write(csv, pointsCsv(full));
-  write(htmlFile, protocolHtml(full));
+  // Protocols and the registry's records in the order the runs were made,
+  // as they are filed.
+  std::vector<ReportRun> ascending(full.rbegin(), full.rend());
+  write(htmlFile, protocolHtml(ascending, todayText()));
+  if (!registry.empty()) {
+    RegistryExport exported = registryExport(ascending);
+    for (const std::string& line : exported.leftOut) say(out, "%s\n", line.c_str());
+    say(out, "записей: %d, не выгружено: %zu\n", exported.records, exported.leftOut.size());
+    if (exported.documents.empty()) {
+      say(err, "qs report: нет ни одной записи для выгрузки: файл %s не записан\n", registry.c_str());
+      status = 1;
+    }
+    for (size_t n = 1; n <= exported.documents.size(); ++n) {
+      std::string name = registryFileName(registry, n);
+      std::filesystem::path temp;
+      std::error_code ec;
+      if (pathOfName(name + ".tmp", &temp) && std::filesystem::exists(temp, ec)) {  // somebody's file
+        say(err, "qs report: %s.tmp уже есть: файл %s не записан\n", name.c_str(), name.c_str());
+        status = 1;
+        break;
+      }
+      if (refusedOutput(name, paths.front()) || writeWholeFile(name, exported.documents[n - 1]) != WriteResult::kWritten) {
+        say(err, "qs report: файл %s не записан.\n", name.c_str());
+        status = 1;
+        break;
+      }
+      say(out, "%s: выгрузка во ФГИС «Аршин» записана.\n", name.c_str());
+    }
+  }
   // One file per run, for filing: named by protocol number and serial.
   auto perRun = [&](const std::string& dir, const char* prefix, const char* ext, auto make) {
     if (dir.empty()) return;
@@ -737,10 +1000,15 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
     }
     int written = 0;
     for (const ReportRun& rr : full) {
-      std::string serialPart;
-      for (char c : rr.run.info.serial)
-        if (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') serialPart += c;
-      std::string name = dir + "/" + prefix + std::to_string(rr.run.id) + (serialPart.empty() ? "" : "-" + serialPart) + ext;
+      auto filePart = [](const std::string& text) {
+        std::string part;
+        for (char c : text)
+          if (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || static_cast<unsigned char>(c) >= 0x80)
+            part += c;
+        return part;
+      };
+      std::string serialPart = filePart(rr.run.info.serial);
+      std::string name = dir + "/" + prefix + filePart(protocolNumber(rr.run)) + (serialPart.empty() ? "" : "-" + serialPart) + ext;
       std::string bytes = make(rr);
       if (bytes.empty()) continue;  // (a run with nothing to draw has no chart)
       if (writeWholeFile(name, bytes) != WriteResult::kWritten) {
@@ -750,9 +1018,9 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
       }
       ++written;
     }
-    if (!say(out, "%s: %d файл(ов) записано.\n", dir.c_str(), written)) status = 1;
+    if (!say(out, "%s: %s записано.\n", dir.c_str(), countText(written, "файл", "файла", "файлов").c_str())) status = 1;
   };
-  perRun(htmlDir, "protocol-", ".html", [](const ReportRun& rr) { return protocolHtml({rr}); });
+  perRun(htmlDir, "protocol-", ".html", [](const ReportRun& rr) { return protocolHtml({rr}, todayText()); });
   perRun(svgDir, "chart-", ".svg", [](const ReportRun& rr) {
     std::string svg = errorChartSvg(rr.points, rr.run.info.meterBase, rr.run.info.meterTransformer);
     return svg.empty() ? svg : "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + svg;

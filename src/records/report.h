@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "metrology/validity.h"
 #include "records/results_db.h"
 
 namespace qs::records {
@@ -37,11 +38,27 @@ struct ReportRun {
 // words ("" none); *incomplete when a record of them is short of what its
 // bench showed.
 std::string meterVerdict(const ReportRun& rr, bool* incomplete);
+// Why the verification of a run (and of the runs it completes) cannot
+// stand whatever its points say ("" when nothing stands against it).
+std::string verificationFaultOf(const ReportRun& rr);
+// The points of a run and of the runs it completes that sought no limit.
+int withoutLimitOf(const ReportRun& rr);
+// The conditions a run recorded, with the method's bounds it recorded.
+metrology::RecordedConditions conditionsOf(const RunInfo& i);
 // Fills rr.earlier and rr.repeatedBy from the database.
 bool loadAttempts(ResultsDb& db, ReportRun* rr, std::string* error);
 std::string runsListing(const std::vector<RunRow>& runs);
 std::string pointsCsv(const std::vector<ReportRun>& runs);
-std::string protocolHtml(const std::vector<ReportRun>& runs);
+// The protocols of the runs, in the order given; `issued` is the day they
+// are issued ("YYYY-MM-DD"; "" unknown).
+std::string protocolHtml(const std::vector<ReportRun>& runs, const std::string& issued = "");
+// A run's protocol number: its id, with the stand's code before it in a
+// laboratory of several stands ("С2-000123"), and the computer's mark where
+// two stands share a code.
+std::string protocolNumber(const RunRow& r);
+// How a run ended, with why when it was ended from outside ("прервана
+// (окно закрыто)").
+std::string endTextOf(const RunRow& r);
 
 // A field of the CSV: text a spreadsheet keeps as written (never a formula,
 // never turned into a number or a date), or an identifier such as a serial

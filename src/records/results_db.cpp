@@ -243,8 +243,9 @@ bool ResultsDb::record(const RunInfo& r, int64_t* run, const std::vector<PointRe
                   "meter_class, type_note, measure, retest_of, meter_interval, lab_name, lab_address, "
                   "lab_accreditation, lab_method, temperature_bounds, humidity_bounds, pressure_bounds, "
                   "reference_model, reference_serial, reference_due, temperature, humidity, pressure, operator, "
-                  "software, meter_base, meter_transformer, programme_title) "
-                  "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+                  "software, meter_base, meter_transformer, programme_title, owner, verification_kind, "
+                  "register_number, modification, sign_cipher, sign_pass, sign_mi, reference_fund, stand_code) "
+                  "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
       if (!q.ok()) return fail(db_, error);
       q.text(1, utcText(r.started.utc)).integer(2, r.started.offsetMin).text(3, r.workstation).text(4, r.station);
       q.integer(5, r.bench).integer(6, r.address).text(7, r.serial).text(8, r.deviceType).text(9, r.version);
@@ -258,6 +259,9 @@ bool ResultsDb::record(const RunInfo& r, int64_t* run, const std::vector<PointRe
       q.realOrNull(31, r.conditionsKnown, r.temperature).realOrNull(32, r.conditionsKnown, r.humidity);
       q.realOrNull(33, r.conditionsKnown, r.pressure).text(34, r.operatorName).text(35, r.software);
       q.real(36, r.meterBase).integer(37, r.meterTransformer ? 1 : 0).text(38, r.programmeTitle);
+      q.text(39, r.owner).integer(40, r.verificationKind).text(41, r.registerNumber).text(42, r.modification);
+      q.text(43, r.signCipher).integer(44, r.signPass ? 1 : 0).integer(45, r.signMi ? 1 : 0);
+      q.text(46, r.referenceFund).text(47, r.standCode);
       if (!done(db_, q, error)) return false;
       id = sqlite3_last_insert_rowid(db_);
     }
@@ -292,14 +296,14 @@ bool ResultsDb::record(const RunInfo& r, int64_t* run, const std::vector<PointRe
     }
     Statement u(db_,
                 end != nullptr
-                    ? "UPDATE runs SET points_shown = ?2, ended = ?3, ended_offset = ?4, outcome = ?5, verdict = ?6 "
-                      "WHERE id = ?1"
+                    ? "UPDATE runs SET points_shown = ?2, ended = ?3, ended_offset = ?4, outcome = ?5, verdict = ?6, "
+                      "end_reason = ?7 WHERE id = ?1"
                     : "UPDATE runs SET points_shown = ?2 WHERE id = ?1");
     if (!u.ok()) return fail(db_, error);
     u.integer(1, id).integer(2, shown);
     if (end != nullptr) {
       u.text(3, utcText(end->ended.utc)).integer(4, end->ended.offsetMin).text(5, endWord(end->end));
-      u.text(6, end->verdict);
+      u.text(6, end->verdict).text(7, end->reason);
     }
     return done(db_, u, error);
   };
@@ -340,8 +344,9 @@ bool ResultsDb::selectRuns(int64_t onlyId, const std::string& serial, const std:
               "lab_accreditation, lab_method, temperature_bounds, humidity_bounds, pressure_bounds, reference_model, "
               "reference_serial, reference_due, temperature, humidity, pressure, operator, software, meter_base, "
               "meter_transformer, programme_title, "
-              "(SELECT count(*) FROM points WHERE run_id = runs.id AND limit_text = '' AND limit_source = '') "
-              "FROM runs "
+              "(SELECT count(*) FROM points WHERE run_id = runs.id AND limit_text = '' AND limit_source = ''), "
+              "owner, verification_kind, register_number, modification, sign_cipher, sign_pass, sign_mi, "
+              "reference_fund, stand_code, end_reason FROM runs "
               "WHERE (?4 < 0 OR id = ?4) AND (?1 = '' OR upper(ltrim(serial, '0')) = upper(ltrim(?1, '0'))) "
               "AND (?2 = '' OR datetime(started, printf('%+d minutes', started_offset)) >= ?2) "
               "ORDER BY id DESC LIMIT ?3");
@@ -376,6 +381,16 @@ bool ResultsDb::selectRuns(int64_t onlyId, const std::string& serial, const std:
     r.info.meterTransformer = q.columnInt(43) != 0;
     r.info.programmeTitle = q.columnText(44);
     r.withoutLimit = static_cast<int>(q.columnInt(45));
+    r.info.owner = q.columnText(46);
+    r.info.verificationKind = static_cast<int>(q.columnInt(47));
+    r.info.registerNumber = q.columnText(48);
+    r.info.modification = q.columnText(49);
+    r.info.signCipher = q.columnText(50);
+    r.info.signPass = q.columnInt(51) != 0;
+    r.info.signMi = q.columnInt(52) != 0;
+    r.info.referenceFund = q.columnText(53);
+    r.info.standCode = q.columnText(54);
+    r.endReason = q.columnText(55);
     r.id = q.columnInt(0);
     r.info.started = stampOf(q, 1, 2);
     r.ended = stampOf(q, 3, 4);

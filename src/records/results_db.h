@@ -32,7 +32,11 @@ constexpr int32_t kApplicationId = 0x51535244;  // "QSRD"
 // class, how points were measured, every reading of a point with the
 // spread and the meter's pulses, re-tests linked to their first run, the
 // laboratory, reference, conditions, operator and program of each run.
-constexpr int kSchemaVersion = 3;
+// 3: the programme's title; 4: the registry's fields (owner, kind of
+// verification, register number and modification, the laboratory's mark,
+// the reference's fund number), the stand's code, why a run was ended from
+// outside.
+constexpr int kSchemaVersion = 4;
 constexpr const char* kNewerFileText = "results.db записан более новой версией qs";
 constexpr const char* kNoWalText = "results.db: журнал WAL недоступен — держите базу на своём диске";
 
@@ -86,6 +90,18 @@ struct RunInfo {
   double temperature = 0, humidity = 0, pressure = 0;
   std::string operatorName;
   std::string software;     // "qs 0.1.0 (3668fd8a1b2c)"
+  // What the national registry's record says, as the settings were when
+  // the run was made: the meter's owner, the kind of verification (1
+  // primary, 2 periodic), the type's register number and modification, the
+  // laboratory's sign cipher and where its mark goes, the reference's
+  // number in the federal information fund.
+  std::string owner;
+  int verificationKind = 2;
+  std::string registerNumber, modification;
+  std::string signCipher;
+  bool signPass = false, signMi = false;
+  std::string referenceFund;
+  std::string standCode;    // this stand's code in its laboratory ("С2"), "" for none
   uint32_t pid = 0;         // the writing process, to find its run lost later
   uint64_t pidMark = 0;
 };
@@ -156,6 +172,7 @@ struct RunEndRecord {
   RunEnd end = RunEnd::Finished;
   Stamp ended;
   std::string verdict;
+  std::string reason;  // why it was ended from outside ("окно закрыто", "Ctrl-C"); "" otherwise
 };
 
 struct RunRow {
@@ -167,6 +184,11 @@ struct RunRow {
   int shown = 0;     // points the bench showed
   int recorded = 0;  // points the database holds
   int withoutLimit = 0;  // recorded points that sought no limit
+  std::string endReason;  // why it was ended from outside, "" otherwise
+  // Set by a report over several stands' databases where two stands share
+  // a code: the first four hex digits of the computer's identity, which its
+  // protocol number then carries.
+  std::string numberMark;
   // A record short of what the bench showed gives no verdict.
   bool incomplete() const { return shown != recorded; }
 };

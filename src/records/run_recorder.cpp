@@ -163,6 +163,7 @@ bool endOpenRuns(const std::string& reason, int withinMs) {
     r->end.end = RunEnd::Interrupted;
     r->end.ended = now;
     r->end.verdict = runVerdict(r->states, r->anyLimit, false);
+    r->end.reason = reason;
     r->endReason = reason;
     r->endSet = true;
   }

@@ -63,7 +63,17 @@ CREATE TABLE runs(
   software TEXT NOT NULL DEFAULT '',
   meter_base REAL NOT NULL DEFAULT 0,
   meter_transformer INTEGER NOT NULL DEFAULT 0,
-  programme_title TEXT NOT NULL DEFAULT '');
+  programme_title TEXT NOT NULL DEFAULT '',
+  owner TEXT NOT NULL DEFAULT '',
+  verification_kind INTEGER NOT NULL DEFAULT 2,
+  register_number TEXT NOT NULL DEFAULT '',
+  modification TEXT NOT NULL DEFAULT '',
+  sign_cipher TEXT NOT NULL DEFAULT '',
+  sign_pass INTEGER NOT NULL DEFAULT 0,
+  sign_mi INTEGER NOT NULL DEFAULT 0,
+  reference_fund TEXT NOT NULL DEFAULT '',
+  stand_code TEXT NOT NULL DEFAULT '',
+  end_reason TEXT NOT NULL DEFAULT '');
 CREATE TABLE points(
   run_id INTEGER NOT NULL REFERENCES runs(id),
   seq INTEGER NOT NULL,
@@ -132,6 +142,23 @@ ALTER TABLE points ADD COLUMN warning TEXT NOT NULL DEFAULT '';
 // The third layout brought forward: the programme's title.
 constexpr const char* kFromThirdLayout = R"(
 ALTER TABLE runs ADD COLUMN programme_title TEXT NOT NULL DEFAULT '';
+)";
+// The fourth layout brought forward: what the national registry's record
+// of a verification needs (the owner, the kind of verification, the type's
+// register number and modification, the laboratory's mark, the reference's
+// number in the federal fund), the stand's code, and why a run was ended
+// from outside.
+constexpr const char* kFromFourthLayout = R"(
+ALTER TABLE runs ADD COLUMN owner TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN verification_kind INTEGER NOT NULL DEFAULT 2;
+ALTER TABLE runs ADD COLUMN register_number TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN modification TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN sign_cipher TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN sign_pass INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE runs ADD COLUMN sign_mi INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE runs ADD COLUMN reference_fund TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN stand_code TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN end_reason TEXT NOT NULL DEFAULT '';
 )";
 constexpr const char* kIndexes = "CREATE INDEX runs_serial ON runs(serial);";
 
@@ -223,8 +250,9 @@ bool bringForward(sqlite3* db, int layout, std::string* error) {
   std::string tables = replaced(kTables, "%READINGS%", kReadings);
   std::string sql = layout == kEmpty ? tables + kIndexes
                     : layout == 0    ? replaced(kFromFirstLayout, "%TABLES%", tables) + kIndexes
-                    : layout == 1    ? std::string(kFromSecondLayout) + kReadings + kFromThirdLayout
-                                     : std::string(kFromThirdLayout);
+                    : layout == 1    ? std::string(kFromSecondLayout) + kReadings + kFromThirdLayout + kFromFourthLayout
+                    : layout == 2    ? std::string(kFromThirdLayout) + kFromFourthLayout
+                                     : std::string(kFromFourthLayout);
   char pragmas[96];
   std::snprintf(pragmas, sizeof pragmas, "PRAGMA application_id = %d; PRAGMA user_version = %d;", kApplicationId,
                 kSchemaVersion);

@@ -284,30 +284,5 @@ std::string classRowsRefusal(const LabClassRows& file) {
   return out + ". Поверка невозможна.";
 }
 
-std::vector<std::string> messageLines(const std::string& text, size_t width) {
-  std::vector<std::string> out;
-  std::string line, word;
-  auto put = [&] {
-    if (word.empty()) return;
-    if (!line.empty() && characterCount(line) + 1 + characterCount(word) > width) {
-      out.push_back(line);
-      line.clear();
-    }
-    line += (line.empty() ? "" : " ") + word;
-    while (characterCount(line) > width) {  // a word longer than a row
-      std::string head = fittedText(line, width);
-      out.push_back(head);
-      line = line.substr(head.size());
-    }
-    word.clear();
-  };
-  for (char c : text) {
-    if (c == ' ') put();
-    else word += c;
-  }
-  put();
-  if (!line.empty()) out.push_back(line);
-  return out;
-}
 
 }  // namespace qs

@@ -48,8 +48,5 @@ LabClassRows readClassRows(const std::string& path);
 // how many there are, and "Поверка невозможна.".
 std::string classRowsRefusal(const LabClassRows& file);
 
-// A message cut at its blanks into lines of at most `width` characters, for
-// a screen whose rows are that wide.
-std::vector<std::string> messageLines(const std::string& text, size_t width);
 
 }  // namespace qs

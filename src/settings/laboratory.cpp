@@ -8,6 +8,7 @@
 #include <ctime>
 #include <vector>
 
+#include "console/codepage.h"
 #include "console/text_file.h"
 #include "console/whole_file.h"
 #include "devlink/local_time.h"
@@ -102,6 +103,67 @@ bool readReference(const std::string& path, Reference* out, std::string* problem
   out->model = f[0];
   out->serial = f[1];
   out->due = f[2];
+  out->fundNumber = f.size() > 3 ? f[3] : "";
+  if (characterCount(out->fundNumber) > 128)
+    return refused(problem, line, path, "Ref", "номер в фонде", out->fundNumber);
+  return true;
+}
+
+bool isSignCipher(const std::string& text) {
+  // А–Я are U+0410–U+042F: D0 90 … D0 AF in UTF-8 (Ё, U+0401, is not among them).
+  if (text.empty() || text.size() % 2 != 0 || text.size() > 6) return false;
+  for (size_t i = 0; i < text.size(); i += 2) {
+    unsigned char a = static_cast<unsigned char>(text[i]), b = static_cast<unsigned char>(text[i + 1]);
+    if (a != 0xD0 || b < 0x90 || b > 0xAF) return false;
+  }
+  return true;
+}
+
+bool isStandCode(const std::string& text) {
+  size_t n = characterCount(text);
+  if (n == 0 || n > 8) return false;
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (std::isalnum(c)) {
+      ++i;
+      continue;
+    }
+    // Cyrillic letters: U+0400–U+045F (D0 80 … D1 9F).
+    if ((c == 0xD0 || c == 0xD1) && i + 1 < text.size()) {
+      unsigned char d = static_cast<unsigned char>(text[i + 1]);
+      if (d >= 0x80 && d <= 0xBF && (c == 0xD0 || d <= 0x9F)) {
+        i += 2;
+        continue;
+      }
+    }
+    return false;
+  }
+  return true;
+}
+
+bool readRegistry(const std::string& path, Registry* out, std::string* problem) {
+  std::vector<std::string> f;
+  int line = 0;
+  if (!keyLine(path, "Registry", &f, &line)) return true;
+  f.resize(3);
+  if (!isSignCipher(f[0])) return refused(problem, line, path, "Registry", "шифр знака поверки", f[0]);
+  if (f[1] != "0" && f[1] != "1") return refused(problem, line, path, "Registry", "знак в паспорте (1/0)", f[1]);
+  if (f[2] != "0" && f[2] != "1") return refused(problem, line, path, "Registry", "знак на счётчике (1/0)", f[2]);
+  out->given = true;
+  out->cipher = f[0];
+  out->signPass = f[1] == "1";
+  out->signMi = f[2] == "1";
+  return true;
+}
+
+bool readStand(const std::string& path, Stand* out, std::string* problem) {
+  std::vector<std::string> f;
+  int line = 0;
+  if (!keyLine(path, "Stand", &f, &line)) return true;
+  f.resize(1);
+  if (!isStandCode(f[0])) return refused(problem, line, path, "Stand", "код стенда", f[0]);
+  out->given = true;
+  out->code = f[0];
   return true;
 }
 

@@ -24,9 +24,27 @@ struct Laboratory {
 };
 
 // Ref:<TAB>model<TAB>serial number<TAB>calibration due date (YYYY-MM-DD)<TAB>
+//   [number in the federal information fund<TAB>]
 struct Reference {
   bool given = false;
   std::string model, serial, due;
+  std::string fundNumber;  // "20189.07.РЭ.01351", "" when not given
+};
+
+// Registry:<TAB>sign cipher<TAB>mark in the passport (1/0)<TAB>mark on the
+// meter (1/0)<TAB>: what the national registry's record of each
+// verification says of the laboratory's mark.
+struct Registry {
+  bool given = false;
+  std::string cipher;  // 1 to 3 capital letters А–Я
+  bool signPass = false, signMi = false;
+};
+
+// Stand:<TAB>code<TAB>: this stand's code in a laboratory of several (1 to 8
+// letters or digits), put before its protocol numbers ("С2-000123").
+struct Stand {
+  bool given = false;
+  std::string code;
 };
 
 // The lines of `path` (*out untouched when there is none); false, with
@@ -34,6 +52,14 @@ struct Reference {
 // «2026-02-31»"), for one that does not parse.
 bool readLaboratory(const std::string& path, Laboratory* out, std::string* problem);
 bool readReference(const std::string& path, Reference* out, std::string* problem);
+bool readRegistry(const std::string& path, Registry* out, std::string* problem);
+bool readStand(const std::string& path, Stand* out, std::string* problem);
+// Whether a text is a sign cipher the registry takes: 1 to 3 capital
+// letters А–Я (not Ё, not Latin).
+bool isSignCipher(const std::string& text);
+// Whether a text is a stand's code: 1 to 8 letters (Latin or Cyrillic) or
+// digits.
+bool isStandCode(const std::string& text);
 
 // "15-25" (a hyphen or an en dash, decimal comma or point) to bounds.
 bool parseBounds(const std::string& text, Bounds* out);

@@ -1,9 +1,11 @@
 #include "settings/meter_types.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
+#include "console/codepage.h"
 #include "console/text_file.h"
 #include "settings/key_lines.h"
 
@@ -61,8 +63,14 @@ MeterCatalogue readMeterCatalogue(const std::string& path) {
     else if (!parseNumber(f[7], &t.constant) || !(t.constant > 0)) bad("постоянная", 7);
     else if (!parseNumber(f[8], &years) || years < 0 || years != std::floor(years) || years > 100)
       bad("межповерочный интервал", 8);
+    else if (std::any_of(f.begin() + std::min<size_t>(f.size(), 11), f.end(), [](const std::string& v) { return !v.empty(); }))
+      bad("лишнее поле (табуляция внутри значения?)", 11);
+    else if (f.size() > 9 && (characterCount(f[9]) > 32 || f[9].empty() || noneText(f[9])))
+      bad("номер в реестре", 9);
     else {
       t.intervalYears = static_cast<int>(years);
+      if (f.size() > 9) t.registerNumber = f[9];
+      if (f.size() > 10 && !noneText(f[10])) t.modification = f[10];
       c.types.push_back(t);
     }
   }
@@ -154,7 +162,14 @@ std::string measureText(const MeasureSettings& m) {
 
 bool isProgrammeOption(const std::string& field) {
   std::string t = trimmed(field);
-  return t.rfind("type=", 0) == 0 || t.rfind("measure=", 0) == 0;
+  return t.rfind("type=", 0) == 0 || t.rfind("measure=", 0) == 0 || t.rfind("поверка=", 0) == 0;
+}
+
+int verificationKind(const std::vector<std::string>& fields) {
+  bool found = false;
+  std::string kind = programmeOption(fields, "поверка", &found);
+  if (!found || kind == "периодическая") return 2;
+  return kind == "первичная" ? 1 : 0;
 }
 
 std::string programmeOption(const std::vector<std::string>& fields, const std::string& name, bool* found) {

@@ -17,6 +17,9 @@ struct MeterType {
   double imax = 0;             // A
   double constant = 0;         // imp/kWh (imp/kvar·h for reactive energy)
   int intervalYears = 0;
+  // The type's number in the state register of approved types ("36697-17")
+  // and its modification ("" when none), "" when the line does not give them.
+  std::string registerNumber, modification;
   int line = 0;                // its line in the catalogue
 };
 
@@ -30,7 +33,8 @@ struct MeterCatalogue {
 // Reads `path`: every `Meter:` line, TAB-separated: name, device type text
 // ("-": none), active class, reactive class ("-": none), connection
 // ("прямое" or "тт"), Ib or In, Imax, constant, verification interval in
-// years.
+// years; then, optional, the type's number in the state register of
+// approved types (1 to 32 characters) and its modification ("-": none).
 MeterCatalogue readMeterCatalogue(const std::string& path);
 
 // The type a bench verifies: the one named (a programme's `type=` field),
@@ -75,9 +79,13 @@ bool readMeasureLine(const std::string& path, MeasureSettings* out, std::string*
 std::string measureText(const MeasureSettings& m);
 
 // The fields of a programme's key line after its title that are options,
-// not programme files: `type=NAME` and `measure=S N M P`.
+// not programme files: `type=NAME`, `measure=S N M P` and
+// `поверка=первичная` (or `периодическая`).
 bool isProgrammeOption(const std::string& field);
 // The value of option `name` among `fields`, or "" (*found false).
 std::string programmeOption(const std::vector<std::string>& fields, const std::string& name, bool* found);
+// The kind of verification a programme makes: 1 primary, 2 periodic (the
+// default); 0 for a `поверка=` value that is neither.
+int verificationKind(const std::vector<std::string>& fields);
 
 }  // namespace qs

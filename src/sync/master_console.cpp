@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "console/codepage.h"
 #include "console/console.h"
 #include "metrology/validity.h"
 #include "settings/class_rows.h"
@@ -263,7 +264,7 @@ int SyncLink::console() {
         } else {
           master::ScreenLock lock(screenMutex, master::kStepLockMs);
           Console::clearLines(18, 2);
-          std::vector<std::string> lines = messageLines(rowsRefusal, 77);
+          std::vector<std::string> lines = wrappedText(rowsRefusal, 77);
           for (size_t i = 0; i < lines.size() && i < 2; ++i) {
             Console::gotoXY(0, 18 + static_cast<int>(i));
             Console::print("%s", lines[i].c_str());

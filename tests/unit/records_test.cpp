@@ -20,6 +20,7 @@
 #include "metrology/validity.h"
 #include "platform/station_identity.h"
 #include "records/chart.h"
+#include "records/registry.h"
 #include "records/report.h"
 #include "records/run_recorder.h"
 #include "settings/laboratory.h"
@@ -28,6 +29,23 @@
 
 namespace qs::records {
 namespace {
+
+// What a page shows of HTML: its text without the tags.
+std::string pageText(const std::string& html) {
+  std::string out;
+  bool tag = false;
+  for (char c : html) {
+    if (c == '<') tag = true;
+    else if (c == '>') tag = false;
+    else if (!tag) out += c;
+  }
+  return out;
+}
+
+// The columns the fourth layout added to runs.
+const char* const kFourthLayoutColumns[] = {"owner",       "verification_kind", "register_number", "modification",
+                                            "sign_cipher", "sign_pass",         "sign_mi",         "reference_fund",
+                                            "stand_code",  "end_reason"};
 
 // A moment given as the bench's local time in Moscow (UTC+3), so that the
 // expected files are the same in every zone the suite runs in.
@@ -279,9 +297,9 @@ TEST(Records, AVerdictAgreesWithWhatIsPrinted) {
   runs[0].run.verdict = runVerdict(states, true, true);
   runs[0].run.shown = runs[0].run.recorded = 2000;
   std::string html = protocolHtml(runs);
-  EXPECT_EQ(occurrences(html, "class=\"failed\">не годен</td>"), failed);
-  EXPECT_EQ(occurrences(html, "class=\"passed\">годен</td>"), 2000 - failed);
-  EXPECT_NE(html.find("Заключение: не годен."), std::string::npos);
+  EXPECT_EQ(occurrences(html, "class=\"state failed\"><span class=\"nw\">не годен</span></td>"), failed);
+  EXPECT_EQ(occurrences(html, "class=\"state passed\"><span class=\"nw\">годен</span></td>"), 2000 - failed);
+  EXPECT_NE(pageText(html).find("Заключение: не годен."), std::string::npos);
 
   using S = PointState;
   EXPECT_EQ(runVerdict({S::Passed, S::Passed}, true, true), "passed");
@@ -427,18 +445,156 @@ TEST(Records, ARunsVerdictIsOnlyWhatItsRecordSupports) {
     ASSERT_NE(at, std::string::npos);
     std::string record = csv.substr(at, csv.find("\n", at + 1) - at);
     EXPECT_NE(record.find(w.csv), std::string::npos) << record;
-    std::string html = protocol(w.id, w.serial);
+    std::string html = pageText(protocol(w.id, w.serial));
     EXPECT_NE(html.find(w.concluded), std::string::npos) << w.concluded;
     EXPECT_EQ(html.find("Действительно до") != std::string::npos, w.valid);
   }
   // The re-test's protocol holds the first run's points that stand, marked
   // with their protocol, and the first run's points to it.
-  std::string retest = protocol(12, "000011");
+  std::string retest = pageText(protocol(12, "000011"));
   EXPECT_NE(retest.find("годен (прот. № 11)"), std::string::npos);
   EXPECT_EQ(retest.find("не годен (прот. № 11)"), std::string::npos);  // repeated: its last attempt stands
-  EXPECT_NE(retest.find("Действительно до</th><td>2042-03-01"), std::string::npos);
+  EXPECT_NE(retest.find("Действительно до2042-03-01"), std::string::npos);
   EXPECT_NE(protocol(11, "000011").find("Протокол поверки № 11 (повторено: протокол № 12)"), std::string::npos);
   discardWaitingRecords();
+}
+
+// What the registry's upload is made of: a record for each meter verified —
+// fit, unfit with its reasons in words, a re-test and the run it completes
+// as one — and every other run named with why it is left out; at most so
+// many records a file; each file whole under the schema of the upload
+// (xmllint, where it is installed), and the schema refusing what the
+// registry refuses.
+TEST(Records, TheRegistryFileHoldsARecordForEachMeterVerified) {
+  discardWaitingRecords();
+  test::TempDir dir;
+  std::string path = dir.file("results.db");
+  auto registered = [](const char* serial, const char* started) {
+    RunInfo r = knownRun(1, serial, started);
+    r.meterInterval = 16;
+    r.registerNumber = "36697-17";
+    r.signCipher = "АБВ";
+    r.signPass = true;
+    r.referenceFund = "20189.07.РЭ.01351";
+    r.labMethod = "МП 000-2026";
+    r.operatorName = "Петров П. П.";
+    r.owner = "ООО \"Энск & Ко\" <филиал>";
+    r.conditionsKnown = true;
+    r.temperature = 22.4;
+    r.humidity = 47;
+    r.pressure = 101.3;
+    return r;
+  };
+  auto pass = [](int n) { return knownPoint(n, 0.25, "0,5"); };
+  auto failAt = [](int n, double v) {
+    PointRecord p = knownPoint(n, v, "1,0");
+    p.state = judgePoint(p);
+    return p;
+  };
+  {
+    std::string error;
+    auto db = ResultsDb::open(path, ResultsDb::Access::Write, &error);
+    ASSERT_TRUE(db) << error;
+    RunEndRecord passed = endOf(RunEnd::Finished, "2026-03-01 10:05:00", "passed");
+    RunEndRecord failed = endOf(RunEnd::Finished, "2026-03-01 11:05:00", "failed");
+    RunInfo fit = registered("000101", "2026-03-01 10:00:00");
+    fit.verificationKind = 1;
+    fit.modification = "ЦЭ6803В";
+    record(*db, fit, {pass(1), pass(2)}, &passed);                                                      // 1
+    record(*db, registered("000102", "2026-03-01 11:00:00"), {pass(1), failAt(2, 1.21), pass(3), failAt(5, -1.1054)},
+           &failed);                                                                                   // 2
+    int64_t first = -1, again = -1;
+    RunInfo retestFirst = registered("000103", "2026-03-01 12:00:00");
+    ASSERT_TRUE(db->record(retestFirst, &first, {pass(1), failAt(2, 1.21)}, 2, &failed, &error)) << error;  // 3
+    RunInfo retest = registered("000103", "2026-03-01 12:30:00");
+    retest.retestOf = first;
+    ASSERT_TRUE(db->record(retest, &again, {pass(2)}, 1, &passed, &error)) << error;                   // 4
+    int64_t id = -1;
+    ASSERT_TRUE(db->record(registered("000105", "2026-03-01 13:00:00"), &id, {pass(1), pass(2)}, 3, &passed, &error));
+    RunInfo lost = registered("000106", "2026-03-01 14:00:00");                                        // 5
+    lost.pid = 0;
+    record(*db, lost, {pass(1)}, nullptr);                                                             // 6
+    RunEndRecord notJudged = endOf(RunEnd::Finished, "2026-03-01 15:05:00", "not judged");
+    record(*db, registered("000107", "2026-03-01 15:00:00"), {pass(1), knownPoint(2, 0.25, "")}, &notJudged);  // 7
+    RunInfo unregistered = registered("000108", "2026-03-01 16:00:00");
+    unregistered.registerNumber = "";
+    record(*db, unregistered, {pass(1)}, &passed);                                                     // 8
+    RunInfo ownerless = registered("000109", "2026-03-01 17:00:00");
+    ownerless.owner = "";
+    record(*db, ownerless, {pass(1)}, &passed);                                                        // 9
+  }
+  std::string said;
+  std::string xml = dir.file("реестр.xml");
+  dir.write("station.id", "0123456789abcdef0123456789abcdef\n");  // the benches' computer: its dead run is lost
+  ASSERT_EQ(run({"--db", path, "--registry", xml}, &said, dir.file("station.id")), 0) << said;
+  for (const char* line :
+       {"прогон 5 (счётчик 000105): не выгружен — запись неполная",
+        "прогон 6 (счётчик 000106): не выгружен — прогон потерян",
+        "прогон 7 (счётчик 000107): не выгружен — не оценено: есть точки без допуска",
+        "прогон 8 (счётчик 000108): не выгружен — нет номера типа в реестре (meters.sch)",
+        "прогон 9 (счётчик 000109): не выгружен — нет владельца счётчика", "записей: 3, не выгружено: 5"})
+    EXPECT_NE(said.find(line), std::string::npos) << line << "\n" << said;
+  std::string file = test::readFile(xml);
+  std::string golden = std::string(QS_SOURCE_DIR) + "/tests/data/registry/registry.xml";
+  if (std::getenv("QS_WRITE_EXPECTED") != nullptr) std::ofstream(golden, std::ios::binary) << file;
+  EXPECT_EQ(file, test::readFile(golden));
+  for (const char* text :
+       {"<gost:manufactureNum>000101</gost:manufactureNum><gost:modification>ЦЭ6803В</gost:modification>",
+        "<gost:vrfDate>2026-03-01+03:00</gost:vrfDate><gost:validDate>2042-02-28+03:00</gost:validDate>"
+        "<gost:type>1</gost:type>",
+        "<gost:modification>Нет модификации</gost:modification>",
+        "<gost:reasons>Основная погрешность превышает допускаемую: точки 2 (канал 1: 1,210 % при допуске 1,0 %), 5 "
+        "(канал 1: -1,105 % при допуске 1,0 %)</gost:reasons>",
+        "<gost:miOwner>ООО &quot;Энск &amp; Ко&quot; &lt;филиал&gt;</gost:miOwner>",
+        "<gost:temperature>22,4 °C</gost:temperature><gost:pressure>101,3 кПа</gost:pressure>"
+        "<gost:hymidity>47 %</gost:hymidity>"})
+    EXPECT_NE(file.find(text), std::string::npos) << text;
+  // The re-tested meter: one record, fit, dated by its re-test.
+  EXPECT_EQ(file.find("000103"), file.rfind("000103"));
+  EXPECT_NE(file.find("<gost:manufactureNum>000103</gost:manufactureNum>"), std::string::npos);
+
+  // At most so many records a file, each file a whole document.
+  std::vector<ReportRun> all;
+  {
+    std::string error;
+    auto db = ResultsDb::open(path, ResultsDb::Access::Read, &error);
+    std::vector<RunRow> rows;
+    ASSERT_TRUE(db && db->runs("", "", 0, &rows, &error)) << error;
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+      all.push_back({*it, {}});
+      ASSERT_TRUE(db->pointsOf(it->id, &all.back().points, &error));
+      ASSERT_TRUE(loadAttempts(*db, &all.back(), &error));
+    }
+  }
+  RegistryExport two = registryExport(all, 2);
+  ASSERT_EQ(two.documents.size(), 2u);
+  EXPECT_EQ(two.records, 3);
+  EXPECT_EQ(registryFileName("день.xml", 2), "день-2.xml");
+  EXPECT_EQ(registryFileName("a.b/day", 3), "a.b/day-3");
+
+  // The files against the schema; and the schema itself refuses a Latin
+  // cipher, an empty element, a date with a time, and the humidity spelled
+  // right.
+#ifndef _WIN32
+  if (std::system("xmllint --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "xmllint is not installed";
+  std::string schema = std::string(QS_SOURCE_DIR) + "/tests/data/registry/import-2020-06-19.xsd";
+  auto valid = [&](const std::string& text) {
+    std::string f = dir.write("check.xml", text);
+    return std::system(("xmllint --noout --schema '" + schema + "' '" + f + "' >/dev/null 2>&1").c_str()) == 0;
+  };
+  EXPECT_TRUE(valid(file));
+  for (const std::string& doc : two.documents) EXPECT_TRUE(valid(doc));
+  auto spoiled = [&](const std::string& what, const std::string& with) {
+    std::string t = file;
+    size_t at = t.find(what);
+    EXPECT_NE(at, std::string::npos) << what;
+    return at == std::string::npos ? t : t.replace(at, what.size(), with);
+  };
+  EXPECT_FALSE(valid(spoiled("<gost:signCipher>АБВ", "<gost:signCipher>ABC")));
+  EXPECT_FALSE(valid(spoiled("<gost:metrologist>Петров П. П.</gost:metrologist>", "<gost:metrologist></gost:metrologist>")));
+  EXPECT_FALSE(valid(spoiled("<gost:vrfDate>2026-03-01+03:00", "<gost:vrfDate>2026-03-01T10:00:00+03:00")));
+  EXPECT_FALSE(valid(spoiled("<gost:hymidity>47 %</gost:hymidity>", "<gost:humidity>47 %</gost:humidity>")));
+#endif
 }
 
 // A laboratory's protocol: everything on it comes from the run's record
@@ -535,19 +691,23 @@ TEST(Records, ALaboratoryProtocolHoldsWhatItsRunWasMadeWith) {
     full.push_back({r, {}});
     ASSERT_TRUE(db->pointsOf(r.id, &full.back().points, &error));
   }
-  std::string html = protocolHtml(full);
+  std::vector<ReportRun> ascending(full.rbegin(), full.rend());
+  std::string html = protocolHtml(ascending, "2026-03-10");
   std::string data = std::string(QS_SOURCE_DIR) + "/tests/data/report/";
   if (std::getenv("QS_WRITE_EXPECTED") != nullptr) std::ofstream(data + "protocol-lab.html", std::ios::binary) << html;
   EXPECT_EQ(html, test::readFile(data + "protocol-lab.html"));
   for (const char* text : {"Протокол поверки № 2 (повторно, к протоколу № 1)", "RA.RU.000000", "МП 000-2026",
                            "ЭУ7125М № 123, поверен до 2026-12-31",
-                           "влажность <span class=\"failed\">85 %</span> — вне границ методики 30–80",
+                           "влажность 85 % — вне границ методики 30–80",
                            "Заключение не выносится: влажность 85 % вне границ методики 30–80 %.",
                            "Заключение не выносится: эталон применён после срока его поверки.",
                            "температура 22,5 °C (15–25)", "Иванов И. И.", "qs 0.1.0 (0123456789ab)",
                            "поверен до 2026-03-04 — срок поверки истёк до поверки", "[1] класс 1, ГОСТ 31819.21-2012",
-                           "Правило решения", "не оценено (класс 1: ток ниже 0,05Iб)", "импульсов 12 &lt; 25"})
-    EXPECT_NE(html.find(text), std::string::npos) << text;
+                           "Правило решения", "не оценено (класс 1: ток ниже 0,05Iб)", "импульсов 12 &lt; 25",
+                           "Дата выдачи2026-03-10", "Протокол утвердил: ____________________ (должность, подпись, Ф. И. О.)"})
+    EXPECT_NE(pageText(html).find(text), std::string::npos) << text;
+  // Only the value outside the bounds is marked.
+  EXPECT_NE(html.find("влажность <span class=\"failed\">85 %</span> — вне границ методики 30–80"), std::string::npos);
   // A failed run, and a passed re-test on an out-of-date reference, are
   // valid for nothing.
   EXPECT_EQ(html.find("Действительно до"), std::string::npos);
@@ -613,7 +773,9 @@ TEST(Records, ReportFilesOfAKnownDatabase) {
   }
   // Regenerate with QS_WRITE_EXPECTED=1 after a deliberate change of format.
   std::string data = std::string(QS_SOURCE_DIR) + "/tests/data/report/";
-  std::string csv = pointsCsv(full), html = protocolHtml(full), listing = runsListing(runs);
+  // (The protocols as the report prints them: in ascending number, issued on a day of the suite's own.)
+  std::vector<ReportRun> ascending(full.rbegin(), full.rend());
+  std::string csv = pointsCsv(full), html = protocolHtml(ascending, "2026-03-10"), listing = runsListing(runs);
   if (std::getenv("QS_WRITE_EXPECTED") != nullptr) {
     std::ofstream(data + "points.csv", std::ios::binary) << csv;
     std::ofstream(data + "protocol.html", std::ios::binary) << html;
@@ -805,7 +967,7 @@ TEST(Records, AVerdictKeepsItsLimitAndSourceWhateverBecomesOfTheProgramme) {
   EXPECT_FALSE(runs[0].incomplete());
   std::string html = protocolHtml({{runs[0], kept}});
   EXPECT_NE(html.find("<td>0,124</td><td>0,124</td><td>0,124</td><td>-</td><td>0,125</td>"), std::string::npos);
-  EXPECT_NE(html.find("не измерено (ошибка канала 2)"), std::string::npos);
+  EXPECT_NE(pageText(html).find("не измерено (ошибка канала 2)"), std::string::npos);
 }
 
 // A record that cannot be written now waits and is written with the next
@@ -1056,6 +1218,7 @@ TEST(Records, FilesOfEarlierAndLaterVersions) {
                         "humidity", "pressure", "operator", "software", "meter_base", "meter_transformer",
                         "programme_title"})
     drop += std::string("ALTER TABLE runs DROP COLUMN ") + c + ";";
+  for (const char* c : kFourthLayoutColumns) drop += std::string("ALTER TABLE runs DROP COLUMN ") + c + ";";
   for (const char* c : {"spread1", "spread2", "spread3", "settling_ms", "pulses", "warning"})
     drop += std::string("ALTER TABLE points DROP COLUMN ") + c + ";";
   ASSERT_EQ(sqlite3_exec(older, drop.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(older);
@@ -1086,8 +1249,9 @@ TEST(Records, FilesOfEarlierAndLaterVersions) {
   // A file of the layout before programme titles: its runs come through
   // whole, untitled, and a run written after keeps its title.
   ASSERT_EQ(sqlite3_open(path.c_str(), &older), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(older, "ALTER TABLE runs DROP COLUMN programme_title; PRAGMA user_version = 2;", nullptr,
-                         nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(older);
+  std::string third = "ALTER TABLE runs DROP COLUMN programme_title; PRAGMA user_version = 2;";
+  for (const char* c : kFourthLayoutColumns) third += std::string("ALTER TABLE runs DROP COLUMN ") + c + ";";
+  ASSERT_EQ(sqlite3_exec(older, third.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(older);
   sqlite3_close(older);
   db = ResultsDb::open(path, ResultsDb::Access::Write, &error);
   ASSERT_TRUE(db) << error;
@@ -1103,6 +1267,43 @@ TEST(Records, FilesOfEarlierAndLaterVersions) {
   ASSERT_TRUE(db->run(next, &back, &error)) << error;
   EXPECT_EQ(back.info.programmeTitle, named.programmeTitle);
   EXPECT_FALSE(named.programmeTitle.empty());
+  db.reset();
+
+  // A file of the layout before the registry's fields: its runs come
+  // through whole, periodic verifications of no owner yet, and a run written
+  // after keeps every field of the registry's record and its end's reason.
+  ASSERT_EQ(sqlite3_open(path.c_str(), &older), SQLITE_OK);
+  std::string fourth = "PRAGMA user_version = 3;";
+  for (const char* c : kFourthLayoutColumns) fourth += std::string("ALTER TABLE runs DROP COLUMN ") + c + ";";
+  ASSERT_EQ(sqlite3_exec(older, fourth.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(older);
+  sqlite3_close(older);
+  db = ResultsDb::open(path, ResultsDb::Access::Write, &error);
+  ASSERT_TRUE(db) << error;
+  EXPECT_EQ(db->fileVersion(), 3);
+  std::vector<RunRow> before4;
+  ASSERT_TRUE(db->runs("", "", 0, &before4, &error)) << error;
+  EXPECT_EQ(before4.size(), 7u);
+  for (const RunRow& r : before4) EXPECT_EQ(std::make_tuple(r.info.owner, r.info.verificationKind, r.endReason),
+                                            std::make_tuple(std::string(), 2, std::string()));
+  RunInfo registered = knownRun(2, "00A011", "2026-03-06 10:00:00");
+  registered.owner = "ООО «Пример» & сын";
+  registered.verificationKind = 1;
+  registered.registerNumber = "36697-17";
+  registered.modification = "Нет модификации";
+  registered.signCipher = "АБВ";
+  registered.signPass = true;
+  registered.referenceFund = "20189.07.РЭ.01351";
+  registered.standCode = "С2";
+  RunEndRecord closed = endOf(RunEnd::Interrupted, "2026-03-06 10:05:00", "");
+  closed.reason = "окно закрыто";
+  next = -1;
+  ASSERT_TRUE(db->record(registered, &next, {}, 0, &closed, &error)) << error;
+  ASSERT_TRUE(db->run(next, &back, &error)) << error;
+  EXPECT_EQ(std::make_tuple(back.info.owner, back.info.verificationKind, back.info.registerNumber,
+                            back.info.modification, back.info.signCipher, back.info.signPass, back.info.signMi,
+                            back.info.referenceFund, back.info.standCode, back.endReason),
+            std::make_tuple(registered.owner, 1, registered.registerNumber, registered.modification, registered.signCipher,
+                            true, false, registered.referenceFund, registered.standCode, std::string("окно закрыто")));
   db.reset();
 
   // A file of a newer qs: read, never written.
