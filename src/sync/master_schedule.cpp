@@ -19,8 +19,8 @@ constexpr const char* kNoProgramme = "\n\nОшибка данных нет, ка
 
 // What is wrong with the programme the tasks asked for, in the words a
 // bench of its own uses for the same line ("" when the file was not found).
-std::string programmeProblem(const ZuController& zu) {
-  return zu.programmeError.empty() ? "" : "\n" + zu.programmeError;
+std::string programmeProblem(const ZuController* zu) {
+  return zu == nullptr || zu->programmeError.empty() ? "" : "\n" + zu->programmeError;
 }
 
 // The master's thread works on the installation: an Esc at the master's
@@ -94,7 +94,7 @@ bool SyncLink::executeStep(const TaskSlot& t) {
         programmeName = t.programmeName;
         programmeId = programmeTag(t);
       } else {
-        Console::print("%s%s", kNoProgramme, programmeProblem(*zu).c_str());
+        Console::print("%s%s", kNoProgramme, programmeProblem(zu).c_str());
       }
     }
     if (loaded) {
@@ -192,7 +192,7 @@ int SyncLink::schedule() {
     if (loadForSlot(load) != 0) {
       {
         ScreenLock lock(screenMutex, kStepLockMs);
-        Console::print("%s%s", kNoProgramme, programmeProblem(*zu).c_str());
+        Console::print("%s%s", kNoProgramme, programmeProblem(zu).c_str());
       }
       operatorKey();
       return 0;
