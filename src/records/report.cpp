@@ -269,16 +269,28 @@ std::string endShown(const Stamp& started, const Stamp& ended) {
 }  // namespace
 
 std::string runsListing(const std::vector<RunRow>& runs) {
-  // 99 columns: a line of a 100-column console, never wrapped.
-  std::string out =
-      "   N Начало           Конец       Стенд Номер    Программа         Окончание Итог            Точек\n";
+  // 99 columns: a line of a 100-column console, never wrapped. Protocol
+  // numbers of a laboratory of several stands ("С2-000123") take room from
+  // the programme's title.
+  size_t numberWidth = 4;
+  for (const RunRow& r : runs) numberWidth = std::max(numberWidth, characterCount(protocolNumber(r)));
+  numberWidth = std::min<size_t>(numberWidth, 14);
+  size_t titleWidth = 17 - (numberWidth - 4);
+  std::string out = std::string(numberWidth - 1, ' ') + "N Начало           Конец       Стенд Номер    " +
+                    padded("Программа", titleWidth) + " Окончание Итог            Точек\n";
   for (const RunRow& r : runs) {
     std::string start = whenText(r.info.started);
-    appendf(out, "%4lld %s %s %5d %s %s %s %s %5d\n", static_cast<long long>(r.id), column(start.substr(0, 16), 16).c_str(),
+    std::string number = protocolNumber(r);
+    // (Right-aligned, as numbers are.)
+    out += characterCount(number) > numberWidth ? column(number, numberWidth)
+                                                : std::string(numberWidth - characterCount(number), ' ') + number;
+    appendf(out, " %s %s %5d %s %s %s %s %5d\n", column(start.substr(0, 16), 16).c_str(),
             column(endShown(r.info.started, r.ended), 11).c_str(), r.info.bench,
-            column(r.info.serial.empty() ? "-" : r.info.serial, 8).c_str(), column(programmeText(r.info), 17).c_str(),
-            column(endText(r.end), 9).c_str(), column(verdictText(r), 15).c_str(), r.recorded);
-    // A verdict longer than its column is said whole on a line of its own.
+            column(r.info.serial.empty() ? "-" : r.info.serial, 8).c_str(),
+            column(programmeText(r.info), titleWidth).c_str(), column(endTextOf(r), 9).c_str(),
+            column(verdictText(r), 15).c_str(), r.recorded);
+    // What is longer than its column is said whole on a line of its own.
+    if (characterCount(endTextOf(r)) > 9) out += "     Окончание: " + endTextOf(r) + "\n";
     if (characterCount(verdictText(r)) > 15) out += "     Итог: " + verdictText(r) + "\n";
   }
   if (runs.empty()) out += "(нет записей)\n";
@@ -314,7 +326,7 @@ std::string pointsCsv(const std::vector<ReportRun>& runs) {
             csvIdentifier(r.info.registerNumber) + ";" + csvText(r.info.modification) + ";" +
             csvIdentifier(protocolNumber(r)) + "\r\n";
     appendf(head, "%d;", r.info.programmeId);
-    head += csvText(r.info.programmeFile) + ";" + endText(r.end) + ";" +
+    head += csvText(r.info.programmeFile) + ";" + endTextOf(r) + ";" +
             (r.incomplete() ? kIncompleteText : r.verdict.empty() ? "" : verdictText(r)) + ";";
     for (const PointRecord& p : rr.points) {
       out += head;

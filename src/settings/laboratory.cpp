@@ -96,14 +96,14 @@ bool readReference(const std::string& path, Reference* out, std::string* problem
   std::vector<std::string> f;
   int line = 0;
   if (!keyLine(path, "Ref", &f, &line)) return true;
-  f.resize(3);
+  f.resize(4);
   if (f[0].empty()) return refused(problem, line, path, "Ref", "установка", f[0]);
   if (!validDate(f[2])) return refused(problem, line, path, "Ref", "срок поверки", f[2]);
   out->given = true;
   out->model = f[0];
   out->serial = f[1];
   out->due = f[2];
-  out->fundNumber = f.size() > 3 ? f[3] : "";
+  out->fundNumber = f[3];
   if (characterCount(out->fundNumber) > 128)
     return refused(problem, line, path, "Ref", "номер в фонде", out->fundNumber);
   return true;

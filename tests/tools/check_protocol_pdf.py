@@ -25,23 +25,27 @@ class Cells(HTMLParser):
         super().__init__()
         self.depth = 0      # inside a td or th
         self.svg = 0
+        self.text = ""      # the cell's text so far, across its inline elements
         self.words = []
 
     def handle_starttag(self, tag, attrs):
         if tag in ("td", "th"):
             self.depth += 1
+            self.text = ""
         if tag == "svg":
             self.svg += 1
 
     def handle_endtag(self, tag):
         if tag in ("td", "th"):
             self.depth -= 1
+            self.words.extend(self.text.split())
+            self.text = ""
         if tag == "svg":
             self.svg -= 1
 
     def handle_data(self, data):
         if self.depth > 0 and self.svg == 0:
-            self.words.extend(data.split())
+            self.text += data
 
 
 def check(chromium, html_path):

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <thread>
 
@@ -595,6 +596,109 @@ TEST(Records, TheRegistryFileHoldsARecordForEachMeterVerified) {
   EXPECT_FALSE(valid(spoiled("<gost:vrfDate>2026-03-01+03:00", "<gost:vrfDate>2026-03-01T10:00:00+03:00")));
   EXPECT_FALSE(valid(spoiled("<gost:hymidity>47 %</gost:hymidity>", "<gost:humidity>47 %</gost:humidity>")));
 #endif
+}
+
+// The office's register over several stands: the copies of each stand's
+// results.db in one folder, reported together in the order of their runs'
+// starts; protocol numbers carry the stand's code and never repeat (two
+// stands that share a code also carry their computer's mark, said once); a
+// run found in yesterday's and today's copy of one stand is shown once, as
+// far as it got; a file that cannot be read is named and left out; no copy
+// is written.
+TEST(Records, OneRegisterOverSeveralStands) {
+  discardWaitingRecords();
+  test::TempDir dir;
+  std::filesystem::create_directories(dir.path() / "office");
+  auto standRun = [](const char* station, const char* code, const char* serial, const char* started) {
+    RunInfo r = knownRun(0, serial, started);
+    r.station = station;
+    r.standCode = code;
+    return r;
+  };
+  const char* a = "aaaa0000000000000000000000000000";
+  const char* b = "bbbb0000000000000000000000000000";
+  const char* c = "cccc0000000000000000000000000000";
+  RunEndRecord passed = endOf(RunEnd::Finished, "2026-03-02 10:05:00", "passed");
+  // Each stand's results.db, and its copies for the office as the stand
+  // makes them (qs report --copy).
+  auto add = [&](const std::string& name, const std::vector<std::pair<RunInfo, bool>>& runs) {
+    std::string error;
+    auto db = ResultsDb::open(dir.file(name), ResultsDb::Access::Write, &error);
+    ASSERT_TRUE(db) << error;
+    for (const auto& [info, ended] : runs) {
+      int64_t id = -1;
+      ASSERT_TRUE(db->record(info, &id, {knownPoint(1, 0.25, "0,5")}, 1, ended ? &passed : nullptr, &error)) << error;
+    }
+  };
+  auto copy = [&](const std::string& stand, const std::string& name) {
+    std::string said;
+    ASSERT_EQ(run({"--db", dir.file(stand), "--copy", dir.file("office/" + name)}, &said), 0) << said;
+  };
+  add("a.db", {{standRun(a, "С1", "000201", "2026-03-02 09:00:00"), true},
+               {standRun(a, "С1", "000202", "2026-03-02 11:00:00"), true}});
+  copy("a.db", "a.db");
+  add("b.db", {{standRun(b, "С2", "000211", "2026-03-01 09:30:00"), true},
+               {standRun(b, "С2", "000212", "2026-03-02 08:00:00"), false}});
+  copy("b.db", "b-yesterday.db");
+  // Today run 2 has ended and run 3 is made.
+  {
+    std::string error;
+    auto db = ResultsDb::open(dir.file("b.db"), ResultsDb::Access::Write, &error);
+    int64_t two = 2, three = -1;
+    ASSERT_TRUE(db && db->record(standRun(b, "С2", "000212", "2026-03-02 08:00:00"), &two, {}, 1, &passed, &error));
+    ASSERT_TRUE(db->record(standRun(b, "С2", "000213", "2026-03-02 12:00:00"), &three, {knownPoint(1, 0.25, "0,5")},
+                           1, &passed, &error));
+  }
+  copy("b.db", "b-today.db");
+  add("c.db", {{standRun(c, "С2", "000221", "2026-03-02 10:30:00"), true}});
+  copy("c.db", "c.db");
+  std::filesystem::last_write_time(dir.path() / "office/b-yesterday.db",
+                                   std::filesystem::last_write_time(dir.path() / "office/b-today.db") - std::chrono::hours(24));
+  std::ofstream(dir.file("office/broken.db"), std::ios::binary) << std::string("SQLite format 3\0", 16) << std::string(4080, 'Z');
+  std::map<std::string, std::string> before;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path() / "office"))
+    before[e.path().filename().string()] = test::readFile(e.path().string());
+
+  std::string said;
+  EXPECT_EQ(run({"--db", dir.file("office"), "--csv", dir.file("all.csv"), "--html", dir.file("all.html")}, &said), 1);
+  EXPECT_NE(said.find("broken.db не читается"), std::string::npos) << said;
+  EXPECT_NE(said.find("стенды с одним кодом С2: bbbb, cccc"), std::string::npos) << said;
+  EXPECT_EQ(said.find("С1:"), std::string::npos);  // one stand of its code: nothing to say
+  std::string listing;
+  EXPECT_EQ(run({"--db", dir.file("office")}, &listing), 1);
+  // Newest first, each run once, numbers that never repeat.
+  std::vector<std::string> numbers;
+  for (const char* n : {"С2-bbbb-000003", "С1-000002", "С2-cccc-000001", "С1-000001", "С2-bbbb-000002",
+                        "С2-bbbb-000001"}) {
+    size_t at = listing.find(std::string(n) + " 2026-");
+    EXPECT_NE(at, std::string::npos) << n << "\n" << listing;
+    numbers.push_back(n);
+    if (numbers.size() > 1) EXPECT_LT(listing.find(numbers[numbers.size() - 2]), at) << n;
+  }
+  size_t lines = 0;
+  for (size_t at = listing.find(" 2026-"); at != std::string::npos; at = listing.find(" 2026-", at + 1)) ++lines;
+  EXPECT_EQ(lines, 6u);  // each run once
+  std::string b2 = listing.substr(listing.find("С2-bbbb-000002"));
+  EXPECT_EQ(b2.substr(0, b2.find('\n')).find("завершена"), b2.find("завершена"));  // from today's copy
+  EXPECT_NE(b2.substr(0, b2.find('\n')).find("завершена"), std::string::npos);
+  std::string csv = test::readFile(dir.file("all.csv"));
+  for (const std::string& n : numbers) EXPECT_NE(csv.find("=\"\"" + n + "\"\""), std::string::npos) << n;
+  std::string html = pageText(test::readFile(dir.file("all.html")));
+  // Protocols in the order the runs were made.
+  size_t previous = 0;
+  for (auto it = numbers.rbegin(); it != numbers.rend(); ++it) {
+    size_t at = html.find("Протокол поверки № " + *it);
+    EXPECT_NE(at, std::string::npos) << *it;
+    EXPECT_GE(at, previous) << *it;
+    previous = at;
+  }
+  // Named one by one, the same; and no copy written.
+  EXPECT_EQ(run({"--db", dir.file("office/a.db"), "--db", dir.file("office/c.db")}, &listing), 0);
+  EXPECT_NE(listing.find("С1-000002 2026-"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("С2-000001 2026-"), std::string::npos) << listing;  // one stand of С2 among these
+  for (const auto& e : std::filesystem::directory_iterator(dir.path() / "office"))
+    EXPECT_EQ(test::readFile(e.path().string()), before[e.path().filename().string()]) << e.path();
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path() / "office"), {}), 5);
 }
 
 // A laboratory's protocol: everything on it comes from the run's record
