@@ -33,6 +33,7 @@ cp "$root/samples/QS_ADD/"* "$demo/QS_ADD/"
 # The operator's name is offered and the day's conditions are known, so a
 # run starts at key 8, a programme and Enter.
 [ -f "$demo/operator.txt" ] || printf 'Демонстрация\n' >"$demo/operator.txt"
+[ -f "$demo/owner.txt" ] || printf 'Демонстрационный заказчик\n' >"$demo/owner.txt"
 printf '%s 21.0 55.0 100.0\n' "$(date +%F)" >"$demo/conditions.txt"
 
 cd "$demo"
@@ -56,7 +57,7 @@ for f in devsim1 devsim2 zusim; do
   [ -f $f.ready ] || { echo "${f%[12]} did not start:" >&2; cat $f.log >&2; exit 1; }
 done
 
-hint='Ведущая (окно 0): 2, затем a.  Места (Ctrl-b 1, Ctrl-b 2): 8, 1, Enter.  Выход: Esc на ведущей.'
+hint='Ведущая (окно 0): 2, затем a. Места (Ctrl-b 1, Ctrl-b 2): 8, 1, Enter, Enter. Выход: Esc на ведущей.'
 # The master starts its benches as windows of this tmux server; when it
 # ends, the server goes and with it the benches.
 unset TMUX

@@ -26,12 +26,15 @@ inside() {
     case "$cwd" in "$demo"|"$demo"/*) echo "${p#/proc/} $(tr '\0' ' ' <"$p/cmdline" 2>/dev/null)" ;; esac
   done
 }
-# Key 8 on a bench, the first programme, and Enter for the operator offered.
+# Key 8 on a bench, the first programme, and Enter for the operator and the
+# owner offered.
 start_run() {
   tmux -L "$SOCK" send-keys -t "stand:$1" 8
   wait_win "$1" "Программы поверки:"
   tmux -L "$SOCK" send-keys -t "stand:$1" 1
   wait_win "$1" "Поверитель (Enter - Демонстрация):"
+  tmux -L "$SOCK" send-keys -t "stand:$1" Enter
+  wait_win "$1" "Владелец (Enter - Демонстрационный заказчик):"
   tmux -L "$SOCK" send-keys -t "stand:$1" Enter
 }
 
