@@ -287,10 +287,10 @@ std::string runsListing(const std::vector<RunRow>& runs) {
     appendf(out, " %s %s %5d %s %s %s %s %5d\n", column(start.substr(0, 16), 16).c_str(),
             column(endShown(r.info.started, r.ended), 11).c_str(), r.info.bench,
             column(r.info.serial.empty() ? "-" : r.info.serial, 8).c_str(),
-            column(programmeText(r.info), titleWidth).c_str(), column(endTextOf(r), 9).c_str(),
+            column(programmeText(r.info), titleWidth).c_str(), column(endText(r.end), 9).c_str(),
             column(verdictText(r), 15).c_str(), r.recorded);
     // What is longer than its column is said whole on a line of its own.
-    if (characterCount(endTextOf(r)) > 9) out += "     Окончание: " + endTextOf(r) + "\n";
+    if (!r.endReason.empty()) out += "     Окончание: " + endTextOf(r) + "\n";
     if (characterCount(verdictText(r)) > 15) out += "     Итог: " + verdictText(r) + "\n";
   }
   if (runs.empty()) out += "(нет записей)\n";

@@ -1223,6 +1223,7 @@ TEST(Records, ARunEndedFromOutsideKeepsItsPointsAndWhy) {
   ASSERT_EQ(runs.size(), 1u);
   EXPECT_EQ(runs[0].end, RunEnd::Interrupted);
   EXPECT_EQ(runs[0].verdict, "not measured");
+  EXPECT_EQ(runs[0].endReason, "окно закрыто");
   EXPECT_TRUE(runs[0].ended.known());
   EXPECT_EQ(runs[0].shown, 2);
   EXPECT_EQ(runs[0].recorded, 2);
