@@ -612,6 +612,90 @@ void records(const std::string& qsPath) {
   addRow("qs report --csv of 100 000 points", fmt("%.0f ms", ms), "2000 ms", ms / 2000, "<= 1.00");
 }
 
+// The office's register: the registry's upload of 100 000 verifications
+// against the CSV of the same runs; and a report over ten stands' copies of
+// 10 000 runs each against the same report over one database of 100 000.
+namespace office {
+
+qs::records::RunInfo verified(int n, int stand) {
+  qs::records::RunInfo info;
+  info.started = qs::records::nowStamp();
+  info.started.utc += n;
+  info.station = fmt("%04x0000000000000000000000000000", stand);
+  info.standCode = stand > 0 ? fmt("С%d", stand) : "";
+  info.serial = fmt("%06d", n);
+  info.programmeKey = "Ver";
+  info.meterInterval = 16;
+  info.registerNumber = "36697-17";
+  info.signCipher = "АБВ";
+  info.referenceFund = "20189.07.РЭ.01351";
+  info.labMethod = "МП 000-2026";
+  info.operatorName = "Иванов И. И.";
+  info.owner = "ООО «Заказчик»";
+  info.conditionsKnown = true;
+  info.temperature = 22.4;
+  info.humidity = 47;
+  info.pressure = 101.3;
+  return info;
+}
+
+// `runs` verified meters of `stand` (0: one without a code) in a new file.
+bool make(const std::string& path, int first, int runs, int stand) {
+  std::string error;
+  fs::remove(path);
+  auto db = qs::records::ResultsDb::open(path, qs::records::ResultsDb::Access::Write, &error);
+  if (!db) return false;
+  sqlite3_exec(db->handle(), "PRAGMA synchronous = OFF", nullptr, nullptr, nullptr);
+  for (int n = first; n < first + runs; ++n) {
+    qs::records::RunInfo info = verified(n, stand);
+    qs::records::PointRecord p;
+    p.seq = p.number = 1;
+    p.averageFresh = p.channelFresh[0] = p.channelFresh[1] = p.channelFresh[2] = true;
+    p.channel[0] = 0.25;
+    p.limit = "1,0";
+    p.limitSource = "QS_ADD/prog.txt:1";
+    p.state = qs::records::PointState::Passed;
+    p.measured = info.started;
+    qs::records::RunEndRecord end{qs::records::RunEnd::Finished, info.started, "passed", ""};
+    int64_t id = -1;
+    if (!db->record(info, &id, {p}, 1, &end, &error)) return false;
+  }
+  return true;
+}
+
+double timed(const std::string& command) {
+  auto start = Clock::now();
+  int rc = std::system((command + " >/dev/null 2>&1").c_str());
+  double ms = msSince(start);
+  if (rc != 0) std::printf("  failed (%d): %s\n", rc, command.c_str());
+  return ms;
+}
+
+}  // namespace office
+
+void officeRegister(const std::string& qsPath) {
+  fs::path dir = fs::temp_directory_path() / ("qs-bench-office-" + std::to_string(getpid()));
+  fs::create_directories(dir / "copies");
+  std::string one = (dir / "one.db").string();
+  bool made = office::make(one, 0, 100000, 0);
+  for (int stand = 1; stand <= 10 && made; ++stand)
+    made = office::make((dir / "copies" / fmt("stand%d.db", stand)).string(), (stand - 1) * 10000, 10000, stand);
+  if (!made) {
+    std::printf("  the office's databases were not made\n");
+    fs::remove_all(dir);
+    return;
+  }
+  std::string qs = "'" + qsPath + "' report --db ";
+  double csv = office::timed(qs + "'" + one + "' --csv '" + (dir / "one.csv").string() + "'");
+  double registry = office::timed(qs + "'" + one + "' --registry '" + (dir / "one.xml").string() + "'");
+  addRow("registry upload of 100 000 runs, against CSV", fmt("%.0f ms", registry), fmt("%.0f ms CSV", csv),
+         csv > 0 ? registry / csv : 0, "<= 1.50");
+  double merged = office::timed(qs + "'" + (dir / "copies").string() + "' --csv '" + (dir / "ten.csv").string() + "'");
+  addRow("report over 10 copies of 10 000 runs", fmt("%.0f ms", merged), fmt("%.0f ms one db", csv),
+         csv > 0 ? merged / csv : 0, "<= 1.30");
+  fs::remove_all(dir);
+}
+
 // A point measured as a laboratory measures it (10 s settling, 3
 // readings, 30 s from the point set to the last reading) against the larger
 // of its minimum time and its settling plus three reports of the
@@ -690,7 +774,7 @@ void startup(const std::string& qsPath) {
 
 int main(int argc, char** argv) {
   // qs-bench [--only SECTION] [path of qs]; sections: exchange views eeprom
-  // scan profile mailbox stand records labpoint startup.
+  // scan profile mailbox stand records office labpoint startup.
   std::string only, qsPath = (fs::path(argv[0]).parent_path().parent_path() / "qs").string();
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -717,6 +801,7 @@ int main(int argc, char** argv) {
   if (wanted("mailbox")) mailbox();
   if (wanted("stand")) stand();
   if (wanted("records")) records(qsPath);
+  if (wanted("office")) officeRegister(qsPath);
   if (wanted("labpoint")) labPoint();
   fs::current_path(saved);
   fs::remove_all(work);

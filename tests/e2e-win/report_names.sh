@@ -5,7 +5,8 @@
 # Wine's ANSI code page is, the status is 0, and the CSV is the one the
 # Linux qs writes from the same database, byte for byte. The listing shown in
 # a console is the Linux one as well, and the console's output code page is
-# the shell's own again once qs.exe has ended.
+# the shell's own again once qs.exe has ended. The registry's upload is
+# written as "данные/отчёт.xml", the Linux one byte for byte.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 win_init "$1" "$2" "$3"
@@ -29,6 +30,19 @@ status=0
 [ "$status" = "0" ] || fail "qs.exe report: status $status: $(cat "$WORK/err.txt")"
 [ -f "$folder/отчёт.csv" ] || fail "no отчёт.csv in данные: $(ls "$folder" "$WORK" | tr '\n' ' ')"
 cmp "$WORK/native.csv" "$folder/отчёт.csv" || fail "the CSV of qs.exe is not the Linux one"
+
+# The registry's upload, to a name in Cyrillic letters.
+registered=$(readlink -f "$(dirname "$0")/../data/registry/registered.db")
+cp "$registered" "$folder/поверки.db"
+cp "$registered" "$WORK/registered.db"
+(cd "$WORK" && "$NATIVE/qs" report --db registered.db --registry native.xml >/dev/null) || fail "the Linux upload failed"
+status=0
+(cd "$WORK" && WINEDEBUG=-all "$WINE" "$QS_EXE" report --db "$(winpath "$folder/поверки.db")" \
+  --registry "$(winpath "$folder/отчёт.xml")" >xml-out.txt 2>xml-err.txt) || status=$?
+[ "$status" = "0" ] || fail "qs.exe report --registry: status $status: $(cat "$WORK/xml-err.txt")"
+[ -f "$folder/отчёт.xml" ] || fail "no отчёт.xml in данные: $(ls "$folder" | tr '\n' ' ')"
+cmp "$WORK/native.xml" "$folder/отчёт.xml" || fail "the upload of qs.exe is not the Linux one"
+grep -qF "записей: 3, не выгружено: 5" "$WORK/xml-out.txt" || fail "qs.exe said: $(cat "$WORK/xml-out.txt")"
 
 # The listing in a console window (written there as characters), and the
 # console's code pages before and after it. cmd reads its script in the
