@@ -14,24 +14,6 @@
 namespace qs::records {
 namespace {
 
-// Text as XML takes it between tags.
-std::string xml(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default:
-        // (Control characters other than TAB, LF, CR are no XML at all.)
-        if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n' || c == '\r') out += c;
-    }
-  }
-  return out;
-}
-
 // At most `limit` characters: what is longer ends in "…" at the limit.
 std::string cut(const std::string& text, size_t limit) {
   if (characterCount(text) <= limit) return text;
@@ -43,7 +25,7 @@ std::string cut(const std::string& text, size_t limit) {
 void element(std::string& out, const char* name, const std::string& text, size_t limit) {
   std::string t = trimmed(text);
   if (t.empty()) return;
-  out += std::string("<gost:") + name + ">" + xml(cut(t, limit)) + "</gost:" + name + ">";
+  out += std::string("<gost:") + name + ">" + markupText(cut(t, limit)) + "</gost:" + name + ">";
 }
 
 // "+03:00": the writer's offset, as xs:date writes a zone.

@@ -40,6 +40,23 @@ const char* endText(RunEnd end) {
 
 }  // namespace
 
+std::string markupText(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '&': out += "&amp;"; break;
+      case '"': out += "&quot;"; break;
+      default:
+        // (Control characters other than TAB and line ends are no text of
+        // a document.)
+        if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n' || c == '\r') out += c;
+    }
+  }
+  return out;
+}
+
 std::string endTextOf(const RunRow& r) {
   std::string t = endText(r.end);
   return r.endReason.empty() ? t : t + " (" + r.endReason + ")";
@@ -78,19 +95,7 @@ std::string csvQuoted(const std::string& s) {
   return q + "\"";
 }
 
-std::string html(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+std::string html(const std::string& s) { return markupText(s); }
 
 // A run's programme by the title its key line gave it; a record without
 // one (an older qs) by its key and identity.

@@ -56,6 +56,9 @@ std::string protocolHtml(const std::vector<ReportRun>& runs, const std::string& 
 // laboratory of several stands ("С2-000123"), and the computer's mark where
 // two stands share a code.
 std::string protocolNumber(const RunRow& r);
+// Text between the tags of HTML or XML: & < > " as entities, control
+// characters left out.
+std::string markupText(const std::string& s);
 // How a run ended, with why when it was ended from outside ("прервана
 // (окно закрыто)").
 std::string endTextOf(const RunRow& r);

@@ -38,26 +38,13 @@ run_to_second_point() {
   wait_row '^ 1  220\.00   5\.000   1\.00 ABC .* годен' 60 21
 }
 
-# The report's line of run $1 (ended by $2): how it ended ($3) and the
-# point it showed.
-check_interrupted() {
-  local listing line
-  listing=$(cd "$WORK" && "$NATIVE/qs" report)
-  line=$(echo "$listing" | awk -v n="$1" '$1 == n')
-  echo "$line" | grep -qF " прервана " || fail "run $1 after $2 should be interrupted: $line"
-  [ "$(echo "$line" | awk '{print $NF}')" = "1" ] || fail "run $1 after $2 should keep its point: $line"
-  # Why, on the line below the run's own.
-  echo "$listing" | awk -v n="$1" 'shown && /^     Окончание:/ {print; exit} {shown = ($1 == n)}' |
-    grep -qF "Окончание: $3" || fail "run $1 after $2 should say '$3': $listing"
-}
-
 # The console window closed: the program ends by itself within Windows' 5 s
 # (the key writer ends it with status 3 otherwise).
 run_to_second_point
 wkeys Close
 status=$(wait_exit 20)
 [ "$status" != "3" ] || fail "qs.exe was still running 5 s after its console closed"
-check_interrupted 1 "its console closed" "прервана (окно закрыто)"
+check_interrupted "$NATIVE/qs" 1 "its console closed" "прервана (окно закрыто)"
 e2e_stop
 
 # Ctrl+C.
@@ -65,6 +52,6 @@ run_to_second_point
 wkeys Ctrl-C
 status=$(wait_exit 20)
 [ "$status" != "3" ] || fail "status 3 after Ctrl+C"
-check_interrupted 2 "Ctrl+C" "прервана (Ctrl-C)"
+check_interrupted "$NATIVE/qs" 2 "Ctrl+C" "прервана (Ctrl-C)"
 (cd "$WORK" && "$NATIVE/qs" report) | grep -qE "потеряна|идёт" && fail "a run left without its end: $(cd "$WORK" && "$NATIVE/qs" report)"
 echo ok

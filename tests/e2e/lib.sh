@@ -121,3 +121,15 @@ wait_exit() {
   done
   fail "qs did not end"
 }
+
+# What `$1 report` (the Linux qs) says of run $2, ended by $3: it was
+# interrupted with the one point it showed, and why ($4) on the line below.
+check_interrupted() {
+  local listing line
+  listing=$(cd "$WORK" && "$1" report)
+  line=$(echo "$listing" | awk -v n="$2" '$1 == n')
+  echo "$line" | grep -qF " прервана " || fail "run $2 after $3 should be interrupted: $line"
+  [ "$(echo "$line" | awk '{print $NF}')" = "1" ] || fail "run $2 after $3 should keep its point: $line"
+  echo "$listing" | awk -v n="$2" 'shown && /^     Окончание:/ {print; exit} {shown = ($1 == n)}' |
+    grep -qF "Окончание: $4" || fail "run $2 after $3 should say '$4': $listing"
+}

@@ -32,19 +32,6 @@ run_to_second_point() {
   wait_row '^ 1  220\.00   5\.000   1\.00 ABC .* годен' 30 21
 }
 
-# The report's line of run $1 (ended by $2): how it ended ($3) and the
-# point it showed.
-check_interrupted() {
-  local listing line
-  listing=$(cd "$WORK" && "$QS" report)
-  line=$(echo "$listing" | awk -v n="$1" '$1 == n')
-  echo "$line" | grep -qF " прервана " || fail "run $1 after $2 should be interrupted: $line"
-  [ "$(echo "$line" | awk '{print $NF}')" = "1" ] || fail "run $1 after $2 should keep its point: $line"
-  # Why, on the line below the run's own.
-  echo "$listing" | awk -v n="$1" 'shown && /^     Окончание:/ {print; exit} {shown = ($1 == n)}' |
-    grep -qF "Окончание: $3" || fail "run $1 after $2 should say '$3': $listing"
-}
-
 # The window closed: SIGHUP to the bench, which ends with the run's end
 # written.
 run_to_second_point
@@ -53,14 +40,14 @@ bench=$(pgrep -P "$pane" -x qs) || fail "no qs in the window"
 tmux -L "$SOCK" kill-window -t qs
 for _ in $(seq 100); do kill -0 "$bench" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$bench" 2>/dev/null && fail "qs outlived its window"
-check_interrupted 1 "its window closed" "прервана (окно закрыто)"
+check_interrupted "$QS" 1 "its window closed" "прервана (окно закрыто)"
 
 # Ctrl-C: the run ends the same way, and qs with status 130.
 run_to_second_point
 keys C-c
 status=$(wait_exit 10)
 [ "$status" = "130" ] || fail "Ctrl-C: exit status $status"
-check_interrupted 2 "Ctrl-C" "прервана (Ctrl-C)"
+check_interrupted "$QS" 2 "Ctrl-C" "прервана (Ctrl-C)"
 
 # A stand: the master started here starts the bench in a window of its
 # own; the bench's window is closed while it waits for the master, who
@@ -86,6 +73,6 @@ tmux -L "$SOCK" kill-window -t qs:1
 wait_for "1.Disable" 20
 for _ in $(seq 100); do kill -0 "$bench" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$bench" 2>/dev/null && fail "the stand's bench outlived its window"
-check_interrupted 3 "its window closed on a stand" "прервана (окно закрыто)"
+check_interrupted "$QS" 3 "its window closed on a stand" "прервана (окно закрыто)"
 (cd "$WORK" && "$QS" report) | grep -qE "потеряна|идёт" && fail "a run left without its end: $(cd "$WORK" && "$QS" report)"
 echo "ok"
