@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "app/entry.h"
+#include "settings/laboratory.h"
+#include "settings/meter_types.h"
 #include "settings/settings.h"
 #include "support/test_support.h"
 
@@ -223,6 +225,86 @@ TEST(TaskLine, HugePortNumbersDoNotOverflow) {
   EXPECT_EQ(r.address, 0x21);
   r = task("Task_1:\t-99999999999999999999999\t21\t\n");
   EXPECT_EQ(r.address, 0x21);
+}
+
+// The lines the registry's upload is made from, each refused with its file,
+// line and field when it does not say what the registry takes.
+TEST(RegistrySettings, WhatTheRegistryDoesNotTakeIsRefusedWithItsLineAndField) {
+  test::TempDir dir;
+  struct Case {
+    const char* line;
+    const char* problem;  // "" when taken
+  };
+  const Case registry[] = {
+      {"Registry:\tАБВ\t1\t0\t", ""},
+      {"Registry:\tЯ\t0\t1\t", ""},
+      {"Registry:\tABC\t1\t0\t", "Registry, шифр знака поверки «ABC»"},      // Latin letters
+      {"Registry:\tАБВГ\t1\t0\t", "Registry, шифр знака поверки «АБВГ»"},    // four letters
+      {"Registry:\tабв\t1\t0\t", "Registry, шифр знака поверки «абв»"},      // small letters
+      {"Registry:\tЁЖ\t1\t0\t", "Registry, шифр знака поверки «ЁЖ»"},
+      {"Registry:\tАБВ\tда\t0\t", "Registry, знак в паспорте (1/0) «да»"},
+      {"Stand:\tС2\t", ""},
+      {"Stand:\tLAB-2\t", "Stand, код стенда «LAB-2»"},
+      {"Stand:\tОЧЕНЬДЛИННЫЙ\t", "Stand, код стенда «ОЧЕНЬДЛИННЫЙ»"},
+  };
+  for (const Case& c : registry) {
+    std::string path = dir.write("common.sch", std::string("## the office\n") + c.line + "\n");
+    Registry r;
+    Stand st;
+    std::string problem;
+    bool ok = readRegistry(path, &r, &problem) && readStand(path, &st, &problem);
+    EXPECT_EQ(ok, *c.problem == '\0') << c.line;
+    if (!ok) EXPECT_EQ(problem, "строка 2 файла " + path + ": " + c.problem) << c.line;
+  }
+  // The type's register number: at most 32 characters, and a TAB inside a
+  // value is a field too many.
+  std::string catalogue = dir.write(
+      "meters.sch",
+      "Meter:\tA\t-\t1\t2\tпрямое\t5\t60\t1000\t16\t36697-17\t-\t\n"
+      "Meter:\tB\t-\t1\t2\tпрямое\t5\t60\t1000\t16\t\n"
+      "Meter:\tC\t-\t1\t2\tпрямое\t5\t60\t1000\t16\t" + std::string(33, '7') + "\t-\t\n"
+      "Meter:\tD\t-\t1\t2\tпрямое\t5\t60\t1000\t16\t36697\t-17\tЦЭ\t\n");
+  MeterCatalogue c = readMeterCatalogue(catalogue);
+  ASSERT_EQ(c.types.size(), 2u);
+  EXPECT_EQ(c.types[0].registerNumber, "36697-17");
+  EXPECT_EQ(c.types[0].modification, "");
+  EXPECT_EQ(c.types[1].registerNumber, "");  // a line of before: nothing for the registry
+  ASSERT_EQ(c.errors.size(), 2u);
+  EXPECT_EQ(c.errors[0], catalogue + ", строка 3: номер в реестре «" + std::string(33, '7') + "»");
+  EXPECT_EQ(c.errors[1].find(catalogue + ", строка 4: лишнее поле"), 0u) << c.errors[1];
+  // The kind of verification a programme makes.
+  EXPECT_EQ(verificationKind({"prog.txt"}), 2);
+  EXPECT_EQ(verificationKind({"prog.txt", "поверка=первичная"}), 1);
+  EXPECT_EQ(verificationKind({"поверка=периодическая"}), 2);
+  EXPECT_EQ(verificationKind({"поверка=внеочередная"}), 0);
+}
+
+// The day's conditions are kept whole, or refused, never cut: a value no
+// laboratory works in is not written, and what is written reads back.
+TEST(Conditions, KeptWholeOrRefusedNeverCut) {
+  test::TempDir dir;
+  std::string path = dir.file("conditions.txt");
+  Conditions c;
+  c.date = "2026-12-08";
+  c.known = true;
+  c.temperature = 21.55;
+  c.humidity = 55;
+  c.pressure = 99.8;
+  ASSERT_TRUE(writeConditions(path, c));
+  Conditions back = readConditions(path);
+  EXPECT_TRUE(back.known);
+  EXPECT_EQ(std::make_tuple(back.date, back.temperature, back.humidity, back.pressure),
+            std::make_tuple(c.date, 21.55, 55.0, 99.8));
+  Conditions huge = c;
+  huge.temperature = 1e120;
+  EXPECT_FALSE(writeConditions(path, huge));
+  EXPECT_EQ(readConditions(path).temperature, 21.55);  // what was kept stays
+  huge.temperature = 21.5;
+  huge.date = "2026-02-31";
+  EXPECT_FALSE(writeConditions(path, huge));
+  dir.write("conditions.txt", "2026-12-08 215 55 99.8\n");  // a value of before, cut
+  EXPECT_FALSE(readConditions(path).known);
+  EXPECT_EQ(conditionsEcho(c), "Условия: 21,55 °C, 55 %, 99,8 кПа");
 }
 
 }  // namespace
