@@ -159,8 +159,10 @@ ALTER TABLE runs ADD COLUMN sign_mi INTEGER NOT NULL DEFAULT 0;
 ALTER TABLE runs ADD COLUMN reference_fund TEXT NOT NULL DEFAULT '';
 ALTER TABLE runs ADD COLUMN stand_code TEXT NOT NULL DEFAULT '';
 ALTER TABLE runs ADD COLUMN end_reason TEXT NOT NULL DEFAULT '';
+CREATE INDEX IF NOT EXISTS runs_retest ON runs(retest_of);
 )";
-constexpr const char* kIndexes = "CREATE INDEX runs_serial ON runs(serial);";
+constexpr const char* kIndexes =
+    "CREATE INDEX runs_serial ON runs(serial); CREATE INDEX runs_retest ON runs(retest_of);";
 
 // The first layout brought forward: its local times become UTC with the
 // offset of this computer's zone at that time (the file was written on the
