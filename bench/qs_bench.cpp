@@ -600,7 +600,7 @@ void records(const std::string& qsPath) {
       p.measured = info.started;
       points.push_back(p);
     }
-    qs::records::RunEndRecord end{qs::records::RunEnd::Finished, info.started, ""};
+    qs::records::RunEndRecord end{qs::records::RunEnd::Finished, info.started, "", ""};
     int64_t id = -1;
     db->record(info, &id, points, 100, &end, &error);
   }

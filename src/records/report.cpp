@@ -371,11 +371,6 @@ std::string conditionText(const char* name, double v, const char* unit, const st
 }
 
 
-// The day a verification is valid until: the verification date plus the
-// type's interval, less one day.
-std::string validUntil(const Stamp& started, int years) {
-  return lastDayAfterYears(localText(started).substr(0, 10), years);
-}
 
 
 }  // namespace

@@ -20,6 +20,8 @@ int runReport(const std::vector<std::string>& args, std::FILE* out, std::FILE* e
 
 // What the report writes, for the runs given (newest first) and their points.
 struct ReportRun {
+  ReportRun() = default;
+  ReportRun(RunRow r, std::vector<PointRecord> p) : run(std::move(r)), points(std::move(p)) {}
   RunRow run;
   std::vector<PointRecord> points;
   // A re-test: the points of the runs before it (the run it repeats, and

@@ -108,7 +108,7 @@ void record(ResultsDb& db, const RunInfo& info, const std::vector<PointRecord>& 
 }
 
 RunEndRecord endOf(RunEnd end, const char* at, const std::string& verdict) {
-  return RunEndRecord{end, moscow(at), verdict};
+  return RunEndRecord{end, moscow(at), verdict, ""};
 }
 
 // A database as benches leave it: a passed run, a failed one with a point
@@ -680,7 +680,9 @@ TEST(Records, OneRegisterOverSeveralStands) {
     size_t at = listing.find(std::string(n) + " 2026-");
     EXPECT_NE(at, std::string::npos) << n << "\n" << listing;
     numbers.push_back(n);
-    if (numbers.size() > 1) EXPECT_LT(listing.find(numbers[numbers.size() - 2]), at) << n;
+    if (numbers.size() > 1) {
+      EXPECT_LT(listing.find(numbers[numbers.size() - 2]), at) << n;
+    }
   }
   size_t lines = 0;
   for (size_t at = listing.find(" 2026-"); at != std::string::npos; at = listing.find(" 2026-", at + 1)) ++lines;

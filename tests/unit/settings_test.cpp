@@ -254,7 +254,9 @@ TEST(RegistrySettings, WhatTheRegistryDoesNotTakeIsRefusedWithItsLineAndField) {
     std::string problem;
     bool ok = readRegistry(path, &r, &problem) && readStand(path, &st, &problem);
     EXPECT_EQ(ok, *c.problem == '\0') << c.line;
-    if (!ok) EXPECT_EQ(problem, "строка 2 файла " + path + ": " + c.problem) << c.line;
+    if (!ok) {
+      EXPECT_EQ(problem, "строка 2 файла " + path + ": " + c.problem) << c.line;
+    }
   }
   // The type's register number: at most 32 characters, and a TAB inside a
   // value is a field too many.
