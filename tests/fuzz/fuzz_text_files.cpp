@@ -1,5 +1,5 @@
 // Arbitrary bytes as the files the workshop prepares by hand: the register
-// descriptions, the settings file and the laboratory's class rows.
+// descriptions, the settings files and the laboratory's class rows.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -7,7 +7,10 @@
 #include <unistd.h>
 #include <vector>
 
+#include "console/codepage.h"
 #include "settings/class_rows.h"
+#include "settings/laboratory.h"
+#include "settings/meter_types.h"
 #include "settings/settings.h"
 #include "devlink/dev_link.h"
 
@@ -23,10 +26,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   char digit = '2';
   uint8_t address = 0x21;
-  qs::readTaskLine(path, "Task", 1, &digit, &address);
+  std::string problem;
+  qs::readTaskLine(path, "Task", 1, &digit, &address, &problem);
   std::vector<qs::MenuItem> items;
   int count = 0;
   qs::loadMenuItems(path, &items, &count);
-  qs::messageLines(qs::classRowsRefusal(qs::readClassRows(path)), 77);
+  qs::wrappedText(qs::classRowsRefusal(qs::readClassRows(path)), 77);
+  // The laboratory's lines, the catalogue, the measuring and the day's
+  // conditions, each as its reader takes a file.
+  qs::Laboratory lab;
+  qs::Reference ref;
+  qs::Registry registry;
+  qs::Stand stand;
+  qs::readLaboratory(path, &lab, &problem);
+  qs::readReference(path, &ref, &problem);
+  qs::readRegistry(path, &registry, &problem);
+  qs::readStand(path, &stand, &problem);
+  qs::MeasureSettings measure;
+  qs::readMeasureLine(path, &measure, &problem);
+  qs::catalogueNote(qs::readMeterCatalogue(path));
+  qs::readConditions(path);
   return 0;
 }
