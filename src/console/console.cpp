@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "console/codepage.h"
+#include "console/number_text.h"
 #include "platform/console_control.h"
 #include "platform/process.h"
 #include "platform/time.h"
@@ -221,7 +222,7 @@ void putPiece(const std::string& piece) {
   else writeText(piece.data(), piece.size());
 }
 
-enum class Accept { Any, Digits };
+enum class Accept { Any, Digits, Decimal };
 
 // The cells an entry shows its text in: its field, from where the prompt
 // left the cursor to the end of that row's area, never past it. A text
@@ -293,6 +294,12 @@ int edit(size_t maxLen, Accept accept, std::string& text) {
       unsigned char k = static_cast<unsigned char>(key[0]);
       if (k == kKeyEnter) {
         for (const std::string& piece : pieces) text += piece;
+        // A number editor takes Enter only for a number (or nothing): what
+        // is not one stays in the field to be put right.
+        if (accept == Accept::Decimal && !text.empty() && !parseDecimal(text)) {
+          text.clear();
+          continue;
+        }
         field.show(pieces, pieces.size());
         return 0;
       }
@@ -329,6 +336,9 @@ int edit(size_t maxLen, Accept accept, std::string& text) {
     }
     if (accept == Accept::Digits) {
       if (key.size() != 1 || !((key[0] >= '0' && key[0] <= '9') || key[0] == '.')) continue;
+    }
+    if (accept == Accept::Decimal) {
+      if (key.size() != 1 || std::string_view("0123456789.,-+").find(key[0]) == std::string_view::npos) continue;
     }
     char32_t cp;
     bool whole = key.size() == 1 || decodeUtf8(key.data(), key.size(), &cp) == key.size();
@@ -498,8 +508,9 @@ int readDigits(const char* format, char* dest, size_t destSize, ...) {
 int readNumber(const char* prompt, double* out) {
   printText(prompt);
   std::string text;
-  int result = edit(static_cast<size_t>(kEditMax), Accept::Digits, text);
-  if (result == 0 && !text.empty() && out != nullptr) *out = std::atof(text.c_str());
+  int result = edit(static_cast<size_t>(kEditMax), Accept::Decimal, text);
+  std::optional<double> v = parseDecimal(text);
+  if (result == 0 && v && out != nullptr) *out = *v;
   return result;
 }
 

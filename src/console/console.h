@@ -121,7 +121,9 @@ int readLine(const char* prompt, std::string& dest, int maxLen = kEditMax);
 
 // Digit editor: digits and points only. The prompt is a printf format.
 int readDigits(const char* format, char* dest, size_t destSize, ...) QS_PRINTF_FORMAT(1, 4);
-// Number editor: digits and points; Enter with text stores atof of it in *out.
+// Number editor: digits, a decimal comma or point, a sign; Enter takes a
+// number as written (stored in *out) or nothing, and leaves anything else in
+// the field to be put right.
 int readNumber(const char* prompt, double* out);
 
 // Next key byte (waits, no echo). Cursor and function keys come as two bytes.

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace qs {
 
@@ -25,6 +26,40 @@ std::string decimalFixed(double v, int decimals) {
   char text[400];  // (any double with up to 9 decimals)
   std::snprintf(text, sizeof text, "%.*f", decimals < 0 ? 0 : decimals > 9 ? 9 : decimals, v);
   return withPoint(text, ',');
+}
+
+std::optional<double> parseDecimal(std::string_view field) {
+  size_t from = field.find_first_not_of(" \t\r\n");
+  std::string t = from == std::string_view::npos
+                      ? std::string()
+                      : std::string(field.substr(from, field.find_last_not_of(" \t\r\n") - from + 1));
+  size_t i = 0;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+  size_t digits = 0, separators = 0;
+  for (; i < t.size(); ++i) {
+    char c = t[i];
+    if (c >= '0' && c <= '9') {
+      ++digits;
+    } else if (c == ',' || c == '.') {
+      if (++separators > 1) return std::nullopt;
+      t[i] = '.';
+    } else {
+      break;
+    }
+  }
+  if (digits == 0) return std::nullopt;
+  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    size_t e = ++i;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    size_t from = i;
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
+    if (i == from || e == t.size()) return std::nullopt;
+  }
+  if (i != t.size()) return std::nullopt;
+  char* end = nullptr;
+  double v = std::strtod(t.c_str(), &end);
+  if (end == nullptr || *end != '\0' || !std::isfinite(v)) return std::nullopt;
+  return v;
 }
 
 int64_t thousandths(double v) {

@@ -3,7 +3,9 @@
 // limit at exactly the three decimals they are printed with.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace qs {
 
@@ -11,6 +13,11 @@ namespace qs {
 std::string decimalComma(double v);
 // A fixed number of decimals, decimal comma: decimalFixed(99.8, 1) = "99,8".
 std::string decimalFixed(double v, int decimals);
+
+// A number as a person writes it here: an optional sign, digits with a
+// decimal comma or point, nothing else but blanks around it (an exponent
+// as C writes it is taken too). None for anything else.
+std::optional<double> parseDecimal(std::string_view text);
 
 // A value this large or larger is beyond every limit, and printed as it is.
 constexpr double kLargestValue = 1e12;

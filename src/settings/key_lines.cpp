@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "console/number_text.h"
 #include "console/text_file.h"
 
 namespace qs {
@@ -73,36 +74,7 @@ bool readKeyLines(const std::string& path, std::string_view key, KeyForm form, s
   return true;
 }
 
-std::optional<double> decimalNumber(std::string_view field) {
-  std::string t = trimmed(field);
-  size_t i = 0;
-  if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-  size_t digits = 0, separators = 0;
-  for (; i < t.size(); ++i) {
-    char c = t[i];
-    if (c >= '0' && c <= '9') {
-      ++digits;
-    } else if (c == ',' || c == '.') {
-      if (++separators > 1) return std::nullopt;
-      t[i] = '.';
-    } else {
-      break;
-    }
-  }
-  if (digits == 0) return std::nullopt;
-  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
-    size_t e = ++i;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-    size_t from = i;
-    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
-    if (i == from || e == t.size()) return std::nullopt;
-  }
-  if (i != t.size()) return std::nullopt;
-  char* end = nullptr;
-  double v = std::strtod(t.c_str(), &end);
-  if (end == nullptr || *end != '\0' || !std::isfinite(v)) return std::nullopt;
-  return v;
-}
+std::optional<double> decimalNumber(std::string_view field) { return parseDecimal(field); }
 
 std::string fieldShown(std::string_view name, std::string_view text) {
   return std::string(name) + " \xC2\xAB" + trimmed(text) + "\xC2\xBB";

@@ -235,12 +235,27 @@ TEST_F(NumberEditors, DigitsEditorNeverTakesMoreThan255) {
   EXPECT_EQ(std::strlen(dest), 255u);
 }
 
-TEST_F(NumberEditors, NumberEditorStopsAtSecondPoint) {
+// A number is taken as written, with a decimal comma or point; what is not
+// one is not taken as another: Enter leaves it in the field to be put right.
+TEST_F(NumberEditors, NumberEditorTakesANumberAsWrittenOrNothing) {
   double v = 0;
   vc.type("1.2.3");
+  vc.pushKey(keys::kEnter);  // not a number: stays
+  vc.pushKey(keys::kBackspace);
+  vc.pushKey(keys::kBackspace);
   vc.pushKey(keys::kEnter);
   EXPECT_EQ(Console::readNumber("Глубина: ", &v), 0);
   EXPECT_DOUBLE_EQ(v, 1.2);
+  vc.type("2,5x");  // (a letter is not taken into a number at all)
+  vc.pushKey(keys::kEnter);
+  EXPECT_EQ(Console::readNumber("Шкала: ", &v), 0);
+  EXPECT_DOUBLE_EQ(v, 2.5);
+  vc.type("-,");
+  vc.pushKey(keys::kEnter);
+  vc.pushKey(keys::kEsc);
+  EXPECT_EQ(Console::readNumber("Шкала: ", &v), kKeyEsc);
+  EXPECT_DOUBLE_EQ(v, 2.5);
+  EXPECT_EQ(vc.starvedReads(), 0);
 }
 
 TEST_F(NumberEditors, NumberEditorKeepsDefaultOnEmptyEnterAndOnEsc) {

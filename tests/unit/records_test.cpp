@@ -1325,7 +1325,7 @@ TEST(Records, FilesOfEarlierAndLaterVersions) {
   // every record whole, and it takes points with their readings after.
   sqlite3* older = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &older), SQLITE_OK);
-  std::string drop = "DROP TABLE readings; PRAGMA user_version = 1;";
+  std::string drop = "DROP TABLE readings; DROP INDEX runs_retest; PRAGMA user_version = 1;";
   for (const char* c : {"meter_type", "meter_class", "type_note", "measure", "retest_of", "meter_interval", "lab_name",
                         "lab_address", "lab_accreditation", "lab_method", "temperature_bounds", "humidity_bounds",
                         "pressure_bounds", "reference_model", "reference_serial", "reference_due", "temperature",
