@@ -62,6 +62,19 @@ std::optional<double> parseDecimal(std::string_view field) {
   return v;
 }
 
+std::optional<unsigned long> parseHex(std::string_view field, unsigned long largest) {
+  size_t from = field.find_first_not_of(" \t\r\n");
+  if (from == std::string_view::npos) return std::nullopt;
+  std::string_view t = field.substr(from, field.find_last_not_of(" \t\r\n") - from + 1);
+  unsigned long v = 0;
+  for (char c : t) {
+    int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    if (digit < 0 || static_cast<unsigned long>(digit) > largest || v > (largest - static_cast<unsigned long>(digit)) / 16) return std::nullopt;
+    v = v * 16 + static_cast<unsigned long>(digit);
+  }
+  return v;
+}
+
 int64_t thousandths(double v) {
   if (!std::isfinite(v) || std::fabs(v) >= kLargestValue) return 0;
   return std::llround(v * 1000.0);

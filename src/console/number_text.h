@@ -18,6 +18,9 @@ std::string decimalFixed(double v, int decimals);
 // decimal comma or point, nothing else but blanks around it (an exponent
 // as C writes it is taken too). None for anything else.
 std::optional<double> parseDecimal(std::string_view text);
+// A hexadecimal number as typed (an address, a serial number): hex digits
+// only, blanks around them, no larger than `largest`. None for anything else.
+std::optional<unsigned long> parseHex(std::string_view text, unsigned long largest);
 
 // A value this large or larger is beyond every limit, and printed as it is.
 constexpr double kLargestValue = 1e12;

@@ -5,9 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 #include "console/bytes.h"
 #include "console/console.h"
+#include "console/number_text.h"
 #include "devlink/dev_link.h"
 #include "devlink/local_time.h"
 #include "platform/time.h"
@@ -49,11 +51,19 @@ int readScreenKey() {
   return key;
 }
 
-// Reads a hexadecimal entry; false on Esc or when nothing was typed.
-bool readHex(const char* prompt, int maxLen, long* value) {
+// Reads a hexadecimal entry; false on Esc, when nothing was typed, or when
+// the text is not wholly a hexadecimal number up to `largest` (said, and
+// nothing is sent to a device for it).
+bool readHex(const char* prompt, int maxLen, const char* what, unsigned long largest, long* value) {
   char text[16] = "";
   if (Console::readLine(prompt, maxLen, text) == kKeyEsc || text[0] == '\0') return false;
-  *value = std::strtol(text, nullptr, 16);
+  std::optional<unsigned long> typed = parseHex(text, largest);
+  if (!typed) {
+    Console::print("\n%s \xC2\xAB%s\xC2\xBB: нужно шестнадцатеричное число от 0 до %lX.\n", what, text, largest);
+    readScreenKey();
+    return false;
+  }
+  *value = static_cast<long>(*typed);
   return true;
 }
 
@@ -171,14 +181,14 @@ void MeterMenu::energyRegisters(bool sinceStart) {
 
 void MeterMenu::selectDevice() {
   long address;
-  if (!readHex("Введите модемный адрес другова прибора УСО: ", 3, &address)) return;
+  if (!readHex("Введите модемный адрес другова прибора УСО: ", 3, "Адрес", 0xFF, &address)) return;
   link_.selectAddress(static_cast<uint8_t>(address));
   refreshIdentity();
 }
 
 void MeterMenu::changeAddress() {
   long address;
-  if (!readHex("Введите новый модемный адрес: ", 3, &address)) return;
+  if (!readHex("Введите новый модемный адрес: ", 3, "Адрес", 0xFF, &address)) return;
   if (link_.changeAddress(static_cast<uint8_t>(address)) != 0) {
     Console::clearLines(16, 1);
     Console::print("Ошибка при смене модемного адреса.\n");
@@ -190,8 +200,8 @@ void MeterMenu::changeAddress() {
 
 void MeterMenu::changeAddressBySerial() {
   long serial, address;
-  if (!readHex("Введите серийный номер: ", 6, &serial)) return;
-  if (!readHex("\nВведите новый модемный адрес: ", 3, &address)) return;
+  if (!readHex("Введите серийный номер: ", 6, "Серийный номер", 0xFFFFFF, &serial)) return;
+  if (!readHex("\nВведите новый модемный адрес: ", 3, "Адрес", 0xFF, &address)) return;
   if (link_.changeAddressBySerial(static_cast<uint8_t>(address), static_cast<uint32_t>(serial)) != 0) {
     Console::clearLines(19, 2);
     Console::print("Ошибка при смене модемного адреса.\n");

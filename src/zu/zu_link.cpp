@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "console/console.h"
+#include "console/number_text.h"
 #include "platform/time.h"
 #include "zu/zu_controller.h"
 
@@ -320,26 +321,11 @@ int ZuController::reset() {
 
 namespace {
 
-// A channel's error as the installation shows it ("-0.123", "0,05"); not a
-// number (NaN) when the text is anything else, so that a garbled frame is
-// never a measured value.
-double channelNumber(const char* text) {
-  std::string t(text);
-  size_t at = t[0] == '-' || t[0] == '+' ? 1 : 0;
-  bool digit = false, point = false;
-  for (size_t i = at; i < t.size(); ++i) {
-    char c = t[i];
-    if (c >= '0' && c <= '9') {
-      digit = true;
-    } else if ((c == '.' || c == ',') && !point) {
-      point = true;
-      t[i] = '.';
-    } else {
-      return std::numeric_limits<double>::quiet_NaN();
-    }
-  }
-  if (!digit || t.size() - at > 24) return std::numeric_limits<double>::quiet_NaN();
-  return std::strtod(t.c_str(), nullptr);
+// A number as the installation shows it ("-0.123", "0,05", "1234.5"); not a
+// number (NaN) when the text is anything else (a keypad echo such as "U" or
+// "--CP--", a garbled frame), so that it is never taken for a measured value.
+double frameNumber(const char* text) {
+  return parseDecimal(text).value_or(std::numeric_limits<double>::quiet_NaN());
 }
 
 }  // namespace
@@ -353,7 +339,7 @@ void ZuController::takeFrame(bool& discard) {
   if (*r == 'C') {
     int ch = r[1] - '1';
     if (ch >= 0 && ch <= 2 && r[1] != 0) {
-      publishCounted(channelValues + ch, channelCounts + ch, channelNumber(r + 2));
+      publishCounted(channelValues + ch, channelCounts + ch, frameNumber(r + 2));
       countErrEvent->pulse();
     }
   } else if (std::strncmp(f, "8YE", 3) == 0 && std::strlen(f) >= 8 && f[6] == 'C') {
@@ -365,7 +351,11 @@ void ZuController::takeFrame(bool& discard) {
       countErrEvent->pulse();
     }
   } else {
-    lastValue = std::atof(f + 1);
+    // A plain value is the reference power; a frame that holds no number
+    // is not one, and is left out of the average rather than counted as 0.
+    double value = frameNumber(f + 1);
+    if (std::isnan(value)) return;
+    lastValue = value;
     {
       std::lock_guard<std::timed_mutex> lock(avgLock);
       if (avgCount == 3 && discard) {

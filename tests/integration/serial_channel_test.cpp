@@ -288,6 +288,10 @@ TEST_F(ComNames, WithoutALinkComNIsTheSystemsSerialDevice) {
   link(3);
   EXPECT_EQ(platform::serialDevicePath("\\\\.\\COM3"), "QS_ADD/com3");
   EXPECT_EQ(platform::serialDevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
+  // A port number that is no number (a Task line's port past 9) is opened
+  // as written, so its failure names it, never /dev/ttyS-1.
+  for (const char* name : {"\\\\.\\COM:", "\\\\.\\COM0", "\\\\.\\COM", "\\\\.\\COM3x"})
+    EXPECT_EQ(platform::serialDevicePath(name), name);
 }
 
 TEST(ChannelNames, EightCharactersOrMoreNameARelay) {

@@ -142,6 +142,10 @@ TEST_F(ZuReader, AverageRestartsAtTheFourthValue) {
   EXPECT_DOUBLE_EQ(*zu.avgValue, 10.0);
   value("820");
   EXPECT_DOUBLE_EQ(*zu.avgValue, 15.0);
+  // Keypad echoes and garbled frames hold no power: they are not averaged
+  // in as 0 (nor "10T" as 10).
+  for (const char* echo : {"8--CP--", "8U", "810T", "8", "81.2.3"}) value(echo);
+  EXPECT_EQ(zu.avgCount, 2u);
   value("830");
   EXPECT_DOUBLE_EQ(*zu.avgValue, 20.0);
   value("840");

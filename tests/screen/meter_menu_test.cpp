@@ -89,11 +89,31 @@ TEST_F(MeterScreen, SelectingADeviceShowsItsAddressAndSerial) {
   EXPECT_EQ(link->deviceAddress, 0x12);
 }
 
-TEST_F(MeterScreen, EmptyEntriesAtThePromptsDoNothing) {
-  vc.pushKeys({"2", keys::kEnter, "6", keys::kEnter, "7", keys::kEnter, keys::kEsc});
+TEST_F(MeterScreen, EmptyOrWrongEntriesAtThePromptsDoNothing) {
+  vc.pushKeys({"2", keys::kEnter, "6", keys::kEnter, "7", keys::kEnter});
+  // Not wholly hexadecimal, or past a byte: said, and nothing is sent (2l
+  // is not address 02h, 100 is not 00h).
+  for (const char* entry : {"2l", "100"}) {
+    vc.pushKey("6");
+    vc.type(entry);
+    vc.pushKeys({keys::kEnter, " "});
+  }
+  vc.pushKey("7");
+  vc.type("12345G");
+  vc.pushKeys({keys::kEnter, " ", "7"});
+  vc.type("42");
+  vc.pushKey(keys::kEnter);
+  vc.type("x");
+  vc.pushKeys({keys::kEnter, " ", keys::kEsc});
   menu->run();
   EXPECT_TRUE(line.requests.empty());
   EXPECT_EQ(link->deviceAddress, 0x21);
+  const std::string& t = vc.transcript();
+  EXPECT_NE(t.find("Адрес «2l»: нужно шестнадцатеричное число от 0 до FF."), std::string::npos);
+  EXPECT_NE(t.find("Адрес «100»: нужно шестнадцатеричное число от 0 до FF."), std::string::npos);
+  EXPECT_NE(t.find("Серийный номер «12345G»: нужно шестнадцатеричное число от 0 до FFFFFF."), std::string::npos);
+  EXPECT_NE(t.find("Адрес «x»"), std::string::npos);
+  EXPECT_EQ(vc.keysLeft(), 0u);
 }
 
 TEST_F(MeterScreen, AddressChangeAndItsFailure) {

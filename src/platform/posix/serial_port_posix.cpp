@@ -36,11 +36,16 @@ speed_t speedOf(int baud) {
 std::string serialDevicePath(const std::string& devicePath) {
   static const char kWinPrefix[] = "\\\\.\\COM";
   if (devicePath.rfind(kWinPrefix, 0) != 0) return devicePath;
-  long n = std::strtol(devicePath.c_str() + sizeof kWinPrefix - 1, nullptr, 10);
+  // COM0..COM999 only; any other name is opened as written, so that the
+  // failure names what the settings say rather than another port.
+  std::string digits = devicePath.substr(sizeof kWinPrefix - 1);
+  if (digits.empty() || digits.size() > 3 || digits.find_first_not_of("0123456789") != std::string::npos)
+    return devicePath;
+  int n = std::stoi(digits);
   std::string link = "QS_ADD/com" + std::to_string(n);
   struct stat st{};
   if (lstat(link.c_str(), &st) == 0) return link;
-  return "/dev/ttyS" + std::to_string(n - 1);
+  return n > 0 ? "/dev/ttyS" + std::to_string(n - 1) : devicePath;
 }
 
 PortHandle serialOpen(const std::string& devicePath) {
