@@ -82,9 +82,6 @@ std::string verdictText(const RunRow& r) {
 // The verdict the record supports, as stored words.
 std::string verdictWord(const RunRow& r) { return metrology::supportedVerdict(r.verdict, r.withoutLimit); }
 
-// A number as a Russian reader and spreadsheet read it: a decimal comma.
-std::string decimal(double v, int decimals) { return decimalFixed(v, decimals); }
-
 std::string csvQuoted(const std::string& s) {
   if (s.find_first_of(";\"\r\n") == std::string::npos) return s;
   std::string q = "\"";
@@ -94,8 +91,6 @@ std::string csvQuoted(const std::string& s) {
   }
   return q + "\"";
 }
-
-std::string html(const std::string& s) { return markupText(s); }
 
 // A run's programme by the title its key line gave it; a record without
 // one (an older qs) by its key and identity.
@@ -336,16 +331,16 @@ std::string pointsCsv(const std::vector<ReportRun>& runs) {
     for (const PointRecord& p : rr.points) {
       out += head;
       appendf(out, "%d;%d;", p.seq, p.number);
-      out += decimal(p.U, 2) + ";" + currentText(p.I, ',') + ";" + decimal(p.PF, 2) + ";" + csvText(p.load) + ";" +
+      out += decimalFixed(p.U, 2) + ";" + currentText(p.I, ',') + ";" + decimalFixed(p.PF, 2) + ";" + csvText(p.load) + ";" +
              csvText(p.phases) + ";";
       out += (p.averageFresh ? fixed3(p.average, ',') : "") + ";";
       for (int n = 0; n < 3; ++n) out += (p.channelFresh[n] ? fixed3(p.channel[n], ',') : "") + ";";
-      out += csvText(localText(p.measured)) + ";" + decimal(p.durationMs / 1000.0, 1) + ";";
+      out += csvText(localText(p.measured)) + ";" + decimalFixed(p.durationMs / 1000.0, 1) + ";";
       out += csvText(limitShown(p.limit)) + ";" + csvText(p.limitSource) + ";";
       out += std::string(stateText(p.state)) + ";" + csvText(p.reason) + ";";
       for (int n = 0; n < 3; ++n) out += (p.spreadKnown[n] ? fixed3(p.spread[n], ',') : "") + ";";
       appendf(out, "%d;", static_cast<int>(p.readings.size()));
-      out += decimal(p.settlingMs / 1000.0, 1) + ";" + (p.pulses >= 0 ? decimal(std::floor(p.pulses), 0) : "") + ";" +
+      out += decimalFixed(p.settlingMs / 1000.0, 1) + ";" + (p.pulses >= 0 ? decimalFixed(std::floor(p.pulses), 0) : "") + ";" +
              csvText(p.warning) + ";" + csvText(r.info.meterType) + ";" + csvText(r.info.meterClass) + ";" +
              (r.info.retestOf > 0 ? std::to_string(r.info.retestOf) : "") + ";" + csvText(r.info.measure) + ";" +
              csvText(r.info.programmeTitle) + ";" + tail;
@@ -365,9 +360,9 @@ std::string conditionText(const char* name, double v, const char* unit, const st
   std::string value = conditionShown(v) + " " + unit;
   Bounds b;
   bool outside = !bounds.empty() && parseBounds(bounds, &b) && !b.holds(v);
-  if (bounds.empty()) return std::string(name) + " " + html(value);
-  if (!outside) return std::string(name) + " " + html(value) + " (" + html(bounds) + ")";
-  return std::string(name) + " <span class=\"failed\">" + html(value) + "</span> — вне границ методики " + html(bounds);
+  if (bounds.empty()) return std::string(name) + " " + markupText(value);
+  if (!outside) return std::string(name) + " " + markupText(value) + " (" + markupText(bounds) + ")";
+  return std::string(name) + " <span class=\"failed\">" + markupText(value) + "</span> — вне границ методики " + markupText(bounds);
 }
 
 
@@ -479,7 +474,7 @@ std::string protocolHtml(const std::vector<ReportRun>& runs, const std::string& 
       "</style>\n</head>\n<body>\n";
   if (runs.empty()) out += "<p>Нет записей.</p>\n";
   // One value that must not break across lines (a date, a time, a verdict).
-  auto whole = [](const std::string& text) { return "<span class=\"nw\">" + html(text) + "</span>"; };
+  auto whole = [](const std::string& text) { return "<span class=\"nw\">" + markupText(text) + "</span>"; };
   for (const ReportRun& rr : runs) {
     const RunRow& r = rr.run;
     const RunInfo& i = r.info;
@@ -487,7 +482,7 @@ std::string protocolHtml(const std::vector<ReportRun>& runs, const std::string& 
       return s == PointState::Passed ? "passed" : s == PointState::Failed ? "failed" : "notmeasured";
     };
     std::string serial = i.serial.empty() ? "не считан" : i.serial;
-    out += "<section>\n<h1>Протокол поверки № " + html(protocolNumber(r));
+    out += "<section>\n<h1>Протокол поверки № " + markupText(protocolNumber(r));
     if (i.retestOf > 0) appendf(out, " (повторно, к протоколу № %lld)", static_cast<long long>(i.retestOf));
     for (size_t k = 0; k < rr.repeatedBy.size(); ++k)
       appendf(out, "%s%lld%s", k == 0 ? " (повторено: протокол № " : ", ", static_cast<long long>(rr.repeatedBy[k]),
@@ -504,7 +499,7 @@ std::string protocolHtml(const std::vector<ReportRun>& runs, const std::string& 
     auto field = [&](const char* name, const std::string& valueHtml, const char* cls = nullptr) {
       fields.push_back(Field{name, valueHtml, cls});
     };
-    auto text = [&](const char* name, const std::string& v, const char* cls = nullptr) { field(name, html(v), cls); };
+    auto text = [&](const char* name, const std::string& v, const char* cls = nullptr) { field(name, markupText(v), cls); };
     auto moment = [&](const Stamp& s) {
       return s.known() ? whole(whenText(s)) + " " + whole("(" + offsetText(s) + ")") : std::string("-");
     };
@@ -543,7 +538,7 @@ std::string protocolHtml(const std::vector<ReportRun>& runs, const std::string& 
       text("Эталон", "не указан");
     } else {
       field("Эталон",
-            html(i.referenceModel + (i.referenceSerial.empty() ? "" : " № " + i.referenceSerial)) + ", поверен до " +
+            markupText(i.referenceModel + (i.referenceSerial.empty() ? "" : " № " + i.referenceSerial)) + ", поверен до " +
                 whole(i.referenceDue) + (expired ? " — срок поверки истёк до поверки" : "") +
                 (i.referenceFund.empty() ? "" : ", " + whole("ФИФ " + i.referenceFund)),
             expired ? "failed" : nullptr);
@@ -600,7 +595,7 @@ std::string protocolHtml(const std::vector<ReportRun>& runs, const std::string& 
     for (const ReportRun::Earlier& e : rr.earlier) anyPoint = anyPoint || !e.points.empty();
     if (anyPoint) {
       out += "<table class=\"points\">\n<thead><tr class=\"head\"><th colspan=\"16\">Протокол № " +
-             html(protocolNumber(r)) + ", счётчик № " + html(serial) +
+             markupText(protocolNumber(r)) + ", счётчик № " + markupText(serial) +
              "</th></tr>\n<tr><th>N</th><th>U, В</th><th>I, А</th><th>PF</th><th>Нагр.</th><th>Фазы</th><th>P, Вт</th>"
              "<th>Канал 1, %</th><th>Канал 2, %</th><th>Канал 3, %</th><th>Размах, %</th>"
              "<th>Допуск, %</th><th>Ист.</th><th>Имп.</th><th>Время</th><th>Итог</th></tr>\n</thead>\n<tbody>\n";
@@ -614,9 +609,9 @@ std::string protocolHtml(const std::vector<ReportRun>& runs, const std::string& 
     for (const auto& [point, fromRun] : rows) {
       const PointRecord& p = *point;
       appendf(out, "<tr><td>%d</td>", p.number);
-      out += "<td>" + decimal(p.U, 2) + "</td><td>" + currentText(p.I, ',') + "</td><td>" + decimal(p.PF, 2) +
+      out += "<td>" + decimalFixed(p.U, 2) + "</td><td>" + currentText(p.I, ',') + "</td><td>" + decimalFixed(p.PF, 2) +
              "</td>";
-      out += "<td>" + (p.load.empty() ? std::string("-") : html(p.load)) + "</td><td>" + html(p.phases) + "</td>";
+      out += "<td>" + (p.load.empty() ? std::string("-") : markupText(p.load)) + "</td><td>" + markupText(p.phases) + "</td>";
       out += "<td>" + (p.averageFresh ? fixed3(p.average, ',') : "нет") + "</td>";
       for (int n = 0; n < 3; ++n) out += "<td>" + (p.channelFresh[n] ? fixed3(p.channel[n], ',') : "нет") + "</td>";
       // The widest spread of the three channels (the CSV has each).
@@ -624,20 +619,20 @@ std::string protocolHtml(const std::vector<ReportRun>& runs, const std::string& 
       for (int n = 0; n < 3; ++n)
         if (p.spreadKnown[n]) spread = std::max(spread, p.spread[n]);
       out += "<td>" + (spread >= 0 ? fixed3(spread, ',') : "-") + "</td>";
-      out += "<td>" + (p.limit.empty() ? "-" : html(limitShown(p.limit))) + "</td>";
+      out += "<td>" + (p.limit.empty() ? "-" : markupText(limitShown(p.limit))) + "</td>";
       out += "<td>" + (p.limit.empty() || p.limitSource.empty() ? std::string("-")
                                                                : "[" + std::to_string(sourceNumber(p.limitSource)) + "]") +
              "</td>";
-      out += "<td>" + (p.pulses >= 0 ? decimal(std::floor(p.pulses), 0) : "-") + "</td>";
+      out += "<td>" + (p.pulses >= 0 ? decimalFixed(std::floor(p.pulses), 0) : "-") + "</td>";
       std::string measured = localText(p.measured);
-      out += "<td>" + html(measured.size() > 11 ? measured.substr(11) : measured) + "</td>";
+      out += "<td>" + markupText(measured.size() > 11 ? measured.substr(11) : measured) + "</td>";
       // The state whole, then why (which may wrap between its words).
       std::string state = stateText(p.state), more;
       if ((p.state == PointState::NotMeasured || p.state == PointState::NotJudged) && !p.reason.empty())
         more = "(" + p.reason + ")";
       if (!p.warning.empty()) more += (more.empty() ? "" : "; ") + p.warning;
       if (fromRun > 0) more += (more.empty() ? "" : " ") + std::string("(прот. № ") + std::to_string(fromRun) + ")";
-      std::string cellHtml = (state.empty() ? std::string("-") : whole(state)) + (more.empty() ? "" : " " + html(more));
+      std::string cellHtml = (state.empty() ? std::string("-") : whole(state)) + (more.empty() ? "" : " " + markupText(more));
       out += std::string("<td class=\"state") + (state.empty() ? "" : std::string(" ") + stateClass(p.state)) + "\">" +
              cellHtml + "</td></tr>\n";
     }
@@ -645,7 +640,7 @@ std::string protocolHtml(const std::vector<ReportRun>& runs, const std::string& 
     if (!sources.empty()) {
       out += "<p class=\"sources\">Допуски:";
       for (size_t k = 0; k < sources.size(); ++k)
-        out += std::string(k == 0 ? " " : "; ") + "[" + std::to_string(k + 1) + "] " + html(sources[k]);
+        out += std::string(k == 0 ? " " : "; ") + "[" + std::to_string(k + 1) + "] " + markupText(sources[k]);
       out += ".</p>\n";
     }
     if (!anyPoint) {
@@ -668,12 +663,12 @@ std::string protocolHtml(const std::vector<ReportRun>& runs, const std::string& 
       else out += "<p>Поверка не завершена: заключение не выносится.</p>\n";
     } else if (!fault.empty()) {
       // What the points say stands on nothing: no conclusion either way.
-      out += "<p class=\"failed\">Заключение не выносится: " + html(fault) + ".</p>\n";
+      out += "<p class=\"failed\">Заключение не выносится: " + markupText(fault) + ".</p>\n";
     } else {
       out += std::string("<p class=\"") + stateClass(stateOfWord(verdict)) + "\">Заключение: " +
              whole(metrology::verdictShown(verdict, withoutLimit)) + ".</p>\n";
     }
-    out += "<div class=\"signature\">\n<p>Поверитель: ____________________ " + html(given(i.operatorName, "")) +
+    out += "<div class=\"signature\">\n<p>Поверитель: ____________________ " + markupText(given(i.operatorName, "")) +
            "</p>\n<p>Протокол утвердил: ____________________ (должность, подпись, Ф. И. О.)</p>\n</div>\n</section>\n";
   }
   out += "</body>\n</html>\n";
