@@ -253,8 +253,12 @@ int MeterMenu::transformCoefficients() {
       int r = Console::readLine(prompt, 4, text);
       Console::clearLines(8, 1);
       if (r != kKeyEsc && text[0] != '\0') {
-        long value = std::strtol(text, nullptr, 10);
-        if (value < 1) {
+        // A whole number as typed: 5x is not 5.
+        std::optional<double> typed = parseDecimal(text);
+        long value = typed && *typed == std::floor(*typed) && std::fabs(*typed) < 1e9 ? static_cast<long>(*typed) : 0;
+        if (!typed || value != *typed) {
+          Console::print("Ошибка: коэффициент трансформации \xC2\xAB%s\xC2\xBB не целое число.", text);
+        } else if (value < 1) {
           Console::print("Ошибка: Коэффициент трансформации должен быть больше нуля.");
         } else if (key == '1') {
           link_.writeRatioU(static_cast<unsigned>(value));

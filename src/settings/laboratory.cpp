@@ -199,14 +199,23 @@ Conditions readConditions(const std::string& path) {
   Conditions c;
   std::string bytes;
   if (readWholeFile(path, 256, &bytes) != ReadResult::kRead) return c;
-  char date[16];
-  double t, h, p;
-  if (std::sscanf(bytes.c_str(), "%10s %lf %lf %lf", date, &t, &h, &p) != 4 || !validDate(date)) return c;
+  // The day and three numbers, each whole: a file edited into "22.5x" or
+  // "2026-12-091" is no day's conditions, and the form asks again.
+  std::vector<std::string> fields;
+  size_t at = 0;
+  while ((at = bytes.find_first_not_of(" \t\r\n", at)) != std::string::npos) {
+    size_t end = bytes.find_first_of(" \t\r\n", at);
+    fields.push_back(bytes.substr(at, end == std::string::npos ? std::string::npos : end - at));
+    at = end;
+  }
+  if (fields.size() != 4 || !validDate(fields[0])) return c;
+  std::optional<double> t = parseDecimal(fields[1]), h = parseDecimal(fields[2]), p = parseDecimal(fields[3]);
+  if (!t || !h || !p) return c;
   Conditions read;
-  read.date = date;
-  read.temperature = t;
-  read.humidity = h;
-  read.pressure = p;
+  read.date = fields[0];
+  read.temperature = *t;
+  read.humidity = *h;
+  read.pressure = *p;
   if (!conditionsPlausible(read)) return c;
   read.known = true;
   return read;

@@ -10,6 +10,7 @@
 #include "channel/channel.h"
 #include "console/bytes.h"
 #include "console/console.h"
+#include "console/number_text.h"
 #include "devlink/dev_link.h"
 #include "eeprom/eeprom_editor.h"
 #include "platform/time.h"
@@ -367,13 +368,13 @@ int UsoScreen::serviceMenu(int) {
       return kKeyEsc;
     case 's': {
       Console::clearLines(17, 13);
-      Console::gotoXY(0, 17);
-      char digits[16] = "";
-      if (Console::readDigits("Ведите новый модемный номер: ", digits, sizeof digits) != kKeyEsc && digits[0] != '\0') {
-        // One address for the requests and the link (the meter menu, a
-        // line test and the header go by it).
-        link.selectAddress(static_cast<uint8_t>(std::strtoul(digits, nullptr, 16)));
-      }
+      // One address for the requests and the link (the meter menu, a line
+      // test and the header go by it); 100 is not 00h.
+      askDigits("Ведите новый модемный номер: ", "нужен адрес от 0 до FF", [&](const std::string& text) {
+        std::optional<unsigned long> address = parseHex(text, 0xFF);
+        if (address) link.selectAddress(static_cast<uint8_t>(*address));
+        return address.has_value();
+      });
       break;
     }
     case '0':

@@ -3,6 +3,7 @@
 // menu with its settings screens, and the TI scales kept in scale.bin.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "devlink/device_state.h"
@@ -88,6 +89,10 @@ class UsoScreen {
   void showNotice();
   std::string notice_;
   int serviceMenu(int key);
+  // An entry typed at `prompt` on row 17 until it is empty or Esc (false:
+  // nothing taken) or `take` takes it whole (true); an entry it refuses is
+  // said on row 18 and asked again.
+  bool askDigits(const char* prompt, const char* refusal, const std::function<bool(const std::string&)>& take);
   int tuKeys();
   // The shared form of the analysis-time, debounce and polarity screens.
   struct TableScreen;

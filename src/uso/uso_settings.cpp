@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "console/console.h"
+#include "console/number_text.h"
 #include "devlink/dev_link.h"
 #include "uso/uso_screen.h"
 
@@ -104,12 +105,28 @@ int UsoScreen::changeModemNumber() {
   return 0;
 }
 
+bool UsoScreen::askDigits(const char* prompt, const char* refusal,
+                          const std::function<bool(const std::string&)>& take) {
+  for (;;) {
+    Console::clearLines(17, 1);
+    Console::gotoXY(0, 17);
+    char digits[32] = "";
+    if (Console::readDigits("%s", digits, sizeof digits, prompt) == kKeyEsc || digits[0] == '\0') return false;
+    if (take(digits)) return true;
+    Console::clearLines(18, 1);
+    Console::print("\xC2\xAB%s\xC2\xBB: %s.", digits, refusal);
+  }
+}
+
 void UsoScreen::setAveraging() {
-  Console::clearLines(17, 1);
-  char digits[16] = "";
-  if (Console::readDigits("Ведите усреднения в мсек: ", digits, sizeof digits) == kKeyEsc) return;
+  // Whole milliseconds: 1.5 is not taken as 1.
+  askDigits("Ведите усреднения в мсек: ", "нужно целое число миллисекунд", [&](const std::string& text) {
+    std::optional<double> ms = parseDecimal(text);
+    if (!ms || *ms != std::floor(*ms) || *ms < 0 || *ms > 4294967295.0) return false;
+    averagingMs = static_cast<uint32_t>(*ms);
+    return true;
+  });
   Console::clearLines(17, 2);
-  if (digits[0] != '\0') averagingMs = static_cast<uint32_t>(std::strtoul(digits, nullptr, 10));
 }
 
 void UsoScreen::autoDelay() {
@@ -250,14 +267,13 @@ void UsoScreen::channelSelection() {
   Console::clearLines(14, 20);
   Console::gotoXY(0, 17);
   if (s.scaleMode == 4) {  // 32 mode: one limit for every channel, not saved
-    Console::clearLines(17, 1);
-    char digits[32] = "";
-    if (Console::readDigits("Ведите значение верхнего предела шкалы: ", digits, sizeof digits) == kKeyEsc) return;
+    askDigits("Ведите значение верхнего предела шкалы: ", "нужно число", [&](const std::string& text) {
+      std::optional<double> limit = parseDecimal(text);
+      if (!limit) return false;
+      for (double& m : scaleMax) m = *limit;
+      return true;
+    });
     Console::clearLines(17, 2);
-    if (digits[0] != '\0') {
-      double limit = std::atof(digits);
-      for (double& m : scaleMax) m = limit;
-    }
     return;
   }
   Console::print("\r\n Выбор каналов.");

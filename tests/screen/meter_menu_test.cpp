@@ -148,6 +148,11 @@ TEST_F(MeterScreen, AddressChangeBySerialNumber) {
 TEST_F(MeterScreen, TransformationRatios) {
   vc.pushKeys({"K", "1"});
   vc.type("0");
+  // Not a whole number: said, nothing written (5x is not 5).
+  for (const char* entry : {"5x", "1,5"}) {
+    vc.pushKeys({keys::kEnter, "1"});
+    vc.type(entry);
+  }
   vc.pushKeys({keys::kEnter, "2"});
   vc.type("50");
   vc.pushKeys({keys::kEnter});
@@ -162,6 +167,8 @@ TEST_F(MeterScreen, TransformationRatios) {
   menu->run();
   EXPECT_EQ(vc.starvedReads(), 0);
   EXPECT_NE(vc.transcript().find("Ошибка: Коэффициент трансформации должен быть больше нуля."), std::string::npos);
+  EXPECT_NE(vc.transcript().find("Ошибка: коэффициент трансформации «5x» не целое число."), std::string::npos);
+  EXPECT_NE(vc.transcript().find("Ошибка: коэффициент трансформации «1,5» не целое число."), std::string::npos);
   EXPECT_EQ(std::string(device(0x21).eeprom.begin() + 52, device(0x21).eeprom.begin() + 56), "0001");
   EXPECT_EQ(std::string(device(0x21).eeprom.begin() + 60, device(0x21).eeprom.begin() + 64), "0050");
 }

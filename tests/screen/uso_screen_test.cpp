@@ -162,13 +162,14 @@ TEST_F(UsoBench, ControlOutputsAreToggledAndSent) {
 }
 
 TEST_F(UsoBench, ServiceMenuKeys) {
-  serviceRounds({{"e"}, {"e"}, {"s", keys::kEnter}, {"s", "2", "1", keys::kEnter}});
+  serviceRounds({{"e"}, {"e"}, {"s", keys::kEnter}, {"s", "1", "0", "0", keys::kEnter, "2", "1", keys::kEnter}});
   uso->selectView(kScanF1 + 3);
   EXPECT_EQ(uso->run(), kKeyEsc);
   EXPECT_EQ(roundsDone(), 4u);
   EXPECT_EQ(s().scaleMode, 4);  // 2 at start: the first e gives 1, the second 4
   EXPECT_EQ(s().address, 0x21);
   EXPECT_NE(vc.transcript().find("Ведите новый модемный номер: "), std::string::npos);
+  EXPECT_NE(vc.transcript().find("«100»: нужен адрес от 0 до FF."), std::string::npos);  // not 00h
 }
 
 TEST_F(UsoBench, TuOnTimeAndLatchClear) {
@@ -266,10 +267,14 @@ TEST_F(UsoSettings, AutoDelayIsWrittenBackEvenAfterEsc) {
 }
 
 TEST_F(UsoSettings, AveragingWindow) {
-  auto k = typed({"5"}, "250");
+  // What is not whole milliseconds is said and asked again (1.5 is not 1).
+  auto k = typed({"5"}, "1.5");
+  k.push_back(keys::kEnter);
+  k = typed(k, "250");
   k.push_back(keys::kEnter);
   settings(1, k);
   EXPECT_EQ(uso->averagingMs, 250u);
+  EXPECT_NE(vc.transcript().find("«1.5»: нужно целое число миллисекунд."), std::string::npos);
 }
 
 TEST_F(UsoSettings, ScaleLimitsForEightChannelsAreSaved) {
@@ -300,7 +305,9 @@ TEST_F(UsoSettings, ChannelByChannelWithTheZeroKey) {
 
 TEST_F(UsoSettings, ThirtyTwoChannelLimitIsNotSaved) {
   s().scaleMode = 4;
-  auto k = typed({"2"}, "2.5");
+  auto k = typed({"2"}, "2.5.1");  // not 2.5: asked again
+  k.push_back(keys::kEnter);
+  k = typed(k, "2.5");
   k.push_back(keys::kEnter);
   settings(1, k);
   EXPECT_EQ(uso->scaleMax[31], 2.5);

@@ -304,8 +304,15 @@ TEST(Conditions, KeptWholeOrRefusedNeverCut) {
   huge.temperature = 21.5;
   huge.date = "2026-02-31";
   EXPECT_FALSE(writeConditions(path, huge));
-  dir.write("conditions.txt", "2026-12-08 215 55 99.8\n");  // a value of before, cut
-  EXPECT_FALSE(readConditions(path).known);
+  // A value of before, cut, or a file edited by hand into what is not
+  // a day and three numbers: no conditions, the form asks.
+  for (const char* text : {"2026-12-08 215 55 99.8\n", "2026-12-08 21.5 55 99.8x\n", "2026-12-081 21.5 55 99.8\n",
+                           "2026-12-08 21.5 55\n", "2026-12-08 21.5 55 99.8 1\n"}) {
+    dir.write("conditions.txt", text);
+    EXPECT_FALSE(readConditions(path).known) << text;
+  }
+  dir.write("conditions.txt", "2026-12-08\t21,5 55 99.8\r\n");
+  EXPECT_EQ(readConditions(path).temperature, 21.5);
   EXPECT_EQ(conditionsEcho(c), "Условия: 21,55 °C, 55 %, 99,8 кПа");
 }
 
